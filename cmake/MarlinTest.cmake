@@ -1,0 +1,22 @@
+# marlin_add_test(NAME <name> LABEL <unit|integration|gui|e2e> SOURCES ... [LIBS ...] [ENV ...] [TIMEOUT s])
+# One line per test program: builds it, links QtTest, registers it with CTest under its label, and hands it the
+# fixtures and test-tool directories through the environment.
+function(marlin_add_test)
+    cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT;OUTPUT_NAME" "SOURCES;LIBS;ENV" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
+    if(T_OUTPUT_NAME)
+        set_target_properties(${T_NAME} PROPERTIES OUTPUT_NAME ${T_OUTPUT_NAME})
+    endif()
+    target_compile_definitions(${T_NAME} PRIVATE
+        MARLIN_FIXTURES_DIR="${PROJECT_SOURCE_DIR}/tests/fixtures"
+        MARLIN_TEST_TOOLS_DIR="${PROJECT_SOURCE_DIR}/tests/tools"
+        MARLIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+        MARLIN_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${T_ENV}")
+endfunction()

@@ -1,0 +1,68 @@
+#include "FileAppender.h"
+
+#include <cstdio>
+
+namespace Tessel::Core {
+
+FileAppender::FileAppender(const QString& fileName) : m_fileName(fileName) {}
+
+FileAppender::~FileAppender() = default;
+
+QString FileAppender::fileName() const
+{
+    QMutexLocker locker(&m_fileMutex);
+    return m_fileName;
+}
+
+void FileAppender::setFileName(const QString& fileName)
+{
+    QMutexLocker locker(&m_fileMutex);
+    if (fileName == m_fileName) {
+        return;
+    }
+    m_file.close();
+    m_fileName = fileName;
+    m_openFailureReported = false;
+}
+
+void FileAppender::append(const QString& formatted)
+{
+    QMutexLocker locker(&m_fileMutex);
+    if (m_fileName.isEmpty()) {
+        return;
+    }
+    prepareFile(m_fileName);
+    if (!m_file.isOpen() && !openFile()) {
+        return;
+    }
+    // Unbuffered: each record is one write(2) on an O_APPEND descriptor.
+    m_file.write(formatted.toUtf8());
+}
+
+void FileAppender::prepareFile(const QString& fileName)
+{
+    Q_UNUSED(fileName);
+}
+
+void FileAppender::closeFile()
+{
+    m_file.close();
+}
+
+bool FileAppender::openFile()
+{
+    m_file.setFileName(m_fileName);
+    if (m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        m_openFailureReported = false;
+        return true;
+    }
+    // Straight to stderr: a Qt warning here would re-enter the logger that is calling us.
+    if (!m_openFailureReported) {
+        std::fprintf(stderr, "tessel: cannot open log file %s: %s\n", qPrintable(m_fileName),
+                     qPrintable(m_file.errorString()));
+        m_openFailureReported = true;
+    }
+    return false;
+}
+
+} // namespace Tessel::Core

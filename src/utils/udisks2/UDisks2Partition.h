@@ -1,0 +1,20 @@
+#pragma once
+
+// One UDisks2 partition; its table is the block device of the whole disk.
+
+#include <QString>
+
+class UDisks2Partition
+{
+public:
+    explicit UDisks2Partition(const QString& path);
+
+    bool isValid() const;
+    QString path() const;
+    // Object path of the block device of the whole disk.
+    QString table() const;
+
+private:
+    QString m_path;
+    bool m_valid = false;
+};

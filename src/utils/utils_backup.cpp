@@ -1,0 +1,330 @@
+#include "utils.h"
+
+#include "core/command.h"
+#include "udisks2/UDisks2BlockDevice.h"
+#include "udisks2/UDisks2Manager.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSettings>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace {
+
+// The value between the first two double quotes after the key; empty when the key is absent.
+QString blkIdValue(const QString& line, const QString& key)
+{
+    const int at = line.indexOf(key);
+    if (at < 0) {
+        return QString();
+    }
+    const QString rest = line.mid(at + key.size());
+    const int open = rest.indexOf('"');
+    const int close = open < 0 ? -1 : rest.indexOf('"', open + 1);
+    if (close < 0) {
+        return QString();
+    }
+    return rest.mid(open + 1, close - open - 1);
+}
+
+BlkIdInfo blkIdInfoFromLine(const QString& line, int colon)
+{
+    BlkIdInfo info;
+    info.devicePath = line.left(colon);
+    info.partUuid = blkIdValue(line, " PARTUUID=");
+    info.uuid = blkIdValue(line, " UUID=");
+    info.partLabel = blkIdValue(line, "PARTLABEL=");
+    info.label = blkIdValue(line, " LABEL=");
+    info.type = blkIdValue(line, " TYPE=");
+    info.labelFatBoot = blkIdValue(line, " LABEL_FATBOOT=");
+    info.ptUuid = blkIdValue(line, " PTUUID=");
+    info.ptType = blkIdValue(line, " PTTYPE=");
+    return info;
+}
+
+// Logical volumes that blkid did not print still exist under /dev/mapper/; list them as bare records.
+bool appendLvmMappers(QList<BlkIdInfo>& list, const QStringList& knownMappers)
+{
+    QString output;
+    QString err;
+    if (!SpawnCmd("/bin/bash", {"-c", "ls -l /dev/mapper/ | grep dm- | awk '{print $9}'"}, output, err)) {
+        qWarning().noquote().nospace() << "ls -l /dev/mapper/ failed, error: " << err;
+        return false;
+    }
+    qInfo().noquote().nospace() << "lvmOutput: " << output;
+    const QStringList names = output.split("\n", Qt::SkipEmptyParts);
+    for (const QString& rawName : names) {
+        const QString name = rawName.trimmed();
+        const QString path = "/dev/mapper/" + name;
+        if (name.startsWith("luks") || knownMappers.contains(path)) {
+            continue;
+        }
+        BlkIdInfo info;
+        info.devicePath = path;
+        list.append(info);
+    }
+    return true;
+}
+
+quint32 secondsOf(const QString& createTime)
+{
+    bool ok = false;
+    const quint32 seconds = createTime.toUInt(&ok);
+    return ok ? seconds : 0;
+}
+
+bool isBackupDirectory(const QString& dirPath)
+{
+    const QDir dir(dirPath);
+    const QStringList rbkList = dir.entryList({"*.rbk"});
+    const QStringList tarFileList = dir.entryList({"*.tar"});
+    qInfo().noquote().nospace() << "backupFilePath = " << dirPath << ", rbkList = " << rbkList << ", tarFileList = " << tarFileList;
+    return !rbkList.isEmpty() && tarFileList.size() == 2;
+}
+
+void appendBackups(QList<BackupFileInfo>& list, const QString& uuid, const QString& mountPath,
+                   const QJsonObject& backups)
+{
+    for (auto it = backups.constBegin(); it != backups.constEnd(); ++it) {
+        const QString dirPath = mountPath + it.value().toString();
+        if (!isBackupDirectory(dirPath)) {
+            continue;
+        }
+        BackupFileInfo info;
+        info.backupUUID = uuid;
+        info.backupPath = dirPath;
+        info.createTime = it.key();
+        info.backupTime = QDateTime::fromSecsSinceEpoch(secondsOf(it.key())).toString("yyyy/MM/dd");
+        list.append(info);
+    }
+}
+
+bool isBlockDevice(const QString& path)
+{
+    struct stat info {};
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISBLK(info.st_mode);
+}
+
+// Runs fsck with an argument list (the device path comes from a request and never enters a shell line) and keeps
+// the exit code for the caller, which alone knows what fsck's codes mean.
+bool runFsck(const QStringList& fsckArgs, const QString& devicePath, int& exitCode, QString* output, QString* err)
+{
+    QProcess process;
+    process.start("sudo", QStringList{"fsck"} + fsckArgs + QStringList{devicePath}, QIODevice::ReadWrite);
+    if (!process.waitForStarted(-1)) {
+        qInfo().noquote().nospace() << "fsck: could not start, devicePath: " << devicePath;
+        return false;
+    }
+    process.closeWriteChannel();
+    process.waitForFinished(-1);
+    exitCode = process.exitCode();
+    const QString statusName = process.exitStatus() == QProcess::NormalExit ? "NormalExit" : "CrashExit";
+    qInfo().noquote().nospace() << "fsck: exitCode: " << exitCode << ", exitStatus: " << statusName << ", devicePath: " << devicePath;
+    if (output != nullptr) {
+        output->append(QString::fromUtf8(process.readAllStandardOutput()));
+    }
+    if (err != nullptr) {
+        err->append(QString::fromUtf8(process.readAllStandardError()));
+    }
+    return process.exitStatus() == QProcess::NormalExit;
+}
+
+} // namespace
+
+namespace Utils {
+
+bool getBlkIdInfoList(QList<BlkIdInfo>& list, QString& err)
+{
+    list.clear();
+    QString output;
+    if (!SpawnCmd("/bin/bash", {"-c", "sudo blkid"}, output, err)) {
+        qWarning().noquote().nospace() << "getBlkid failed, error: " << err;
+        return false;
+    }
+    bool hasLvmMember = false;
+    QStringList knownMappers;
+    const QStringList lines = output.split("\n", Qt::SkipEmptyParts);
+    for (const QString& rawLine : lines) {
+        const QString line = rawLine.trimmed();
+        const int colon = line.indexOf(':');
+        if (colon < 0) {
+            qInfo().noquote().nospace() << "getBlkIdInfoList line: " << line;
+            continue;
+        }
+        const BlkIdInfo info = blkIdInfoFromLine(line, colon);
+        hasLvmMember = hasLvmMember || info.type.contains("LVM2_member", Qt::CaseInsensitive);
+        if (info.devicePath.startsWith("/dev/mapper/") && !info.devicePath.startsWith("/dev/mapper/luks")) {
+            knownMappers.append(info.devicePath);
+        }
+        list.append(info);
+    }
+    return !hasLvmMember || appendLvmMappers(list, knownMappers);
+}
+
+QJsonObject readJsonObject(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QJsonObject();
+    }
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError || doc.isNull() || !doc.isObject()) {
+        return QJsonObject();
+    }
+    return doc.object();
+}
+
+void getHistoryBackup(QList<BackupFileInfo>& list, const QString& historyFile, bool umountAfter)
+{
+    list.clear();
+    const QJsonObject history = readJsonObject(historyFile);
+    for (auto it = history.constBegin(); it != history.constEnd(); ++it) {
+        const QString uuid = it.key();
+        const QString mountPath = mountDeviceByUUID(uuid);
+        if (mountPath.isEmpty()) {
+            continue;
+        }
+        appendBackups(list, uuid, mountPath, it.value().toObject());
+        std::stable_sort(list.begin(), list.end(), [](const BackupFileInfo& a, const BackupFileInfo& b) {
+            return secondsOf(a.createTime) > secondsOf(b.createTime);
+        });
+        if (umountAfter) {
+            qInfo().noquote().nospace() << "getHistoryBackup, umount uuid: " << uuid << ", mountPoint: " << mountPath;
+            umountDeviceByUUID(uuid);
+        }
+    }
+}
+
+QVariant getHistoryBackupPathList(const QString& historyFile)
+{
+    BackupPathList pairs;
+    const QJsonObject history = readJsonObject(historyFile);
+    for (auto it = history.constBegin(); it != history.constEnd(); ++it) {
+        const QString mountPath = mountDeviceByUUID(it.key());
+        if (mountPath.isEmpty()) {
+            continue;
+        }
+        const QJsonObject backups = it.value().toObject();
+        for (auto backup = backups.constBegin(); backup != backups.constEnd(); ++backup) {
+            pairs.append({backup.key(), mountPath + backup.value().toString()});
+        }
+    }
+    std::stable_sort(pairs.begin(), pairs.end(), [](const QPair<QString, QString>& a, const QPair<QString, QString>& b) {
+        return secondsOf(a.first) > secondsOf(b.first);
+    });
+    return QVariant::fromValue(pairs);
+}
+
+bool getRecoveryJsonInfo(QJsonObject& obj, const QString& recoveryJsonPath)
+{
+    qInfo().noquote().nospace() << "getRecoveryJsonInfo, recoveryJsonPath = " << recoveryJsonPath;
+    QFile file(recoveryJsonPath);
+    if (!file.exists() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return false;
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    file.close();
+    qDebug().noquote().nospace() << "delete file: " << recoveryJsonPath;
+    SpawnCmd("sudo", {"rm", "-f", recoveryJsonPath});
+    obj = doc.object();
+    return true;
+}
+
+QString mountDeviceByUUID(const QString& uuid)
+{
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
+        if (!device) {
+            qDebug().noquote().nospace() << "mountDeviceByUUID device is null, uuid = " << uuid << ", path = " << path;
+            return QString();
+        }
+        if (device->idUUID() != uuid) {
+            continue;
+        }
+        device->setWatchChanges(true);
+        const QString mounted = device->mount({}).simplified();
+        if (!mounted.contains(' ')) {
+            return mounted;
+        }
+        // Usually "already mounted": the existing mount point serves as well.
+        const QByteArrayList points = device->mountPoints();
+        return points.isEmpty() ? QString() : QString::fromUtf8(points.constFirst());
+    }
+    return QString();
+}
+
+void umountDeviceByUUID(const QString& uuid)
+{
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
+        if (device && device->idUUID() == uuid) {
+            device->unmount({});
+            return;
+        }
+    }
+}
+
+bool checkPartitionErrorByFsck(const QString& devicePath)
+{
+    if (!isBlockDevice(devicePath)) {
+        qWarning().noquote().nospace() << "checkPartitionErrorByFsck, not a block device: " << devicePath;
+        return false;
+    }
+    int exitCode = -1;
+    const bool exited = runFsck({"-v", "-n"}, devicePath, exitCode, nullptr, nullptr);
+    return exited && exitCode == 4;
+}
+
+bool fixPartitionByFsck(const QString& devicePath, QString& output, QString& err)
+{
+    if (!isBlockDevice(devicePath)) {
+        qWarning().noquote().nospace() << "fixPartitionByFsck, not a block device: " << devicePath;
+        return false;
+    }
+    int exitCode = -1;
+    const bool exited = runFsck({"-y"}, devicePath, exitCode, &output, &err);
+    return exited && (exitCode == 0 || exitCode == 1);
+}
+
+bool getSwapPartitionSize(const QString& devicePath, qint64& size)
+{
+    size = 0;
+    QString output;
+    QString err;
+    if (!SpawnCmd("lsblk", {"--bytes", "--output", "PATH,SIZE"}, output, err)) {
+        qInfo().noquote().nospace() << "getSwapPartitionSize call lsblk failed, err = " << err << ", out: " << output;
+        return false;
+    }
+    const QStringList lines = output.split("\n", Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        const QStringList fields = line.split(" ", Qt::SkipEmptyParts);
+        if (fields.size() > 1 && fields.constFirst().trimmed() == devicePath) {
+            size = fields.constLast().trimmed().toLongLong();
+            break;
+        }
+    }
+    return true;
+}
+
+QString getRecoveryConfUUID(const QString& rootPath)
+{
+    const QString confPath = QString("%1/etc/marlin/system-recovery.conf").arg(rootPath);
+    if (!QFile::exists(confPath)) {
+        return QString();
+    }
+    const QSettings settings(confPath, QSettings::IniFormat);
+    return settings.value("UUID").toString();
+}
+
+} // namespace Utils

@@ -1,0 +1,181 @@
+#include "utils.h"
+
+#include "FsTab.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// The file-system UUID of a root given as a device path, through the links of /dev/disk/by-uuid.
+QString uuidOfDevicePath(const QString& devicePath)
+{
+    const QFileInfo root(devicePath);
+    if (!root.isSymLink()) {
+        return QString();
+    }
+    const QString rootTarget = root.symLinkTarget();
+    qDebug().noquote().nospace() << "getCmdLineInfo mapperTarget=" << rootTarget;
+    QString uuid;
+    const QFileInfoList entries = QDir("/dev/disk/by-uuid").entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (!entry.isSymLink()) {
+            continue;
+        }
+        const QString target = entry.symLinkTarget();
+        qDebug().noquote().nospace() << "getCmdLineInfo uuidTarget=" << target;
+        if (target == rootTarget) {
+            uuid = entry.fileName();
+        }
+    }
+    return uuid;
+}
+
+void assignParameter(const QString& piece, CmdLineInfo& info)
+{
+    const QString value = piece.split('=').constLast().simplified();
+    if (piece.startsWith("BOOT_IMAGE=")) {
+        info.bootImage = value;
+    } else if (piece.startsWith("boot=")) {
+        info.boot = value;
+    } else if (piece.startsWith("boot-from=")) {
+        info.bootFrom = value;
+    } else if (piece.startsWith("live-media-path=")) {
+        info.liveMediaPath = value;
+    } else if (piece.startsWith("toram=")) {
+        info.toram = value;
+    } else if (piece.startsWith("union=")) {
+        info.unionType = value;
+    } else if (piece.startsWith("root=")) {
+        info.rootUUID = piece.contains("UUID=") ? value : uuidOfDevicePath(value);
+    }
+}
+
+int liveBootType(const CmdLineInfo& info)
+{
+    if (info.unionType == "overlay" && info.bootImage.startsWith("/live/vmlinuz")) {
+        return 2;
+    }
+    if (info.toram == "filesystem.squashfs" && info.liveMediaPath == "usr/doppel") {
+        return 1;
+    }
+    if (info.liveMediaPath == "recovery_live") {
+        return info.bootImage.startsWith("/marlin/vmlinuz") ? 3 : -1;
+    }
+    return -1;
+}
+
+QString joinRoot(const QString& rootPath, const QString& relative)
+{
+    return rootPath.endsWith('/') ? rootPath + relative : rootPath + "/" + relative;
+}
+
+// The text after the first "=" of the first line containing key; found is false when no line qualifies.
+QString valueOfFirstLine(const QByteArray& content, const QString& key, bool needValue, bool& found)
+{
+    found = false;
+    const QStringList lines = QString::fromUtf8(content).split("\n", Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        if (!line.contains(key)) {
+            continue;
+        }
+        const QString value = line.mid(line.indexOf('=') + 1);
+        if (needValue && value.isEmpty()) {
+            continue;
+        }
+        found = true;
+        return value;
+    }
+    return QString();
+}
+
+bool installerLocale(const QString& rootPath, QString& locale)
+{
+    QString confPath = joinRoot(rootPath, "etc/marlin-installer/marlin-installer.conf");
+    if (!QFile::exists(confPath)) {
+        confPath = joinRoot(rootPath, "etc/marlin-installer.conf");
+    }
+    QFile conf(confPath);
+    if (!conf.exists() || !conf.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return false;
+    }
+    bool found = false;
+    const QString value = valueOfFirstLine(conf.readAll(), "DI_LOCALE=", false, found);
+    if (found) {
+        locale = value;
+    }
+    return found;
+}
+
+} // namespace
+
+namespace Utils {
+
+void parseCmdLine(const QString& cmdLine, CmdLineInfo& info)
+{
+    const QStringList pieces = cmdLine.split(' ');
+    for (const QString& piece : pieces) {
+        assignParameter(piece, info);
+    }
+}
+
+bool getCmdLineInfo(CmdLineInfo& info)
+{
+    QFile file("/proc/cmdline");
+    if (!file.exists()) {
+        qWarning().noquote().nospace() << "getCmdLineInfo /proc/cmdline not exists!";
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qWarning().noquote().nospace() << "getCmdLineInfo open /proc/cmdline failed";
+        return false;
+    }
+    parseCmdLine(QString::fromUtf8(file.readAll()), info);
+    file.close();
+    return true;
+}
+
+int liveTypeOf(const CmdLineInfo& info, const QString& fstabPath)
+{
+    if (info.boot == "live") {
+        return liveBootType(info);
+    }
+    if (info.rootUUID.isEmpty()) {
+        return -1;
+    }
+    const FSTabInfoPtr entry = FSTab::findByUUID(FSTab::getFSTabFromFile(fstabPath), info.rootUUID);
+    if (entry.isNull()) {
+        return 1;
+    }
+    return entry->mountPoint == "/" ? 0 : 1;
+}
+
+int getLiveType(const QString& fstabPath)
+{
+    CmdLineInfo info;
+    if (!getCmdLineInfo(info)) {
+        return -1;
+    }
+    return liveTypeOf(info, fstabPath);
+}
+
+bool getSystemLocale(const QString& rootPath, QString& locale)
+{
+    if (rootPath.isEmpty()) {
+        return false;
+    }
+    QFile file(joinRoot(rootPath, "etc/default/locale"));
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        bool found = false;
+        const QString value = valueOfFirstLine(file.readAll(), "LANGUAGE=", true, found);
+        if (found) {
+            locale = value;
+            return true;
+        }
+    }
+    return installerLocale(rootPath, locale);
+}
+
+} // namespace Utils
