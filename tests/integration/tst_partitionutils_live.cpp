@@ -1,0 +1,224 @@
+#include "udisks2/UDisks2BlockDevice.h"
+#include "udisks2/UDisks2Manager.h"
+#include "udisks2/UDisks2Partition.h"
+#include "utils.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QtTest>
+
+// Runs inside the fabricated live environment: real loop partitions, a real udisksd on a private system bus.
+namespace {
+
+QString env(const char* name)
+{
+    return QString::fromLocal8Bit(qgetenv(name));
+}
+
+bool run(const QString& program, const QStringList& args, int* exitCode = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, args);
+    if (!process.waitForStarted() || !process.waitForFinished(120000)) {
+        return false;
+    }
+    if (exitCode != nullptr) {
+        *exitCode = process.exitCode();
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool isMounted(const QString& mountPath)
+{
+    QFile mounts("/proc/self/mounts");
+    if (!mounts.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QStringList lines = QString::fromUtf8(mounts.readAll()).split('\n');
+    for (const QString& line : lines) {
+        if (line.section(' ', 1, 1) == mountPath) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString blockObjectOf(const QString& devicePath)
+{
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
+        if (device && QString::fromUtf8(device->device()).remove(QChar(0)) == devicePath) {
+            return path;
+        }
+    }
+    return QString();
+}
+
+bool makeBackupDir(const QString& dir, int rbkCount, int tarCount)
+{
+    if (!QDir().mkpath(dir)) {
+        return false;
+    }
+    for (int i = 0; i < rbkCount; ++i) {
+        QFile(dir + QString("/part%1.rbk").arg(i)).open(QIODevice::WriteOnly);
+    }
+    for (int i = 0; i < tarCount; ++i) {
+        QFile(dir + QString("/archive%1.tar").arg(i)).open(QIODevice::WriteOnly);
+    }
+    return true;
+}
+
+} // namespace
+
+class TestPartitionUtilsLive : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void liveSystemIsRecognised();
+    void blockDeviceObjects();
+    void mountAndUnmountByUUID();
+    void historyOfManualBackups();
+    void fsckFindsAndRepairsDamage();
+    void swapSizeOfARealPartition();
+};
+
+void TestPartitionUtilsLive::initTestCase()
+{
+    if (env("MARLIN_LIVE_ENV") != "1") {
+        QSKIP("needs the fabricated live environment (tests/live-env/marlin-live-env exec)");
+    }
+}
+
+void TestPartitionUtilsLive::liveSystemIsRecognised()
+{
+    CmdLineInfo info;
+    QVERIFY(Utils::getCmdLineInfo(info));
+    QCOMPARE(info.rootUUID, env("MARLIN_ROOT_UUID"));
+    QCOMPARE(Utils::getLiveType("/etc/fstab"), 1);
+
+    const QString byLabel = "/dev/disk/by-label/Roota";
+    if (QFileInfo(byLabel).isSymLink()) {
+        CmdLineInfo linked;
+        Utils::parseCmdLine("root=" + byLabel + " ro", linked);
+        QCOMPARE(linked.rootUUID, env("MARLIN_ROOT_UUID"));
+    }
+}
+
+void TestPartitionUtilsLive::blockDeviceObjects()
+{
+    const QString rootObject = blockObjectOf(env("MARLIN_ROOT_DEV"));
+    QVERIFY(!rootObject.isEmpty());
+    std::unique_ptr<UDisks2BlockDevice> root = UDisks2Manager::createBlockDevice(rootObject);
+    QVERIFY(root);
+    QCOMPARE(root->idUUID(), env("MARLIN_ROOT_UUID"));
+    QCOMPARE(root->idType(), QString("ext4"));
+    QVERIFY(root->device().endsWith('\0'));
+
+    std::unique_ptr<UDisks2Partition> partition = UDisks2Manager::createPartition(rootObject);
+    QVERIFY(partition);
+    QCOMPARE(partition->table(), blockObjectOf(env("MARLIN_LOOP")));
+
+    std::unique_ptr<UDisks2BlockDevice> swap = UDisks2Manager::createBlockDevice(blockObjectOf(env("MARLIN_SWAP_DEV")));
+    QVERIFY(swap);
+    QCOMPARE(swap->idType(), QString("swap"));
+
+    QVERIFY(!UDisks2Manager::createBlockDevice("/org/freedesktop/UDisks2/block_devices/marlin_none"));
+    QVERIFY(!UDisks2Manager::createPartition(blockObjectOf(env("MARLIN_LOOP"))));
+}
+
+void TestPartitionUtilsLive::mountAndUnmountByUUID()
+{
+    const QString uuid = env("MARLIN_DATA_UUID");
+    const QString mountPath = Utils::mountDeviceByUUID(uuid);
+    QVERIFY(!mountPath.isEmpty());
+    QVERIFY(isMounted(mountPath));
+    QVERIFY(QFileInfo::exists(mountPath + "/home"));
+    // Mounting again answers with the existing mount point.
+    QCOMPARE(Utils::mountDeviceByUUID(uuid), mountPath);
+
+    Utils::umountDeviceByUUID(uuid);
+    QVERIFY(!isMounted(mountPath));
+    std::unique_ptr<UDisks2BlockDevice> data = UDisks2Manager::createBlockDevice(blockObjectOf(env("MARLIN_DATA_DEV")));
+    QVERIFY(data);
+    QVERIFY(data->mountPoints().isEmpty());
+
+    QCOMPARE(Utils::mountDeviceByUUID("00000000-0000-0000-0000-00000000dead"), QString());
+    Utils::umountDeviceByUUID("00000000-0000-0000-0000-00000000dead");
+}
+
+void TestPartitionUtilsLive::historyOfManualBackups()
+{
+    const QString dataUUID = env("MARLIN_DATA_UUID");
+    const QString recoveryUUID = env("MARLIN_RECOVERY_UUID");
+    const QString dataMount = Utils::mountDeviceByUUID(dataUUID);
+    const QString recoveryMount = Utils::mountDeviceByUUID(recoveryUUID);
+    QVERIFY(!dataMount.isEmpty() && !recoveryMount.isEmpty());
+    QVERIFY(makeBackupDir(dataMount + "/marlin-backups/older", 2, 2));
+    QVERIFY(makeBackupDir(dataMount + "/marlin-backups/newer", 1, 2));
+    QVERIFY(makeBackupDir(dataMount + "/marlin-backups/incomplete", 1, 3));
+    QVERIFY(makeBackupDir(dataMount + "/marlin-backups/no-image", 0, 2));
+    const QString historyFile = recoveryMount + "/backup/savePath.json";
+    QVERIFY(QDir().mkpath(recoveryMount + "/backup"));
+    QFile history(historyFile);
+    QVERIFY(history.open(QIODevice::WriteOnly));
+    history.write(QString(R"({"%1": {"1700000000": "/marlin-backups/older", "1710000000": "/marlin-backups/newer",
+                             "1705000000": "/marlin-backups/incomplete", "1690000000": "/marlin-backups/no-image"},
+                         "00000000-0000-0000-0000-00000000dead": {"1720000000": "/gone"}})")
+                      .arg(dataUUID)
+                      .toUtf8());
+    history.close();
+    Utils::umountDeviceByUUID(dataUUID);
+
+    QList<BackupFileInfo> list;
+    Utils::getHistoryBackup(list, historyFile, true);
+    QCOMPARE(list.size(), 2);
+    QCOMPARE(list.at(0).createTime, QString("1710000000"));
+    QCOMPARE(list.at(1).createTime, QString("1700000000"));
+    QCOMPARE(list.at(0).backupUUID, dataUUID);
+    QVERIFY(list.at(0).backupPath.endsWith("/marlin-backups/newer"));
+    QCOMPARE(list.at(1).backupTime, QDateTime::fromSecsSinceEpoch(1700000000).toString("yyyy/MM/dd"));
+    // umountAfter leaves the backup device unmounted.
+    QVERIFY(!isMounted(dataMount));
+
+    const auto pairs = Utils::getHistoryBackupPathList(historyFile).value<BackupPathList>();
+    QCOMPARE(pairs.size(), 4);
+    QCOMPARE(pairs.first().first, QString("1710000000"));
+    QCOMPARE(pairs.last().first, QString("1690000000"));
+    QVERIFY(pairs.first().second.endsWith("/marlin-backups/newer"));
+
+    Utils::umountDeviceByUUID(dataUUID);
+    Utils::umountDeviceByUUID(recoveryUUID);
+}
+
+void TestPartitionUtilsLive::fsckFindsAndRepairsDamage()
+{
+    const QString spare = env("MARLIN_SPARE_DEV");
+    QVERIFY(!Utils::checkPartitionErrorByFsck(spare));
+
+    // A directory entry that points at a cleared inode: fsck -n must report it, fsck -y must repair it.
+    QVERIFY(run("debugfs", {"-w", "-R", "mkdir /victim", spare}));
+    QVERIFY(run("debugfs", {"-w", "-R", "clri /victim", spare}));
+    QVERIFY(Utils::checkPartitionErrorByFsck(spare));
+
+    QString output;
+    QString err;
+    QVERIFY2(Utils::fixPartitionByFsck(spare, output, err), qPrintable(output + err));
+    QVERIFY(!output.isEmpty());
+    QVERIFY(!Utils::checkPartitionErrorByFsck(spare));
+    QString again;
+    QVERIFY(Utils::fixPartitionByFsck(spare, again, err));
+}
+
+void TestPartitionUtilsLive::swapSizeOfARealPartition()
+{
+    qint64 size = 0;
+    QVERIFY(Utils::getSwapPartitionSize(env("MARLIN_SWAP_DEV"), size));
+    QCOMPARE(size, qint64(256) * 1024 * 1024);
+}
+
+QTEST_GUILESS_MAIN(TestPartitionUtilsLive)
+#include "tst_partitionutils_live.moc"
