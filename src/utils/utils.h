@@ -74,6 +74,8 @@ QString jsonToString(const QJsonObject& obj);
 
 // The live system.
 bool getCmdLineInfo(CmdLineInfo& info);
+// The file-system UUID of a device given by a link such as /dev/mapper/root, through /dev/disk/by-uuid.
+QString uuidOfDeviceLink(const QString& devicePath, const QString& logPrefix);
 // Fills info from the text of a kernel command line (what getCmdLineInfo reads from /proc/cmdline).
 void parseCmdLine(const QString& cmdLine, CmdLineInfo& info);
 int getLiveType(const QString& fstabPath);

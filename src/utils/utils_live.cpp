@@ -9,30 +9,6 @@
 
 namespace {
 
-// The file-system UUID of a root given as a device path, through the links of /dev/disk/by-uuid.
-QString uuidOfDevicePath(const QString& devicePath)
-{
-    const QFileInfo root(devicePath);
-    if (!root.isSymLink()) {
-        return QString();
-    }
-    const QString rootTarget = root.symLinkTarget();
-    qDebug().noquote().nospace() << "getCmdLineInfo mapperTarget=" << rootTarget;
-    QString uuid;
-    const QFileInfoList entries = QDir("/dev/disk/by-uuid").entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo& entry : entries) {
-        if (!entry.isSymLink()) {
-            continue;
-        }
-        const QString target = entry.symLinkTarget();
-        qDebug().noquote().nospace() << "getCmdLineInfo uuidTarget=" << target;
-        if (target == rootTarget) {
-            uuid = entry.fileName();
-        }
-    }
-    return uuid;
-}
-
 void assignParameter(const QString& piece, CmdLineInfo& info)
 {
     const QString value = piece.split('=').constLast().simplified();
@@ -49,7 +25,7 @@ void assignParameter(const QString& piece, CmdLineInfo& info)
     } else if (piece.startsWith("union=")) {
         info.unionType = value;
     } else if (piece.startsWith("root=")) {
-        info.rootUUID = piece.contains("UUID=") ? value : uuidOfDevicePath(value);
+        info.rootUUID = piece.contains("UUID=") ? value : Utils::uuidOfDeviceLink(value, "getCmdLineInfo ");
     }
 }
 
@@ -112,6 +88,30 @@ bool installerLocale(const QString& rootPath, QString& locale)
 } // namespace
 
 namespace Utils {
+
+QString uuidOfDeviceLink(const QString& devicePath, const QString& logPrefix)
+{
+    const QFileInfo device(devicePath);
+    if (!device.isSymLink()) {
+        return QString();
+    }
+    const QString deviceTarget = device.symLinkTarget();
+    qDebug().noquote() << logPrefix + "mapperTarget=" + deviceTarget;
+    const QDir dir("/dev/disk/by-uuid");
+    const QStringList entries = dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        const QFileInfo link(dir.filePath(entry));
+        if (!link.isSymLink()) {
+            continue;
+        }
+        qDebug().noquote() << logPrefix + "uuidTarget=" + link.symLinkTarget();
+        // A file system has one entry there, so the first match is the only one.
+        if (link.symLinkTarget() == deviceTarget) {
+            return entry;
+        }
+    }
+    return QString();
+}
 
 void parseCmdLine(const QString& cmdLine, CmdLineInfo& info)
 {

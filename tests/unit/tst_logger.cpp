@@ -123,9 +123,9 @@ QDateTime daysAgo(int days)
 }
 
 // "3" -> "<path>.<today-3>", "3.1" -> "<path>.<today-3>.1"
-QString datedName(const QString& path, const QString& spec)
+QString datedName(const QString& path, const QString& age)
 {
-    const QStringList parts = spec.split(u'.');
+    const QStringList parts = age.split(u'.');
     QString name = path + u'.' + QDate::currentDate().addDays(-parts[0].toInt()).toString(u"yyyy-MM-dd");
     if (parts.size() > 1) {
         name += u'.' + parts[1];
@@ -438,8 +438,8 @@ void TestLogger::keepsNewestFiles()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("service.log"));
-    for (const QString& spec : existing) {
-        QVERIFY(writeFile(datedName(path, spec), "old\n"));
+    for (const QString& age : existing) {
+        QVERIFY(writeFile(datedName(path, age), "old\n"));
     }
     const QStringList unrelated = {
         dir.filePath("other.log." + QDate::currentDate().addDays(-20).toString(u"yyyy-MM-dd")), path + ".notes",
@@ -456,8 +456,8 @@ void TestLogger::keepsNewestFiles()
 
     QStringList expected = unrelated;
     expected.append(path);
-    for (const QString& spec : remaining) {
-        expected.append(datedName(path, spec));
+    for (const QString& age : remaining) {
+        expected.append(datedName(path, age));
     }
     QStringList found;
     const QStringList names = QDir(dir.path()).entryList(QDir::Files);

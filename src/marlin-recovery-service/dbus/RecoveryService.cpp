@@ -1,0 +1,403 @@
+#include "dbus/RecoveryService.h"
+
+#include "AsyncTask.h"
+#include "dbus/OperateRequest.h"
+#include "tasks/BackupTask.h"
+#include "tasks/ManualRestoreTask.h"
+#include "tasks/SystemRestoreTask.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDebug>
+#include <QJsonArray>
+
+#include <unistd.h>
+
+namespace {
+
+const QString LiveCallerName = "marlin-recovery-live";
+// The kernel keeps only this many characters of a process's command name.
+const int KernelCommNameLength = 15;
+
+QJsonObject parseRecoveryInfo(const QString& recoveryInfo)
+{
+    return Utils::stringToJson(recoveryInfo);
+}
+
+} // namespace
+
+RecoveryService::RecoveryService(QObject* parent) : QObject(parent)
+{
+    if (Utils::getCmdLineInfo(m_cmdLineInfo)) {
+        m_liveRootUUID = m_cmdLineInfo.rootUUID;
+    }
+    m_liveType = Utils::getLiveType("/etc/fstab");
+}
+
+RecoveryService::~RecoveryService() = default;
+
+bool RecoveryService::isValidLiveCaller()
+{
+    if (m_liveType != 1 || !calledFromDBus()) {
+        return false;
+    }
+    const uint pid = connection().interface()->servicePid(message().service()).value();
+    if (pid != 0 && m_callerPids.value(LiveCallerName, 0) == pid) {
+        return true;
+    }
+    QString name;
+    // Equal to the expected name as the kernel cuts it: a prefix test would let "m" or "marlin" through.
+    if (pid == 0 || !Utils::getProcessNameByPid(int(pid), name) || name != LiveCallerName.left(KernelCommNameLength)) {
+        return false;
+    }
+    m_callerPids.insert(LiveCallerName, pid);
+    return true;
+}
+
+void RecoveryService::setCurrent(const OperateRequest& request)
+{
+    m_opType = request.opType;
+    m_operateID = request.operateID;
+}
+
+void RecoveryService::resetCurrent()
+{
+    m_opType = 0;
+    m_operateID.clear();
+}
+
+OperateResponse RecoveryService::response(int retCode, int progress) const
+{
+    OperateResponse rsp;
+    rsp.operateID = m_operateID;
+    rsp.opType = m_opType;
+    rsp.retCode = retCode;
+    rsp.progress = progress;
+    return rsp;
+}
+
+void RecoveryService::emitError(const QString& errMsg)
+{
+    OperateResponse rsp = response(-1, 100);
+    rsp.errMsg = errMsg;
+    Q_EMIT Error(rsp.toString());
+}
+
+int RecoveryService::GetLiveType()
+{
+    return Utils::getLiveType("/etc/fstab");
+}
+
+int RecoveryService::SystemRestore(const QString& restoreReq)
+{
+    if (!isValidLiveCaller()) {
+        qWarning().noquote() << "RecoveryService::SystemRestore, invalid live caller";
+        return -100;
+    }
+    const QJsonObject obj = Utils::stringToJson(restoreReq);
+    if (obj.isEmpty()) {
+        qWarning().noquote() << "RecoveryService::SystemRestore, jsonObject isEmpty, restoreReq: " + restoreReq;
+        return -1;
+    }
+    RestoreRequest request;
+    request.read(obj);
+    setCurrent(request);
+    if (request.opType == OpSystemRestore && m_task == nullptr) {
+        m_task = new SystemRestoreTask(request.formatData, this);
+        ConnectResponse();
+    }
+    return 0;
+}
+
+int RecoveryService::ManualRestore(const QString& restoreReq)
+{
+    if (!isValidLiveCaller()) {
+        qWarning().noquote() << "RecoveryService::ManualRestore, invalid live caller";
+        return -100;
+    }
+    const QJsonObject obj = Utils::stringToJson(restoreReq);
+    if (obj.isEmpty()) {
+        qWarning().noquote() << "RecoveryService::ManualRestore, jsonObject isEmpty, restoreReq: " + restoreReq;
+        return -1;
+    }
+    RestoreRequest request;
+    request.read(obj);
+    setCurrent(request);
+    QString path = request.backupDir;
+    if (!request.backupUUID.isEmpty()) {
+        Utils::umountDeviceByUUID(request.backupUUID);
+    }
+    if (request.opType == OpDeviceRestore) {
+        path = Utils::mountDeviceByUUID(request.backupUUID) + request.backupDir;
+    }
+    qInfo().noquote() << "ManualRestore, req: " + restoreReq;
+    if ((request.opType == OpManualRestore || request.opType == OpDeviceRestore) && m_task == nullptr) {
+        m_task = new ManualRestoreTask(path, this);
+        ConnectResponse();
+    }
+    return 0;
+}
+
+int RecoveryService::RestoreByTask(const QString& restoreReq)
+{
+    if (!isValidLiveCaller()) {
+        qWarning().noquote() << "RecoveryService::RestoreByTask, invalid live caller";
+        return -100;
+    }
+    const QJsonObject obj = Utils::stringToJson(restoreReq);
+    if (obj.isEmpty()) {
+        qWarning().noquote() << "RecoveryService::RestoreByTask, jsonObject isEmpty, restoreReq: " + restoreReq;
+        return -1;
+    }
+    TaskRequest request;
+    request.read(obj);
+    if (request.opType != OpSystemRestore && request.opType != OpManualRestore) {
+        return -1;
+    }
+    const QJsonObject recoveryInfo = parseRecoveryInfo(request.recoveryInfo);
+    qInfo().noquote() << "RestoreByTask, recoveryInfo: " + request.recoveryInfo;
+    m_autoReboot = recoveryInfo.value("auto_reboot").toBool(false);
+    const QJsonArray tasks = recoveryInfo.value("tasks").toArray();
+    if (m_task == nullptr) {
+        if (request.opType == OpManualRestore) {
+            m_task = new ManualRestoreTask(tasks, this);
+        } else {
+            m_task = new SystemRestoreTask(tasks, this);
+        }
+        ConnectResponse();
+    }
+    setCurrent(request);
+    return 0;
+}
+
+int RecoveryService::ManualBackup(const QString& backupReq)
+{
+    return backup("ManualBackup", OpManualBackup, backupReq);
+}
+
+int RecoveryService::SystemBackup(const QString& backupReq)
+{
+    return backup("SystemBackup", OpSystemBackup, backupReq);
+}
+
+int RecoveryService::backup(const QString& method, int opType, const QString& backupReq)
+{
+    if (!isValidLiveCaller()) {
+        qWarning().noquote() << "RecoveryService::" + method + ", invalid live caller";
+        return -100;
+    }
+    const QJsonObject obj = Utils::stringToJson(backupReq);
+    if (obj.isEmpty()) {
+        qWarning().noquote() << "RecoveryService::" + method + ", jsonObject isEmpty, backupReq: " + backupReq;
+        return -1;
+    }
+    TaskRequest request;
+    request.read(obj);
+    setCurrent(request);
+    if (request.opType != opType) {
+        return 0;
+    }
+    const QJsonObject recoveryInfo = parseRecoveryInfo(request.recoveryInfo);
+    qInfo().noquote() << method + ", recoveryInfo: " + request.recoveryInfo;
+    m_autoReboot = recoveryInfo.value("auto_reboot").toBool(false);
+    const QJsonArray tasks = recoveryInfo.value("tasks").toArray();
+    if (m_task == nullptr) {
+        m_task = new BackupTask(tasks, opType, this);
+        ConnectResponse();
+        m_task->runTasks(tasks);
+    }
+    return 0;
+}
+
+bool RecoveryService::FixPartitionByFsck(const QString& req)
+{
+    if (!isValidLiveCaller()) {
+        qWarning().noquote() << "RecoveryService::FixPartitionByFsck, invalid live caller";
+        return false;
+    }
+    const QJsonObject obj = Utils::stringToJson(req);
+    if (obj.isEmpty()) {
+        qWarning().noquote() << "RecoveryService::FixPartitionByFsck, jsonObject isEmpty, req: " + req;
+        return false;
+    }
+    qInfo().noquote() << "FixPartitionByFsck, req: " + req;
+    FsckRequest request;
+    request.read(obj);
+    setCurrent(request);
+    if (request.devicePath.isEmpty()) {
+        return false;
+    }
+    if (m_asyncTask == nullptr) {
+        m_asyncTask = new AsyncTask(AsyncTask::RepairPartition);
+        ConnectAsyncTaskResponse();
+    }
+    m_asyncTask->setDevicePath(request.devicePath);
+    qInfo().noquote() << "m_asyncTask FixPartitionByFsck start";
+    if (!m_asyncTask->isRunning() && !m_asyncTask->isFinished()) {
+        m_asyncTask->start(QThread::InheritPriority);
+    }
+    return true;
+}
+
+bool RecoveryService::refuseWhileWorkerRuns(const QString& method)
+{
+    if (m_asyncTask == nullptr) {
+        return false;
+    }
+    emitError("another task is running");
+    qWarning().noquote() << "RecoveryService::" + method + ", m_asyncTask is not null";
+    resetCurrent();
+    return true;
+}
+
+void RecoveryService::startInfoWorker(int action, const char* finishedLog)
+{
+    m_asyncTask = new AsyncTask(action);
+    AsyncTask* worker = m_asyncTask;
+    const auto succeed = [this](const QString& data) {
+        OperateResponse rsp = response(0, 100);
+        rsp.data = data;
+        Q_EMIT Success(rsp.toString());
+        resetCurrent();
+    };
+    connect(worker, &AsyncTask::getPartitionCheckItemFinish, this, succeed);
+    connect(worker, &AsyncTask::initLiveRestorePageFinish, this, succeed);
+    connect(worker, &AsyncTask::initSystemRepairToolPageFinish, this, [succeed]() { succeed(QString()); });
+    connect(worker, &AsyncTask::initSystemRepairToolPageFailed, this, [this](const QString& error) { emitError(error); });
+    // Queued to this thread: the worker is released and forgotten only here, never under a running request.
+    connect(worker, &QThread::finished, this, [this, worker, finishedLog]() {
+        qInfo().noquote() << finishedLog;
+        worker->deleteLater();
+        if (m_asyncTask == worker) {
+            m_asyncTask = nullptr;
+        }
+    });
+    worker->setRootUUID(m_liveRootUUID);
+    worker->start(QThread::InheritPriority);
+}
+
+int RecoveryService::AsyncGetPartitionCheckItemLists(const QString& req)
+{
+    if (!isValidLiveCaller()) {
+        qWarning().noquote() << "RecoveryService::AsyncGetPartitionCheckItemLists, invalid live caller";
+        return -100;
+    }
+    const QJsonObject obj = Utils::stringToJson(req);
+    if (obj.isEmpty()) {
+        qWarning().noquote() << "RecoveryService::AsyncGetPartitionCheckItemLists, jsonObject isEmpty, req: " + req;
+        return -1;
+    }
+    qInfo().noquote() << "AsyncGetPartitionCheckItemLists, req: " + req;
+    OperateRequest request;
+    request.read(obj);
+    setCurrent(request);
+    if (request.opType != OpPartitionCheckList) {
+        emitError("opType not match");
+        qWarning().noquote() << "RecoveryService::AsyncGetPartitionCheckItemLists, opType not match, req: " + req;
+        return -1;
+    }
+    if (refuseWhileWorkerRuns("AsyncGetPartitionCheckItemLists")) {
+        return -1;
+    }
+    startInfoWorker(AsyncTask::PartitionCheckList, "m_asyncTask AsyncGetPartitionCheckItemLists finished");
+    return 0;
+}
+
+int RecoveryService::InitLiveRestorePage(const QString& req)
+{
+    if (!isValidLiveCaller()) {
+        qWarning().noquote() << "RecoveryService::InitLiveRestorePage, invalid live caller";
+        return -100;
+    }
+    const QJsonObject obj = Utils::stringToJson(req);
+    if (obj.isEmpty()) {
+        qWarning().noquote() << "RecoveryService::InitLiveRestorePage, jsonObject isEmpty, req: " + req;
+        return -1;
+    }
+    OperateRequest request;
+    request.read(obj);
+    setCurrent(request);
+    if (refuseWhileWorkerRuns("InitLiveRestorePage")) {
+        return -1;
+    }
+    startInfoWorker(AsyncTask::LiveRestorePage, "m_asyncTask InitLiveRestorePage finished");
+    return 0;
+}
+
+int RecoveryService::ShowSystemRepairTool(const QString& req)
+{
+    const QJsonObject obj = Utils::stringToJson(req);
+    if (obj.isEmpty()) {
+        qWarning().noquote() << "RecoveryService::ShowSystemRepairTool, jsonObject isEmpty, req: " + req;
+        return -1;
+    }
+    qInfo().noquote() << "ShowSystemRepairTool, req: " + req;
+    OperateRequest request;
+    request.read(obj);
+    setCurrent(request);
+    if (request.opType != OpSystemRepairTool) {
+        emitError("opType not match");
+        qWarning().noquote() << "RecoveryService::ShowSystemRepairTool, opType not match, req: " + req;
+        return -1;
+    }
+    if (refuseWhileWorkerRuns("ShowSystemRepairTool")) {
+        return -1;
+    }
+    startInfoWorker(AsyncTask::SystemRepairTool, "m_asyncTask ShowSystemRepairTool finished");
+    return 0;
+}
+
+void RecoveryService::ConnectResponse()
+{
+    connect(m_task, &Task::progressChanged, this, [this](int value) {
+        // The bus carries 0 to 99 while a task runs; the 100 belongs to Success.
+        const int progress = qBound(0, value, 99);
+        if (progress <= m_lastProgress) {
+            return;
+        }
+        m_lastProgress = progress;
+        OperateResponse rsp = response(0, progress);
+        rsp.autoReboot = m_autoReboot;
+        Q_EMIT ReportProgress(rsp.toString());
+    });
+    connect(m_task, &Task::finished, this, &RecoveryService::onTaskFinished);
+    connect(m_task, &Task::failed, this, &RecoveryService::onTaskFailed);
+}
+
+void RecoveryService::onTaskFinished()
+{
+    m_lastProgress = -1;
+    OperateResponse rsp = response(0, 100);
+    rsp.autoReboot = m_autoReboot;
+    Q_EMIT Success(rsp.toString());
+    ::sync();
+    qDebug().noquote() << "Task::finished! saveLogToRecovery";
+    m_task->saveLogToRecovery();
+}
+
+void RecoveryService::onTaskFailed(const QString& error)
+{
+    m_lastProgress = -1;
+    OperateResponse rsp = response(-1, 100);
+    rsp.errMsg = error;
+    rsp.autoReboot = m_autoReboot;
+    qInfo().noquote() << "RecoveryService Error rsp = " + rsp.toString();
+    Q_EMIT Error(rsp.toString());
+    ::sync();
+    qDebug().noquote() << "Task::failed! saveLogToRecovery";
+    m_task->saveLogToRecovery();
+}
+
+void RecoveryService::ConnectAsyncTaskResponse()
+{
+    AsyncTask* worker = m_asyncTask;
+    connect(worker, &AsyncTask::fixPartitionSuccess, this, [this]() { Q_EMIT Success(response(0, 100).toString()); });
+    connect(worker, &AsyncTask::fixPartitionFailed, this, [this](const QString& error) { emitError(error); });
+    connect(worker, &QThread::finished, this, [this, worker]() {
+        qInfo().noquote() << "m_asyncTask finished";
+        worker->deleteLater();
+        if (m_asyncTask == worker) {
+            m_asyncTask = nullptr;
+        }
+    });
+}

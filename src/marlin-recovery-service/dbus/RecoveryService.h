@@ -1,0 +1,69 @@
+#pragma once
+
+// The service object on "/com/marlin/recovery": takes each request of the live GUI as one JSON text, answers at once
+// with a code and reports the outcome later through ReportProgress, Success and Error.
+
+#include "dbus/OperateResponse.h"
+#include "utils.h"
+
+#include <QDBusContext>
+#include <QJsonArray>
+#include <QMap>
+#include <QObject>
+
+class AsyncTask;
+class Task;
+struct OperateRequest;
+
+class RecoveryService : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.marlin.daemon.recovery")
+
+public:
+    explicit RecoveryService(QObject* parent = nullptr);
+    ~RecoveryService() override;
+
+signals:
+    Q_SCRIPTABLE void ReportProgress(const QString& progress);
+    Q_SCRIPTABLE void Error(const QString& errMsg);
+    Q_SCRIPTABLE void Success(const QString& msg);
+
+public slots:
+    Q_SCRIPTABLE int GetLiveType();
+    Q_SCRIPTABLE int AsyncGetPartitionCheckItemLists(const QString& req);
+    Q_SCRIPTABLE bool FixPartitionByFsck(const QString& req);
+    Q_SCRIPTABLE int InitLiveRestorePage(const QString& req);
+    Q_SCRIPTABLE int SystemBackup(const QString& backupReq);
+    Q_SCRIPTABLE int ManualBackup(const QString& backupReq);
+    Q_SCRIPTABLE int ManualRestore(const QString& restoreReq);
+    Q_SCRIPTABLE int SystemRestore(const QString& restoreReq);
+    Q_SCRIPTABLE int RestoreByTask(const QString& restoreReq);
+    Q_SCRIPTABLE int ShowSystemRepairTool(const QString& req);
+
+private:
+    bool isValidLiveCaller();
+    void setCurrent(const OperateRequest& request);
+    void resetCurrent();
+    OperateResponse response(int retCode, int progress) const;
+    void emitError(const QString& errMsg);
+    int backup(const QString& method, int opType, const QString& backupReq);
+    // Refuses an information request while a worker runs; true when refused.
+    bool refuseWhileWorkerRuns(const QString& method);
+    void startInfoWorker(int action, const char* finishedLog);
+    void ConnectResponse();
+    void ConnectAsyncTaskResponse();
+    void onTaskFinished();
+    void onTaskFailed(const QString& error);
+
+    CmdLineInfo m_cmdLineInfo;
+    QMap<QString, uint> m_callerPids;
+    int m_opType = 0;
+    QString m_operateID;
+    QString m_liveRootUUID;
+    Task* m_task = nullptr;
+    AsyncTask* m_asyncTask = nullptr;
+    int m_liveType = -1;
+    int m_lastProgress = -1;
+    bool m_autoReboot = false;
+};

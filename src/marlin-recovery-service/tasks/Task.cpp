@@ -1,0 +1,214 @@
+#include "tasks/Task.h"
+
+#include "core/command.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QProcessEnvironment>
+
+#include <unistd.h>
+
+#include <cmath>
+
+namespace {
+
+// What a failed job shows the user: where the preserved service log will be found.
+const QString JobFailureText = "/recovery/marlin-recovery-service.log";
+
+// The image tool's progress never goes back, across the jobs of the whole service run.
+float g_lastImageProgress = 1.0f;
+
+QString lastComponent(const QString& path)
+{
+    return path.split('/').constLast().simplified();
+}
+
+QString parentWithSlash(const QString& path)
+{
+    return path.left(path.lastIndexOf('/') + 1);
+}
+
+} // namespace
+
+Task::Task(QObject* parent) : QObject(parent)
+{
+    getSystemUUID();
+}
+
+Task::~Task() = default;
+
+void Task::runTasks(const QJsonArray& tasks)
+{
+    Q_UNUSED(tasks)
+}
+
+void Task::addJob(const QString& from, const QString& to, int type)
+{
+    Job job;
+    job.type = type;
+    job.process = QSharedPointer<QProcess>(new QProcess(this));
+    job.from = from;
+    job.to = to;
+    // After every job of a lower or equal type: images first, then archive creations, extractions, appends.
+    auto at = m_jobs.begin();
+    while (at != m_jobs.end() && at->type <= type) {
+        ++at;
+    }
+    m_jobs.insert(at, job);
+    m_taskCount += 1;
+}
+
+void Task::checkJobs()
+{
+    if (!m_isError && m_jobs.isEmpty()) {
+        m_isError = true;
+        Q_EMIT failed(QCoreApplication::translate("Task", "Failed to initialize the task"));
+        return;
+    }
+    qDebug() << "task count:" << m_taskCount;
+}
+
+void Task::reportFailure(const QString& message)
+{
+    m_isError = true;
+    Q_EMIT failed(message);
+}
+
+float Task::progressRatio() const
+{
+    for (const Job& job : m_jobs) {
+        if (job.type != ImageJob) {
+            return m_currentIndex <= 2.0f ? 2 * m_currentIndex / m_taskCount : 1.0f;
+        }
+    }
+    return m_currentIndex / m_taskCount;
+}
+
+QStringList Task::jobArguments(const Job& job) const
+{
+    const QStringList tar{"tar", "--xattrs", "--xattrs-include=*"};
+    switch (job.type) {
+    case ImageJob:
+        return {"marlin-clone", "--tui", job.from, job.to};
+    case ArchiveCreateJob:
+        return tar + QStringList{"-cpf", job.to, "-C", parentWithSlash(job.from), lastComponent(job.from)};
+    case ArchiveExtractJob:
+        return tar + QStringList{"-xpf", job.from, "-C", parentWithSlash(job.to), lastComponent(job.to)};
+    case ArchiveAppendJob:
+        return tar + QStringList{"-rpf", job.to, "-C", parentWithSlash(job.from), lastComponent(job.from)};
+    default:
+        return {};
+    }
+}
+
+void Task::start()
+{
+    qDebug() << "is error:" << m_isError;
+    if (m_isError) {
+        return;
+    }
+    if (m_jobs.isEmpty()) {
+        ::sync();
+        Q_EMIT taskFinished();
+        return;
+    }
+    m_currentIndex = std::min(m_currentIndex + 1, m_taskCount);
+    qDebug() << "currentIndex:" << m_currentIndex << "taskCount:" << m_taskCount;
+
+    const Job job = m_jobs.constFirst();
+    m_process = job.process;
+    QProcessEnvironment environment;
+    environment.insert("LC_ALL", "C");
+    m_process->setProcessEnvironment(environment);
+    if (job.type != ImageJob) {
+        Q_EMIT progressChanged(int(std::trunc(progressRatio() * 99)));
+    }
+    QProcess* process = m_process.data();
+    connect(process, &QProcess::finished, this, &Task::onJobFinished);
+    connect(process, &QProcess::readyReadStandardError, this,
+            [process]() { qWarning().noquote() << QString::fromUtf8(process->readAllStandardError()); });
+    // A job that cannot even start gives no finished notification: fail instead of waiting forever.
+    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            reportFailure(JobFailureText);
+        }
+    });
+    if (job.type == ImageJob) {
+        connect(process, &QProcess::readyReadStandardOutput, this, &Task::onImageJobOutput);
+    }
+    qDebug() << "job start:" << job.from << "to" << job.to;
+    const QStringList args = jobArguments(job);
+    if (!args.isEmpty()) {
+        m_process->start("sudo", args, QIODevice::ReadWrite);
+    }
+}
+
+void Task::onImageJobOutput()
+{
+    const QString text = QString::fromUtf8(m_process->readAllStandardOutput());
+    const QString lastWord = text.split(' ').constLast().left(4);
+    bool ok = false;
+    float value = lastWord.toFloat(&ok);
+    if (!ok) {
+        value = 0;
+    }
+    const float progress = std::max(progressRatio() * value, g_lastImageProgress);
+    g_lastImageProgress = progress;
+    Q_EMIT progressChanged(int(std::trunc(progress + 0.5f)));
+}
+
+void Task::onJobFinished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    if (exitCode == 0 && exitStatus == QProcess::NormalExit) {
+        m_jobs.removeFirst();
+        start();
+        return;
+    }
+    m_isError = true;
+    Q_EMIT failed(JobFailureText);
+}
+
+bool Task::compareVersion(const QString& ver1, const QString& ver2) const
+{
+    if (ver1.isEmpty() || ver2.isEmpty()) {
+        qDebug() << "ver1 or ver2 is empty, can not compare!";
+        return false;
+    }
+    const QString first1 = ver1.simplified().split('.').constFirst();
+    const QString first2 = ver2.simplified().split('.').constFirst();
+    return !(first1 > first2);
+}
+
+bool Task::checkMD5(const QString& rbkFile, const QString& rbkMd5File)
+{
+    qWarning().noquote().nospace() << "checkMD5, rbkFile:" << rbkFile << ", rbkMd5File:" << rbkMd5File;
+    QString md5;
+    QFile file(rbkMd5File);
+    if (file.exists() && file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        md5 = QString::fromUtf8(file.readAll()).split(' ').constFirst().trimmed();
+        file.close();
+    }
+    QString output;
+    QString err;
+    if (!SpawnCmd("md5sum", {rbkFile}, output, err)) {
+        qCritical().noquote().nospace() << "checkMD5 call md5sum failed: currMd5:" << output << ", err:" << err;
+        return false;
+    }
+    const QString currMd5 = output.trimmed().split(' ').constFirst().trimmed();
+    qWarning().noquote().nospace() << "md5:" << md5 << ", currMd5:" << currMd5;
+    if (md5 == currMd5) {
+        return true;
+    }
+    qCritical().noquote().nospace() << "check md5sum failed, md5:" << md5 << ", currMd5:" << currMd5;
+    return false;
+}
+
+void Task::deleteOptAndVar(const QString& path)
+{
+    qDebug() << "start remove 'opt' and 'var' directory!";
+    SpawnCmd("sudo", {"chattr", "-R", "-i", QString("%1/opt/").arg(path)});
+    SpawnCmd("sudo", {"chattr", "-R", "-i", QString("%1/var/").arg(path)});
+    SpawnCmd("sudo", {"rm", "-rf", QString("%1/opt/").arg(path)});
+    SpawnCmd("sudo", {"rm", "-rf", QString("%1/var/").arg(path)});
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+// Base of the service's long operations: runs a list of copy jobs (partition images, tar archives) one after another
+// through "sudo", turns their advance into progress, and offers what every task needs to know and do about the
+// installed system (its partitions, mounting, boot repair, log preservation).
+
+#include "FsTab.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPair>
+#include <QProcess>
+#include <QSharedPointer>
+#include <QStringList>
+
+enum JobType
+{
+    ImageJob = 0,
+    ArchiveCreateJob = 1,
+    ArchiveExtractJob = 2,
+    ArchiveAppendJob = 3,
+};
+
+struct Job
+{
+    int type = ImageJob;
+    QSharedPointer<QProcess> process;
+    QString to;
+    QString from;
+};
+
+class Task : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Task(QObject* parent = nullptr);
+    ~Task() override;
+
+    void addJob(const QString& from, const QString& to, int type);
+    void checkJobs();
+    void start();
+    void reportFailure(const QString& message);
+    float progressRatio() const;
+    bool compareVersion(const QString& ver1, const QString& ver2) const;
+    bool checkMD5(const QString& rbkFile, const QString& rbkMd5File);
+    void deleteOptAndVar(const QString& path);
+
+    // The installed system's partitions and edition, from the command line, its root and its recovery partition.
+    void getSystemUUID();
+    QString mountDeviceFromUUID(const QString& uuid) const;
+    QString devicePathFromUUID(const QString& uuid);
+    void umountDeviceFromUUID(const QString& uuid);
+    QPair<QString, QString> driveAndDiskFromUUID(const QString& uuid);
+    QString diskPathFromDrive(const QString& drive);
+    QStringList getDevicePathsFromDrive(const QString& drive);
+    QMap<QString, QString> getUUIDFromFstab();
+    bool convertVersion(const QString& rootUUID);
+
+    void resetEFI();
+
+    bool writeEventLog(const QJsonObject& record, const QString& dir);
+    void saveLogToRecovery();
+
+    QString rootUUID() const { return m_rootUUID; }
+    QString dataUUID() const { return m_dataUUID; }
+    QString recoveryUUID() const { return m_recoveryUUID; }
+    QString originRootUUID() const { return m_originRootUUID; }
+    QString desktopType() const { return m_desktopType; }
+    QString systemLocale() const { return m_systemLocale; }
+    QString curVerSysType() const { return m_curVerSysType; }
+    int osMinorVersion() const { return m_osMinorVersion; }
+    bool isUEFI() const { return m_isUEFI; }
+    bool isError() const { return m_isError; }
+    QList<Job> jobs() const { return m_jobs; }
+
+signals:
+    void taskFinished();
+    void finished();
+    void failed(QString error);
+    void progressChanged(int value);
+
+public slots:
+    virtual void runTasks(const QJsonArray& tasks);
+
+private:
+    void onJobFinished(int exitCode, QProcess::ExitStatus exitStatus);
+    void onImageJobOutput();
+    QStringList jobArguments(const Job& job) const;
+    QString osVersionFile(const QString& mountPoint) const;
+
+protected:
+    QString m_mountBaseDir = "/tmp/ivy";
+    QString m_diskInfoName = "DiskInfo";
+    QString m_infoVersion = "1.1";
+    QSharedPointer<QProcess> m_process;
+    QList<Job> m_jobs;
+    float m_currentIndex = 0;
+    float m_taskCount = 0;
+    bool m_isError = false;
+
+    QString m_rootUUID;
+    QString m_recoveryUUID;
+    QString m_dataUUID;
+    QString m_desktopType;
+    QString m_systemLocale;
+    QString m_originRootUUID;
+    FSTabInfoList m_fstabList;
+    QStringList m_fstabUUIDs;
+    QMap<QString, FSTabInfo> m_uuidMap;
+    int m_osMinorVersion = 0;
+    bool m_isUEFI = false;
+    QString m_curVerSysType;
+    QString m_restoreVerSysType;
+    QString m_openedMapperPath;
+};
+
+// Copies the live log dir + name + ext into destRoot, keeping the previous copy under name + "-old" + ext.
+void backupLog(const QString& dir, const QString& name, const QString& ext, const QString& destRoot);

@@ -1,0 +1,273 @@
+// The installed system as a task sees it: its partitions by UUID, their drives, mounting, and the edition fix-up.
+
+#include "tasks/Task.h"
+
+#include "core/command.h"
+#include "udisks2/UDisks2BlockDevice.h"
+#include "udisks2/UDisks2Manager.h"
+#include "udisks2/UDisks2Partition.h"
+#include "utils.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QSettings>
+
+namespace {
+
+QString rootUUIDFromCommandLine()
+{
+    QFile file("/proc/cmdline");
+    if (!file.exists() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return QString();
+    }
+    const QStringList words = QString::fromUtf8(file.readAll()).split(' ');
+    for (const QString& word : words) {
+        if (!word.startsWith("root=")) {
+            continue;
+        }
+        QString uuid;
+        if (word.contains("UUID=")) {
+            uuid = word.split('=').constLast().simplified();
+        } else {
+            uuid = Utils::uuidOfDeviceLink(word.mid(5).simplified(), QString());
+        }
+        qDebug() << "Root UUID:" << uuid;
+        return uuid;
+    }
+    return QString();
+}
+
+QString readSimplified(const QString& path, bool& found)
+{
+    QFile file(path);
+    found = file.exists() && file.open(QIODevice::ReadOnly | QIODevice::Text);
+    return found ? QString::fromUtf8(file.readAll()).simplified() : QString();
+}
+
+QString devicePathOf(const UDisks2BlockDevice& device)
+{
+    return QString::fromUtf8(device.device()).remove(QChar(0));
+}
+
+// The drive name of a partition and the device path of its disk; both empty for anything but a partition.
+QPair<QString, QString> driveAndDiskOf(const QString& path)
+{
+    std::unique_ptr<UDisks2Partition> partition = UDisks2Manager::createPartition(path);
+    std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
+    if (!partition || !device) {
+        return {};
+    }
+    std::unique_ptr<UDisks2BlockDevice> disk = UDisks2Manager::createBlockDevice(partition->table());
+    if (!disk) {
+        return {};
+    }
+    return {device->driveName(), devicePathOf(*disk)};
+}
+
+} // namespace
+
+QString Task::osVersionFile(const QString& mountPoint) const
+{
+    const QString file = mountPoint + "/etc/os-version";
+    const QFileInfo info(file);
+    // An absolute link inside the installed system points inside it, not into the live system.
+    return info.isSymLink() ? mountPoint + info.symLinkTarget() : file;
+}
+
+void Task::getSystemUUID()
+{
+    m_rootUUID = rootUUIDFromCommandLine();
+    if (!m_rootUUID.isEmpty()) {
+        const QString rootPath = mountDeviceFromUUID(m_rootUUID);
+        const QString fstabPath = rootPath.endsWith('/') ? rootPath + "etc/fstab" : rootPath + "/etc/fstab";
+        m_fstabList = FSTab::getFSTabFromFile(fstabPath);
+        m_fstabUUIDs = FSTab::getUUIDList(m_fstabList);
+        const QString recoveryConf = QString("%1/etc/marlin/system-recovery.conf").arg(rootPath);
+        if (QFile::exists(recoveryConf)) {
+            m_recoveryUUID = QSettings(recoveryConf, QSettings::IniFormat).value("UUID").toString();
+            qDebug() << "recovery UUID:" << m_recoveryUUID;
+        } else {
+            qDebug().noquote() << "recoveryPath not exist!, recoveryPath: " + recoveryConf;
+        }
+        m_uuidMap.clear();
+        for (const FSTabInfoPtr& info : m_fstabList) {
+            if (!info->isComment && !info->isEmpty && !info->device.isEmpty() && info->type != "none") {
+                m_uuidMap.insert(info->device.mid(5), *info);
+            }
+        }
+        const QSettings desktop(QString("%1/usr/lib/marlin/desktop-version").arg(rootPath), QSettings::IniFormat);
+        m_desktopType = desktop.value("Release/Type", "Professional").toString();
+        m_curVerSysType = QSettings(osVersionFile(rootPath), QSettings::IniFormat).value("Version/EditionName").toString();
+        m_isUEFI = QFileInfo::exists("/sys/firmware/efi");
+        qInfo().noquote().nospace() << "efiPath = /sys/firmware/efi, m_isUEFI = " << (m_isUEFI ? "true" : "false")
+                                    << ", curVerSysType: " << m_curVerSysType;
+        Utils::getSystemLocale(rootPath, m_systemLocale);
+        umountDeviceFromUUID(m_rootUUID);
+    }
+    if (!m_recoveryUUID.isEmpty()) {
+        const QString recoveryPath = mountDeviceFromUUID(m_recoveryUUID);
+        bool found = false;
+        const QString dataUUID = readSimplified(QString("%1/backup/_mde_data.info").arg(recoveryPath), found);
+        if (found) {
+            m_dataUUID = dataUUID;
+            qDebug() << "data UUID:" << m_dataUUID;
+        }
+        const QString originRootUUID = readSimplified(QString("%1/backup/system.info").arg(recoveryPath), found);
+        if (found) {
+            m_originRootUUID = originRootUUID;
+            qDebug() << "origin root UUID:" << m_originRootUUID;
+        }
+        umountDeviceFromUUID(m_recoveryUUID);
+    }
+    if (m_dataUUID.isEmpty()) {
+        m_dataUUID = m_rootUUID;
+    }
+}
+
+QString Task::mountDeviceFromUUID(const QString& uuid) const
+{
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
+        if (!device) {
+            qDebug() << "device is null";
+            return QString();
+        }
+        if (device->idUUID() != uuid) {
+            continue;
+        }
+        device->setWatchChanges(true);
+        QVariantMap options;
+        const auto entry = m_uuidMap.constFind(uuid);
+        if (entry != m_uuidMap.constEnd() && entry->type == "btrfs" && entry->options.contains("compress=zstd")) {
+            options.insert("options", "compress=zstd");
+            qInfo().noquote() << "btrfs, mount uuid: " + uuid + ", with compress=zstd";
+        }
+        device->mount(options);
+        const QByteArrayList points = device->mountPoints();
+        return points.isEmpty() ? QString() : QString::fromUtf8(points.constFirst());
+    }
+    return QString();
+}
+
+QString Task::devicePathFromUUID(const QString& uuid)
+{
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
+        if (device && device->idUUID() == uuid) {
+            return devicePathOf(*device);
+        }
+    }
+    return QString();
+}
+
+void Task::umountDeviceFromUUID(const QString& uuid)
+{
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
+        if (device && device->idUUID() == uuid) {
+            device->unmount({});
+            return;
+        }
+    }
+}
+
+QPair<QString, QString> Task::driveAndDiskFromUUID(const QString& uuid)
+{
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
+        if (device && device->idUUID() == uuid) {
+            return driveAndDiskOf(path);
+        }
+    }
+    return {};
+}
+
+QString Task::diskPathFromDrive(const QString& drive)
+{
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        const QPair<QString, QString> driveAndDisk = driveAndDiskOf(path);
+        if (driveAndDisk.first == drive && !driveAndDisk.second.isEmpty()) {
+            return driveAndDisk.second;
+        }
+    }
+    return QString();
+}
+
+QStringList Task::getDevicePathsFromDrive(const QString& drive)
+{
+    QSet<QString> disks;
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        const QPair<QString, QString> driveAndDisk = driveAndDiskOf(path);
+        if (driveAndDisk.first == drive && !driveAndDisk.second.isEmpty()) {
+            disks.insert(driveAndDisk.second);
+        }
+    }
+    return QStringList(disks.begin(), disks.end());
+}
+
+QMap<QString, QString> Task::getUUIDFromFstab()
+{
+    QMap<QString, QString> uuidMap;
+    const QString path = mountDeviceFromUUID(m_rootUUID);
+    qDebug().noquote() << "path: " + path + ", m_rootUUID: " + m_rootUUID;
+    QFile fstab(path + "/etc/fstab");
+    if (!fstab.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qDebug() << "open file fail!";
+        return uuidMap;
+    }
+    while (!fstab.atEnd()) {
+        const QString line = QString::fromUtf8(fstab.readLine()).simplified();
+        const QStringList fields = line.split(' ');
+        // A UUID line without a mount point names nothing.
+        if (!line.startsWith("UUID") || fields.size() < 2) {
+            continue;
+        }
+        uuidMap.insert(fields.at(1), QString(fields.at(0)).remove("UUID="));
+    }
+    fstab.close();
+    const QString osVersion = osVersionFile(path);
+    m_osMinorVersion = QSettings(osVersion, QSettings::IniFormat).value("Version/MinorVersion").toInt();
+    qWarning().noquote().nospace() << "osVersionFilePath = " << osVersion << ", osVersion = " << m_osMinorVersion;
+    umountDeviceFromUUID(m_rootUUID);
+    qDebug() << "uuidMap:" << uuidMap;
+    return uuidMap;
+}
+
+bool Task::convertVersion(const QString& rootUUID)
+{
+    qWarning().noquote() << "convert begin, rootUUID: " + rootUUID;
+    if (rootUUID.isEmpty()) {
+        qCritical() << "root UUID is empty!";
+        return false;
+    }
+    const QString mountPoint = mountDeviceFromUUID(rootUUID);
+    if (mountPoint.isEmpty()) {
+        qCritical().noquote() << "pro edu mountDeviceFromUUID failed, rootUUID = " + rootUUID;
+        return false;
+    }
+    m_restoreVerSysType =
+        QSettings(osVersionFile(mountPoint), QSettings::IniFormat).value("Version/EditionName").toString();
+    qWarning().noquote() << "m_curVerSysType: " + m_curVerSysType + ", m_restoreVerSysType: " + m_restoreVerSysType +
+                                ", rootMountPoint: " + mountPoint;
+    if (m_curVerSysType != "E" || m_restoreVerSysType != "Professional") {
+        return true;
+    }
+    qWarning() << "Detect system version actived from Professional to education, need covert...";
+    QString output;
+    QString err;
+    if (!SpawnCmd("sudo", {"/lib/marlin-recovery-gui/scripts/convert-version.sh", mountPoint}, output, err)) {
+        qCritical().noquote() << "convert version failed, out: " + output + ", err: " + err;
+        return false;
+    }
+    qWarning().noquote() << "convertVersion rootUUID: " + rootUUID + ", out: " + output + ", err: " + err;
+    return true;
+}
