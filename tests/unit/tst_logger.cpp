@@ -149,6 +149,7 @@ private slots:
     void fallsBackToPreviousHandlerWithoutAppenders();
     void appenderLoggingDoesNotDeadlock();
     void fileAppenderOpensLazilyAndAppends();
+    void fileAppenderFollowsAReplacedFile();
     void fileAppenderKeepsEveryLineFromThreads();
     void rollsOverToDatedFile_data();
     void rollsOverToDatedFile();
@@ -336,6 +337,24 @@ void TestLogger::fileAppenderOpensLazilyAndAppends()
     appender.setFileName(dir.filePath(QStringLiteral("missing/app.log")));
     appender.write(sampleRecord());
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("missing"))));
+}
+
+void TestLogger::fileAppenderFollowsAReplacedFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("service.log"));
+    FileAppender appender(path);
+    appender.setFormat(QStringLiteral("%{message}\n"));
+    appender.write(messageRecord(QStringLiteral("before")));
+    // What sed -i does when it masks the log: a new file renamed over the old name.
+    QVERIFY(writeFile(path + QStringLiteral(".new"), "masked\n"));
+    QVERIFY(::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(), QFile::encodeName(path).constData()) ==
+            0);
+    appender.write(messageRecord(QStringLiteral("after")));
+    QCOMPARE(readLines(path), QStringList({"masked", "after"}));
+    QVERIFY(QFile::remove(path));
+    appender.write(messageRecord(QStringLiteral("fresh")));
+    QCOMPARE(readLines(path), QStringList{"fresh"});
 }
 
 void TestLogger::fileAppenderKeepsEveryLineFromThreads()

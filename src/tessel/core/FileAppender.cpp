@@ -1,5 +1,9 @@
 #include "FileAppender.h"
 
+#include <QFile>
+
+#include <sys/stat.h>
+
 #include <cstdio>
 
 namespace Tessel::Core {
@@ -32,6 +36,9 @@ void FileAppender::append(const QString& formatted)
         return;
     }
     prepareFile(m_fileName);
+    if (m_file.isOpen() && isReplaced()) {
+        m_file.close();
+    }
     if (!m_file.isOpen() && !openFile()) {
         return;
     }
@@ -47,6 +54,17 @@ void FileAppender::prepareFile(const QString& fileName)
 void FileAppender::closeFile()
 {
     m_file.close();
+}
+
+bool FileAppender::isReplaced() const
+{
+    // Another program may delete the log or put a new file in its place (sed -i does): follow the name.
+    struct stat byName {};
+    struct stat open {};
+    if (::stat(QFile::encodeName(m_fileName).constData(), &byName) != 0 || ::fstat(m_file.handle(), &open) != 0) {
+        return true;
+    }
+    return byName.st_ino != open.st_ino || byName.st_dev != open.st_dev;
 }
 
 bool FileAppender::openFile()

@@ -29,6 +29,7 @@ protected:
 
 private:
     bool openFile();
+    bool isReplaced() const;
 
     mutable QMutex m_fileMutex;
     QString m_fileName;
