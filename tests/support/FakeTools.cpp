@@ -9,23 +9,19 @@ FakeTools::FakeTools(const QStringList& names) : m_oldPath(qgetenv("PATH"))
         QFile::link(tool, m_dir.filePath(name));
     }
     qputenv("PATH", QFile::encodeName(m_dir.path()) + ":" + m_oldPath);
-    qputenv("FAKE_TOOL_LOG", QFile::encodeName(m_dir.filePath("calls.log")));
 }
 
 FakeTools::~FakeTools()
 {
     qputenv("PATH", m_oldPath);
-    qunsetenv("FAKE_TOOL_LOG");
-    for (const QString& variable : m_variables) {
-        qunsetenv(variable.toLatin1().constData());
-    }
 }
 
 void FakeTools::setBehaviour(const QString& name, const QString& options)
 {
-    const QString variable = "FAKE_" + name.toUpper().replace('-', '_');
-    qputenv(variable.toLatin1().constData(), options.toUtf8());
-    m_variables.append(variable);
+    QFile file(m_dir.filePath(name + ".behaviour"));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        file.write(options.toUtf8());
+    }
 }
 
 QStringList FakeTools::calls() const

@@ -21,5 +21,4 @@ public:
 private:
     QTemporaryDir m_dir;
     QByteArray m_oldPath;
-    QStringList m_variables;
 };

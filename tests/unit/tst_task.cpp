@@ -1,0 +1,223 @@
+#include "FakeTools.h"
+#include "tasks/Task.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+const QString JobFailureText = "/recovery/marlin-recovery-service.log";
+
+QList<int> progressValues(const QSignalSpy& spy)
+{
+    QList<int> values;
+    for (const QList<QVariant>& args : spy) {
+        values.append(args.constFirst().toInt());
+    }
+    return values;
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+} // namespace
+
+class TestTask : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void jobsRunImagesFirstThenByType();
+    void archiveJobsReportTheRatio();
+    void imageJobScalesTheToolsPercentage();
+    void firstBadJobFailsTheTask();
+    void unstartableJobFailsTheTask();
+    void emptyJobListFails();
+    void compareVersion_data();
+    void compareVersion();
+    void md5Check();
+    void optAndVarRemoval();
+};
+
+void TestTask::jobsRunImagesFirstThenByType()
+{
+    FakeTools tools({"sudo", "tar", "marlin-clone"});
+    tools.setBehaviour("sudo", "--exec");
+    Task task;
+    task.addJob("/data/var", "/backup/var.tar", ArchiveExtractJob);
+    task.addJob("/dev/sda3", "/backup/root.rbk", ImageJob);
+    task.addJob("/data/opt", "/backup/opt.tar", ArchiveCreateJob);
+    task.addJob("/dev/sda5", "/backup/data.rbk", ImageJob);
+    QStringList order;
+    for (const Job& job : task.jobs()) {
+        order.append(QString::number(job.type) + ":" + job.from);
+    }
+    QCOMPARE(order, (QStringList{"0:/dev/sda3", "0:/dev/sda5", "1:/data/opt", "2:/data/var"}));
+
+    QSignalSpy finished(&task, &Task::taskFinished);
+    task.checkJobs();
+    task.start();
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(tools.calls(), (QStringList{
+                                "sudo marlin-clone --tui /dev/sda3 /backup/root.rbk",
+                                "marlin-clone --tui /dev/sda3 /backup/root.rbk",
+                                "sudo marlin-clone --tui /dev/sda5 /backup/data.rbk",
+                                "marlin-clone --tui /dev/sda5 /backup/data.rbk",
+                                "sudo tar --xattrs --xattrs-include=* -cpf /backup/opt.tar -C /data/ opt",
+                                "tar --xattrs --xattrs-include=* -cpf /backup/opt.tar -C /data/ opt",
+                                "sudo tar --xattrs --xattrs-include=* -xpf /data/var -C /backup/ var.tar",
+                                "tar --xattrs --xattrs-include=* -xpf /data/var -C /backup/ var.tar",
+                            }));
+    QVERIFY(task.jobs().isEmpty());
+}
+
+void TestTask::archiveJobsReportTheRatio()
+{
+    FakeTools tools({"sudo", "tar"});
+    tools.setBehaviour("sudo", "--exec");
+    Task task;
+    task.addJob("/mnt/data/opt", "/backup/opt.tar", ArchiveCreateJob);
+    task.addJob("/mnt/data/var", "/backup/var.tar", ArchiveCreateJob);
+    task.addJob("/mnt/data/var/lib", "/backup/var.tar", ArchiveAppendJob);
+    QSignalSpy progress(&task, &Task::progressChanged);
+    QSignalSpy finished(&task, &Task::taskFinished);
+    QSignalSpy failed(&task, &Task::failed);
+    task.start();
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(progressValues(progress), (QList<int>{66, 132, 99}));
+    QVERIFY(failed.isEmpty());
+    QCOMPARE(tools.calls().last(), QString("tar --xattrs --xattrs-include=* -rpf /backup/var.tar -C /mnt/data/var/ lib"));
+}
+
+void TestTask::imageJobScalesTheToolsPercentage()
+{
+    FakeTools tools({"sudo", "tar", "marlin-clone"});
+    tools.setBehaviour("sudo", "--env --exec");
+    tools.setBehaviour("marlin-clone", "--out 'Elapsed: 00:00:09 Completed: 45.73%'");
+    Task task;
+    task.addJob("/dev/sda3", "/backup/root.rbk", ImageJob);
+    task.addJob("/mnt/data/opt", "/backup/opt.tar", ArchiveCreateJob);
+    QSignalSpy progress(&task, &Task::progressChanged);
+    QSignalSpy finished(&task, &Task::taskFinished);
+    task.start();
+    QVERIFY(finished.wait(20000));
+    const QList<int> values = progressValues(progress);
+    QVERIFY2(values.size() >= 2, qPrintable(QString::number(values.size())));
+    // 45.7 (four characters of "45.73%") scaled by 2 x 1/2, then 198 before the archive job.
+    QCOMPARE(values.at(values.size() - 2), 46);
+    QCOMPARE(values.last(), 198);
+
+    // The job runs with nothing but LC_ALL=C in its environment.
+    QFile env(tools.dir() + "/sudo.env");
+    QVERIFY(env.open(QIODevice::ReadOnly));
+    const QStringList variables = QString::fromUtf8(env.readAll()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY(variables.contains("LC_ALL=C"));
+    QVERIFY(!variables.filter(QRegularExpression("^(PATH|HOME|USER|LANG)=")).size());
+}
+
+void TestTask::firstBadJobFailsTheTask()
+{
+    FakeTools tools({"sudo", "tar", "marlin-clone"});
+    tools.setBehaviour("sudo", "--exec");
+    tools.setBehaviour("marlin-clone", "--err 'write error' --exit 1");
+    Task task;
+    task.addJob("/dev/sda3", "/backup/root.rbk", ImageJob);
+    task.addJob("/dev/sda5", "/backup/data.rbk", ImageJob);
+    task.addJob("/mnt/data/opt", "/backup/opt.tar", ArchiveCreateJob);
+    QSignalSpy failed(&task, &Task::failed);
+    QSignalSpy finished(&task, &Task::taskFinished);
+    task.start();
+    QVERIFY(failed.wait(20000));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.constFirst().constFirst().toString(), JobFailureText);
+    QVERIFY(task.isError());
+    QCOMPARE(task.jobs().size(), 3);
+    // Nothing more runs, not even on a later start().
+    task.start();
+    QTest::qWait(200);
+    QCOMPARE(tools.calls().size(), 2);
+    QVERIFY(finished.isEmpty());
+    QCOMPARE(failed.size(), 1);
+}
+
+void TestTask::unstartableJobFailsTheTask()
+{
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", "/nonexistent");
+    Task task;
+    task.addJob("/mnt/data/opt", "/backup/opt.tar", ArchiveCreateJob);
+    QSignalSpy failed(&task, &Task::failed);
+    task.start();
+    qputenv("PATH", path);
+    QVERIFY(failed.size() == 1 || failed.wait(10000));
+    QCOMPARE(failed.constFirst().constFirst().toString(), JobFailureText);
+}
+
+void TestTask::emptyJobListFails()
+{
+    Task task;
+    QSignalSpy failed(&task, &Task::failed);
+    task.checkJobs();
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.constFirst().constFirst().toString(), QString("Failed to initialize the task"));
+    QVERIFY(task.isError());
+    task.checkJobs();
+    QCOMPARE(failed.size(), 1);
+}
+
+void TestTask::compareVersion_data()
+{
+    QTest::addColumn<QString>("ver1");
+    QTest::addColumn<QString>("ver2");
+    QTest::addColumn<bool>("result");
+    QTest::newRow("text order, not numbers") << "20" << "1030" << false;
+    QTest::newRow("equal first parts") << "1030.1" << "1030" << true;
+    QTest::newRow("older") << "1020" << "1030.2" << true;
+    QTest::newRow("blanks simplified") << " 1030 " << "1030" << true;
+    QTest::newRow("empty first") << "" << "1030" << false;
+    QTest::newRow("empty second") << "1030" << "" << false;
+}
+
+void TestTask::compareVersion()
+{
+    QFETCH(QString, ver1);
+    QFETCH(QString, ver2);
+    QFETCH(bool, result);
+    Task task;
+    QCOMPARE(task.compareVersion(ver1, ver2), result);
+}
+
+void TestTask::md5Check()
+{
+    QTemporaryDir dir;
+    // Paths with blanks are used as they are.
+    const QString image = dir.filePath("backup dir/system.rbk");
+    QVERIFY(QDir(dir.path()).mkpath("backup dir"));
+    QVERIFY(writeFile(image, "partition image bytes"));
+    const QString md5File = image.left(image.size() - 4) + ".md5";
+    Task task;
+    QVERIFY(writeFile(md5File, "0d6b1ab42a9b7e1f4e7a5bb0ec2c4a4a  " + image.toUtf8() + "\n"));
+    QVERIFY(!task.checkMD5(image, md5File));
+    QVERIFY(writeFile(md5File, QCryptographicHash::hash("partition image bytes", QCryptographicHash::Md5).toHex() +
+                                   "  " + image.toUtf8() + "\n"));
+    QVERIFY(task.checkMD5(image, md5File));
+    QVERIFY(!task.checkMD5(image, dir.filePath("missing.md5")));
+    QVERIFY(!task.checkMD5(dir.filePath("missing.rbk"), md5File));
+}
+
+void TestTask::optAndVarRemoval()
+{
+    FakeTools tools({"sudo"});
+    Task task;
+    task.deleteOptAndVar("/media/root/data dir");
+    QCOMPARE(tools.calls(), (QStringList{"sudo chattr -R -i /media/root/data\\ dir/opt/",
+                                         "sudo chattr -R -i /media/root/data\\ dir/var/",
+                                         "sudo rm -rf /media/root/data\\ dir/opt/",
+                                         "sudo rm -rf /media/root/data\\ dir/var/"}));
+}
+
+QTEST_GUILESS_MAIN(TestTask)
+#include "tst_task.moc"
