@@ -17,6 +17,10 @@ function(marlin_add_test)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
+    if(T_LABEL STREQUAL "unit")
+        # Unit tests never reach the machine's own system bus (and so never its UDisks2).
+        list(APPEND T_ENV "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/marlin-unit-tests-have-no-bus")
+    endif()
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${T_ENV}")
 endfunction()

@@ -283,6 +283,12 @@ check "each exec gets an empty /home/marlin" same "$("$TOOL" exec "$STATE" -- ls
 check "shell runs bash inside" bash -c "echo 'grep -q live-media-path /proc/cmdline && exit 3' | '$TOOL' shell '$STATE' >/dev/null 2>&1; [ \$? = 3 ]"
 check "exec without MARLIN_BIN_DIR leaves /usr/local/sbin alone" \
     bash -c "! '$TOOL' exec '$STATE' -- findmnt --mountpoint /usr/local/sbin"
+entries() { find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' | grep -vx "$2" | sort; }
+check "exec shows the host's /home besides /home/marlin" \
+    same "$("$TOOL" exec "$STATE" -- bash -c "$(declare -f entries); entries /home marlin")" "$(entries /home marlin)"
+check "exec shows the host's /usr/bin besides the fake" \
+    same "$("$TOOL" exec "$STATE" -- bash -c "$(declare -f entries); entries /usr/bin marlin-repair-pkexec")" \
+    "$(entries /usr/bin marlin-repair-pkexec)"
 check "the host's /proc/cmdline is untouched" same "$(cat /proc/cmdline)" "$HOST_CMDLINE"
 check "the host has no tmpfs on /home/marlin" bash -c "! findmnt --mountpoint /home/marlin"
 check "the host has no mount on /usr/bin/marlin-repair-pkexec" bash -c "! findmnt --mountpoint /usr/bin/marlin-repair-pkexec"

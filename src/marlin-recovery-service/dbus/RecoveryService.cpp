@@ -103,8 +103,7 @@ int RecoveryService::SystemRestore(const QString& restoreReq)
     request.read(obj);
     setCurrent(request);
     if (request.opType == OpSystemRestore && m_task == nullptr) {
-        m_task = new SystemRestoreTask(request.formatData, this);
-        ConnectResponse();
+        setTask(new SystemRestoreTask(request.formatData, this));
     }
     return 0;
 }
@@ -132,8 +131,7 @@ int RecoveryService::ManualRestore(const QString& restoreReq)
     }
     qInfo().noquote() << "ManualRestore, req: " + restoreReq;
     if ((request.opType == OpManualRestore || request.opType == OpDeviceRestore) && m_task == nullptr) {
-        m_task = new ManualRestoreTask(path, this);
-        ConnectResponse();
+        setTask(new ManualRestoreTask(path, this));
     }
     return 0;
 }
@@ -160,11 +158,10 @@ int RecoveryService::RestoreByTask(const QString& restoreReq)
     const QJsonArray tasks = recoveryInfo.value("tasks").toArray();
     if (m_task == nullptr) {
         if (request.opType == OpManualRestore) {
-            m_task = new ManualRestoreTask(tasks, this);
+            setTask(new ManualRestoreTask(tasks, this));
         } else {
-            m_task = new SystemRestoreTask(tasks, this);
+            setTask(new SystemRestoreTask(tasks, this));
         }
-        ConnectResponse();
     }
     setCurrent(request);
     return 0;
@@ -202,8 +199,7 @@ int RecoveryService::backup(const QString& method, int opType, const QString& ba
     m_autoReboot = recoveryInfo.value("auto_reboot").toBool(false);
     const QJsonArray tasks = recoveryInfo.value("tasks").toArray();
     if (m_task == nullptr) {
-        m_task = new BackupTask(tasks, opType, this);
-        ConnectResponse();
+        setTask(new BackupTask(tasks, opType, this));
         m_task->runTasks(tasks);
     }
     return 0;
@@ -345,6 +341,12 @@ int RecoveryService::ShowSystemRepairTool(const QString& req)
     }
     startInfoWorker(AsyncTask::SystemRepairTool, "m_asyncTask ShowSystemRepairTool finished");
     return 0;
+}
+
+void RecoveryService::setTask(Task* task)
+{
+    m_task = task;
+    ConnectResponse();
 }
 
 void RecoveryService::ConnectResponse()

@@ -24,6 +24,9 @@ public:
     explicit RecoveryService(QObject* parent = nullptr);
     ~RecoveryService() override;
 
+    // Takes the one task of this service run and forwards its progress and outcome as signals.
+    void setTask(Task* task);
+
 signals:
     Q_SCRIPTABLE void ReportProgress(const QString& progress);
     Q_SCRIPTABLE void Error(const QString& errMsg);

@@ -1,0 +1,135 @@
+#include "FakeTools.h"
+#include "dbus/OperateRequest.h"
+#include "dbus/RecoveryService.h"
+#include "tasks/Task.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+// The service object in-process, without a bus: response texts and what it forwards of a task.
+namespace {
+
+QJsonObject payload(const QSignalSpy& spy, int index)
+{
+    return Utils::stringToJson(spy.at(index).constFirst().toString());
+}
+
+} // namespace
+
+class TestRecoveryService : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestRecordsReadLeniently();
+    void progressIsForwardedIncreasingAndBounded();
+    void taskOutcomesCarryTheCurrentRequest();
+    void callsFromOutsideTheBusAreRefused();
+};
+
+void TestRecoveryService::requestRecordsReadLeniently()
+{
+    RestoreRequest restore;
+    restore.read(Utils::stringToJson(
+        R"({"operateID": "op-1", "opType": 5, "backupDir": "/b", "backupUUID": "u-1", "formatData": true})"));
+    QCOMPARE(restore.operateID, QString("op-1"));
+    QCOMPARE(restore.opType, 5);
+    QCOMPARE(restore.backupDir, QString("/b"));
+    QCOMPARE(restore.backupUUID, QString("u-1"));
+    QVERIFY(restore.formatData);
+
+    RestoreRequest defaults;
+    defaults.read(Utils::stringToJson(R"({"opType": "1", "formatData": "yes", "backupDir": 7})"));
+    QCOMPARE(defaults.opType, 0);
+    QVERIFY(!defaults.formatData);
+    QVERIFY(defaults.backupDir.isEmpty());
+    // A missing operateID becomes a fresh one in braces.
+    QVERIFY(defaults.operateID.startsWith('{') && defaults.operateID.endsWith('}'));
+    RestoreRequest another;
+    another.read(QJsonObject{{"opType", 1}});
+    QVERIFY(another.operateID != defaults.operateID);
+
+    TaskRequest task;
+    task.read(Utils::stringToJson(R"({"opType": 4, "recoveryInfo": "{\"auto_reboot\": true}"})"));
+    QCOMPARE(Utils::stringToJson(task.recoveryInfo).value("auto_reboot").toBool(), true);
+}
+
+void TestRecoveryService::progressIsForwardedIncreasingAndBounded()
+{
+    RecoveryService service;
+    auto* task = new Task(&service);
+    service.setTask(task);
+    QSignalSpy progress(&service, &RecoveryService::ReportProgress);
+    for (int value : {5, 5, 3, 7, 132, 198, 99, 100}) {
+        Q_EMIT task->progressChanged(value);
+    }
+    QCOMPARE(progress.size(), 3);
+    QCOMPARE(payload(progress, 0).value("progress").toInt(), 5);
+    QCOMPARE(payload(progress, 1).value("progress").toInt(), 7);
+    // Never past 99 while the task runs: the 100 comes with Success.
+    QCOMPARE(payload(progress, 2).value("progress").toInt(), 99);
+    QCOMPARE(payload(progress, 2).value("retCode").toInt(), 0);
+
+    QSignalSpy success(&service, &RecoveryService::Success);
+    Q_EMIT task->finished();
+    QCOMPARE(success.size(), 1);
+    // A new run of the task starts from nothing again.
+    Q_EMIT task->progressChanged(3);
+    QCOMPARE(progress.size(), 4);
+}
+
+void TestRecoveryService::taskOutcomesCarryTheCurrentRequest()
+{
+    FakeTools tools({"sudo", "tar"});
+    tools.setBehaviour("sudo", "--exec");
+    RecoveryService service;
+    auto* task = new Task(&service);
+    task->addJob("/mnt/data/opt", "/backup/opt.tar", ArchiveCreateJob);
+    task->addJob("/mnt/data/var", "/backup/var.tar", ArchiveCreateJob);
+    task->addJob("/mnt/data/home", "/backup/home.tar", ArchiveCreateJob);
+    service.setTask(task);
+    QSignalSpy progress(&service, &RecoveryService::ReportProgress);
+    QSignalSpy success(&service, &RecoveryService::Success);
+    QSignalSpy error(&service, &RecoveryService::Error);
+    connect(task, &Task::taskFinished, task, &Task::finished);
+    task->start();
+    QVERIFY(success.wait(20000));
+    QVERIFY(error.isEmpty());
+    // The task says 66, 132 and 99; the bus hears 66 and 99.
+    QCOMPARE(progress.size(), 2);
+    QCOMPARE(payload(progress, 0).value("progress").toInt(), 66);
+    QCOMPARE(payload(progress, 1).value("progress").toInt(), 99);
+    const QJsonObject done = payload(success, 0);
+    QCOMPARE(done.keys(), (QStringList{"autoReboot", "data", "errMsg", "opType", "operateID", "progress", "retCode",
+                                       "userName"}));
+    QCOMPARE(done.value("progress").toInt(), 100);
+    QCOMPARE(done.value("retCode").toInt(), 0);
+    QCOMPARE(done.value("autoReboot").toBool(), false);
+    QVERIFY(success.at(0).constFirst().toString().contains("\n    \"opType\": 0"));
+
+    Q_EMIT task->failed("disk full");
+    QCOMPARE(error.size(), 1);
+    QCOMPARE(payload(error, 0).value("retCode").toInt(), -1);
+    QCOMPARE(payload(error, 0).value("progress").toInt(), 100);
+    QCOMPARE(payload(error, 0).value("errMsg").toString(), QString("disk full"));
+}
+
+void TestRecoveryService::callsFromOutsideTheBusAreRefused()
+{
+    RecoveryService service;
+    QSignalSpy error(&service, &RecoveryService::Error);
+    QCOMPARE(service.SystemRestore(R"({"opType": 1})"), -100);
+    QCOMPARE(service.ManualBackup(R"({"opType": 3})"), -100);
+    QCOMPARE(service.InitLiveRestorePage(R"({"opType": 8})"), -100);
+    QCOMPARE(service.FixPartitionByFsck(R"({"devicePath": "/dev/sda1"})"), false);
+    // No caller check here: a bad request is still refused.
+    QCOMPARE(service.ShowSystemRepairTool("not json"), -1);
+    QCOMPARE(service.ShowSystemRepairTool(R"({"opType": 3, "operateID": "x"})"), -1);
+    QCOMPARE(error.size(), 1);
+    QCOMPARE(payload(error, 0).value("errMsg").toString(), QString("opType not match"));
+    QCOMPARE(payload(error, 0).value("operateID").toString(), QString("x"));
+    QCOMPARE(service.GetLiveType(), Utils::getLiveType("/etc/fstab"));
+}
+
+QTEST_GUILESS_MAIN(TestRecoveryService)
+#include "tst_recoveryservice.moc"
