@@ -1,0 +1,332 @@
+#include "comMarlinDaemonRecoveryInterface.h"
+#include "utils.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QtTest>
+
+// The real service on the live environment's private system bus, called through the generated proxy by this
+// program, whose name begins with marlin-recovery-live as the service demands of its callers.
+namespace {
+
+QString env(const char* name)
+{
+    return QString::fromLocal8Bit(qgetenv(name));
+}
+
+QJsonObject payload(const QSignalSpy& spy, int index)
+{
+    return Utils::stringToJson(spy.at(index).constFirst().toString());
+}
+
+QString request(int opType, const QString& operateID, const QJsonObject& extra = QJsonObject())
+{
+    QJsonObject obj = extra;
+    obj.insert("opType", opType);
+    obj.insert("operateID", operateID);
+    return Utils::jsonToString(obj);
+}
+
+bool run(const QString& program, const QStringList& args)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, args);
+    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// Calls a method through dbus-send from a copy of it with the given process name; returns its reply line.
+QString callAs(const QString& processName, const QString& method, const QString& arg)
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(processName);
+    QFile::copy("/usr/bin/dbus-send", program);
+    QProcess process;
+    process.start(program, {"--system", "--print-reply=literal", "--dest=com.marlin.recovery", "/com/marlin/recovery",
+                            "com.marlin.daemon.recovery." + method, "string:" + arg});
+    process.waitForFinished(30000);
+    return QString::fromUtf8(process.readAllStandardOutput()).simplified();
+}
+
+} // namespace
+
+class TestServiceLive : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+    void liveTypeOfTheRecoveryEnvironment();
+    void liveTypeForEachCommandLine_data();
+    void liveTypeForEachCommandLine();
+    void badRequestsAreRefused_data();
+    void badRequestsAreRefused();
+    void hugeRequestIsRefused();
+    void callersAreCheckedByProcessName_data();
+    void callersAreCheckedByProcessName();
+    void opTypeMismatch();
+    void repairToolFromAnyCaller();
+    void busyWorkerRefusesAndResetsTheCurrentRequest();
+    void repairToolFailure();
+    void repairOfADamagedPartition();
+    void requestsThatStartNothing();
+
+private:
+    void startService();
+
+    QProcess m_service;
+    ComMarlinDaemonRecoveryInterface* m_proxy = nullptr;
+};
+
+void TestServiceLive::startService()
+{
+    m_service.setProcessChannelMode(QProcess::MergedChannels);
+    m_service.start(QStringLiteral(MARLIN_BINARY_DIR "/src/marlin-recovery-service/marlin-recovery-service"));
+    QVERIFY(m_service.waitForStarted());
+    QDBusConnectionInterface* bus = QDBusConnection::systemBus().interface();
+    QTRY_VERIFY_WITH_TIMEOUT(bus->isServiceRegistered("com.marlin.recovery").value(), 20000);
+}
+
+void TestServiceLive::initTestCase()
+{
+    if (env("MARLIN_LIVE_ENV") != "1") {
+        QSKIP("needs the fabricated live environment (tests/live-env/marlin-live-env exec)");
+    }
+    startService();
+    m_proxy = new ComMarlinDaemonRecoveryInterface("com.marlin.recovery", "/com/marlin/recovery",
+                                                   QDBusConnection::systemBus(), this);
+    m_proxy->setTimeout(120000);
+    QVERIFY(m_proxy->isValid());
+}
+
+void TestServiceLive::cleanup()
+{
+    // The service's own log, shown only when something went wrong.
+    const QByteArray output = m_service.readAll();
+    if (QTest::currentTestFailed()) {
+        qWarning().noquote() << "service output:\n" + QString::fromUtf8(output);
+    }
+}
+
+void TestServiceLive::cleanupTestCase()
+{
+    m_service.terminate();
+    m_service.waitForFinished(10000);
+    QVERIFY(QFile::exists("/home/marlin/marlin-recovery-service.log"));
+}
+
+void TestServiceLive::liveTypeOfTheRecoveryEnvironment()
+{
+    QCOMPARE(m_proxy->GetLiveType().value(), 1);
+}
+
+void TestServiceLive::liveTypeForEachCommandLine_data()
+{
+    QTest::addColumn<QString>("cmdLine");
+    QTest::addColumn<int>("liveType");
+    QTest::newRow("installed system") << "BOOT_IMAGE=/vmlinuz root=UUID=marlin-test-root ro quiet" << 0;
+    QTest::newRow("root elsewhere") << "BOOT_IMAGE=/vmlinuz root=UUID=marlin-test-data ro quiet" << 1;
+    QTest::newRow("overlay live") << "BOOT_IMAGE=/live/vmlinuz boot=live union=overlay quiet" << 2;
+    QTest::newRow("recovery media") << "BOOT_IMAGE=/marlin/vmlinuz boot=live live-media-path=recovery_live" << 3;
+    QTest::newRow("unknown live") << "BOOT_IMAGE=/live/vmlinuz boot=live quiet" << -1;
+    QTest::newRow("nothing known") << "quiet splash" << -1;
+}
+
+void TestServiceLive::liveTypeForEachCommandLine()
+{
+    QFETCH(QString, cmdLine);
+    QFETCH(int, liveType);
+    // The service shares this test's mount namespace: lay other files over /proc/cmdline and /etc/fstab for a while.
+    QTemporaryDir dir;
+    QFile cmdLineFile(dir.filePath("cmdline"));
+    QVERIFY(cmdLineFile.open(QIODevice::WriteOnly));
+    cmdLineFile.write(cmdLine.toUtf8() + "\n");
+    cmdLineFile.close();
+    QFile fstab(dir.filePath("fstab"));
+    QVERIFY(fstab.open(QIODevice::WriteOnly));
+    fstab.write("UUID=marlin-test-root / ext4 defaults 0 1\nUUID=marlin-test-data /data ext4 defaults 0 2\n");
+    fstab.close();
+    QVERIFY(run("mount", {"--bind", cmdLineFile.fileName(), "/proc/cmdline"}));
+    QVERIFY(run("mount", {"--bind", fstab.fileName(), "/etc/fstab"}));
+    const int answer = m_proxy->GetLiveType().value();
+    QVERIFY(run("umount", {"/etc/fstab"}));
+    QVERIFY(run("umount", {"/proc/cmdline"}));
+    QCOMPARE(answer, liveType);
+    QCOMPARE(m_proxy->GetLiveType().value(), 1);
+}
+
+void TestServiceLive::badRequestsAreRefused_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << "";
+    QTest::newRow("not json") << "opType=7";
+    QTest::newRow("array") << "[{\"opType\": 7}]";
+    QTest::newRow("empty object") << "{}";
+    QTest::newRow("truncated") << "{\"opType\": 7, \"operateID\": ";
+    QTest::newRow("string") << "\"{}\"";
+}
+
+void TestServiceLive::badRequestsAreRefused()
+{
+    QFETCH(QString, text);
+    QSignalSpy error(m_proxy, &ComMarlinDaemonRecoveryInterface::Error);
+    QCOMPARE(m_proxy->AsyncGetPartitionCheckItemLists(text).value(), -1);
+    QCOMPARE(m_proxy->FixPartitionByFsck(text).value(), false);
+    QCOMPARE(m_proxy->InitLiveRestorePage(text).value(), -1);
+    QCOMPARE(m_proxy->SystemBackup(text).value(), -1);
+    QCOMPARE(m_proxy->ManualBackup(text).value(), -1);
+    QCOMPARE(m_proxy->ManualRestore(text).value(), -1);
+    QCOMPARE(m_proxy->SystemRestore(text).value(), -1);
+    QCOMPARE(m_proxy->RestoreByTask(text).value(), -1);
+    QCOMPARE(m_proxy->ShowSystemRepairTool(text).value(), -1);
+    QTest::qWait(200);
+    QVERIFY(error.isEmpty());
+}
+
+void TestServiceLive::hugeRequestIsRefused()
+{
+    const QString huge = "{\"opType\": 7, \"operateID\": \"" + QString(8 * 1024 * 1024, 'x');
+    QCOMPARE(m_proxy->AsyncGetPartitionCheckItemLists(huge).value(), -1);
+    QCOMPARE(m_proxy->GetLiveType().value(), 1);
+}
+
+void TestServiceLive::callersAreCheckedByProcessName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reply");
+    // "{}" gets past the caller check only to be refused as empty: -1; a refused caller gets -100.
+    QTest::newRow("the live GUI, as the kernel cuts it") << "marlin-recovery-live" << "int32 -1";
+    QTest::newRow("longer name, same first 15") << "marlin-recovery-live-x" << "int32 -1";
+    QTest::newRow("another program") << "dbus-send" << "int32 -100";
+    QTest::newRow("prefix m") << "m" << "int32 -100";
+    QTest::newRow("prefix marlin") << "marlin" << "int32 -100";
+    QTest::newRow("sibling") << "marlin-recovery-gui" << "int32 -100";
+}
+
+void TestServiceLive::callersAreCheckedByProcessName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, reply);
+    QCOMPARE(callAs(name, "SystemRestore", "{}"), reply);
+    // The repair tool takes any caller.
+    QCOMPARE(callAs(name, "ShowSystemRepairTool", "{}"), QString("int32 -1"));
+}
+
+void TestServiceLive::opTypeMismatch()
+{
+    QSignalSpy error(m_proxy, &ComMarlinDaemonRecoveryInterface::Error);
+    QCOMPARE(m_proxy->AsyncGetPartitionCheckItemLists(request(3, "mismatch-1")).value(), -1);
+    QVERIFY(error.wait(10000));
+    QCOMPARE(payload(error, 0).value("errMsg").toString(), QString("opType not match"));
+    QCOMPARE(payload(error, 0).value("operateID").toString(), QString("mismatch-1"));
+    QCOMPARE(payload(error, 0).value("opType").toInt(), 3);
+    QCOMPARE(payload(error, 0).value("retCode").toInt(), -1);
+    QCOMPARE(payload(error, 0).value("progress").toInt(), 100);
+    QCOMPARE(m_proxy->ShowSystemRepairTool(request(8, "mismatch-2")).value(), -1);
+    QVERIFY(error.wait(10000));
+    QCOMPARE(payload(error, 1).value("operateID").toString(), QString("mismatch-2"));
+}
+
+void TestServiceLive::repairToolFromAnyCaller()
+{
+    const QString log = env("MARLIN_STATE_DIR") + "/repair-tool.log";
+    QFile::remove(log);
+    QSignalSpy success(m_proxy, &ComMarlinDaemonRecoveryInterface::Success);
+    QCOMPARE(callAs("dbus-send", "ShowSystemRepairTool", request(9, "repair-tool-1")), QString("int32 0"));
+    QVERIFY(success.wait(20000));
+    QCOMPARE(payload(success, 0).value("operateID").toString(), QString("repair-tool-1"));
+    QCOMPARE(payload(success, 0).value("opType").toInt(), 9);
+    QCOMPARE(payload(success, 0).value("retCode").toInt(), 0);
+    QVERIFY(QFile::exists(log));
+}
+
+void TestServiceLive::busyWorkerRefusesAndResetsTheCurrentRequest()
+{
+    // The stand-in repair tool waits while this file exists.
+    const QString hold = env("MARLIN_STATE_DIR") + "/repair-tool.hold";
+    QFile(hold).open(QIODevice::WriteOnly);
+    QSignalSpy success(m_proxy, &ComMarlinDaemonRecoveryInterface::Success);
+    QSignalSpy error(m_proxy, &ComMarlinDaemonRecoveryInterface::Error);
+    QCOMPARE(m_proxy->ShowSystemRepairTool(request(9, "first")).value(), 0);
+    QCOMPARE(m_proxy->InitLiveRestorePage(request(8, "second")).value(), -1);
+    QVERIFY(error.wait(10000));
+    QCOMPARE(payload(error, 0).value("errMsg").toString(), QString("another task is running"));
+    QCOMPARE(payload(error, 0).value("operateID").toString(), QString("second"));
+    QCOMPARE(m_proxy->AsyncGetPartitionCheckItemLists(request(7, "third")).value(), -1);
+    QVERIFY(error.wait(10000));
+    QCOMPARE(payload(error, 1).value("operateID").toString(), QString("third"));
+    QFile::remove(hold);
+    QVERIFY(success.wait(30000));
+    // The refusal reset the current request, so the first worker's outcome carries none.
+    QCOMPARE(payload(success, 0).value("operateID").toString(), QString());
+    QCOMPARE(payload(success, 0).value("opType").toInt(), 0);
+    // The worker is gone once its thread has ended: the next request is taken.
+    QTRY_COMPARE_WITH_TIMEOUT(m_proxy->ShowSystemRepairTool(request(9, "fourth")).value(), 0, 10000);
+    QVERIFY(success.wait(20000));
+}
+
+void TestServiceLive::repairToolFailure()
+{
+    const QString fail = env("MARLIN_STATE_DIR") + "/repair-tool.fail";
+    QFile file(fail);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("polkit: authentication dismissed");
+    file.close();
+    QSignalSpy error(m_proxy, &ComMarlinDaemonRecoveryInterface::Error);
+    QTRY_COMPARE_WITH_TIMEOUT(m_proxy->ShowSystemRepairTool(request(9, "failing")).value(), 0, 10000);
+    QVERIFY(error.wait(20000));
+    QFile::remove(fail);
+    QVERIFY(payload(error, 0).value("errMsg").toString().contains("polkit: authentication dismissed"));
+    QCOMPARE(payload(error, 0).value("operateID").toString(), QString("failing"));
+}
+
+void TestServiceLive::repairOfADamagedPartition()
+{
+    const QString spare = env("MARLIN_SPARE_DEV");
+    QVERIFY(run("debugfs", {"-w", "-R", "mkdir /service-victim", spare}));
+    QVERIFY(run("debugfs", {"-w", "-R", "clri /service-victim", spare}));
+    QVERIFY(Utils::checkPartitionErrorByFsck(spare));
+
+    QSignalSpy success(m_proxy, &ComMarlinDaemonRecoveryInterface::Success);
+    QSignalSpy error(m_proxy, &ComMarlinDaemonRecoveryInterface::Error);
+    QCOMPARE(m_proxy->FixPartitionByFsck(request(6, "repair-1", {{"devicePath", ""}})).value(), false);
+    QTRY_COMPARE_WITH_TIMEOUT(m_proxy->FixPartitionByFsck(request(6, "repair-2", {{"devicePath", spare}})).value(),
+                              true, 10000);
+    QVERIFY(success.wait(60000));
+    QVERIFY(error.isEmpty());
+    QCOMPARE(payload(success, 0).value("operateID").toString(), QString("repair-2"));
+    QCOMPARE(payload(success, 0).value("opType").toInt(), 6);
+    QVERIFY(!Utils::checkPartitionErrorByFsck(spare));
+
+    // A path that is no block device is never handed to fsck, let alone a shell.
+    const QString marker = env("MARLIN_STATE_DIR") + "/pwned";
+    QTRY_COMPARE_WITH_TIMEOUT(
+        m_proxy->FixPartitionByFsck(request(6, "repair-3", {{"devicePath", spare + "; touch " + marker}})).value(),
+        true, 10000);
+    QVERIFY(error.wait(30000));
+    QCOMPARE(payload(error, 0).value("operateID").toString(), QString("repair-3"));
+    QVERIFY(!QFile::exists(marker));
+}
+
+void TestServiceLive::requestsThatStartNothing()
+{
+    QSignalSpy success(m_proxy, &ComMarlinDaemonRecoveryInterface::Success);
+    QSignalSpy error(m_proxy, &ComMarlinDaemonRecoveryInterface::Error);
+    QSignalSpy progress(m_proxy, &ComMarlinDaemonRecoveryInterface::ReportProgress);
+    QCOMPARE(m_proxy->SystemRestore(request(2, "restore-wrong-type")).value(), 0);
+    QCOMPARE(m_proxy->ManualRestore(request(1, "manual-wrong-type")).value(), 0);
+    QCOMPARE(m_proxy->ManualBackup(request(4, "backup-wrong-type")).value(), 0);
+    QCOMPARE(m_proxy->SystemBackup(request(3, "backup-wrong-type")).value(), 0);
+    QCOMPARE(m_proxy->RestoreByTask(request(3, "task-wrong-type")).value(), -1);
+    QTest::qWait(500);
+    QVERIFY(success.isEmpty());
+    QVERIFY(error.isEmpty());
+    QVERIFY(progress.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestServiceLive)
+#include "tst_service_live.moc"
