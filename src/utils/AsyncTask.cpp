@@ -30,6 +30,12 @@ void AsyncTask::run()
     case RepairPartition:
         fixPartition();
         break;
+    case PartitionCheckList:
+        partitionCheckList();
+        break;
+    case LiveRestorePage:
+        initLiveRestorePageInfo();
+        break;
     case SystemRepairTool:
         initSystemRepairToolPage();
         break;

@@ -38,7 +38,13 @@ public:
     void setDevicePath(const QString& devicePath);
     void setRootUUID(const QString& uuid);
 
+    bool GetPartitionCheckItemList(QList<PartitionCheckItem>& items, int liveType,
+                                   const QList<BlkIdInfo>& blkIdInfos);
+    void initLiveRestorePageInfo();
     void initSystemRepairToolPage();
+
+    // The check list and the restore page information as the JSON texts the GUI reads.
+    static QString checkListJson(const QList<PartitionCheckItem>& items);
 
 signals:
     void fixPartitionSuccess();
@@ -53,6 +59,9 @@ protected:
 
 private:
     void fixPartition();
+    void partitionCheckList();
+    void addFstabInformation(QList<PartitionCheckItem>& items);
+    QString rootFile(const QString& relative) const;
 
     int m_action;
     QString m_devicePath;
