@@ -202,6 +202,8 @@ void TestPartitionUtilsLive::fsckFindsAndRepairsDamage()
     // A directory entry that points at a cleared inode: fsck -n must report it, fsck -y must repair it.
     QVERIFY(run("debugfs", {"-w", "-R", "mkdir /victim", spare}));
     QVERIFY(run("debugfs", {"-w", "-R", "clri /victim", spare}));
+    // As the kernel does when it meets the damage: the file system is marked as having errors.
+    QVERIFY(run("debugfs", {"-w", "-R", "ssv state 2", spare}));
     QVERIFY(Utils::checkPartitionErrorByFsck(spare));
 
     QString output;

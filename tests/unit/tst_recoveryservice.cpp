@@ -25,7 +25,33 @@ private slots:
     void progressIsForwardedIncreasingAndBounded();
     void taskOutcomesCarryTheCurrentRequest();
     void callsFromOutsideTheBusAreRefused();
+    void liveCallerNames_data();
+    void liveCallerNames();
 };
+
+void TestRecoveryService::liveCallerNames_data()
+{
+    QTest::addColumn<QString>("comm");
+    QTest::addColumn<QString>("exe");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("the GUI") << "marlin-recovery" << "marlin-recovery-live" << true;
+    QTest::newRow("a test client") << "marlin-recovery" << "marlin-recovery-live-service-test" << true;
+    QTest::newRow("exactly the cut name") << "marlin-recovery" << "marlin-recovery" << true;
+    QTest::newRow("executable unknown") << "marlin-recovery" << "" << true;
+    QTest::newRow("sibling with the same cut") << "marlin-recovery" << "marlin-recovery-gui" << false;
+    QTest::newRow("prefix m") << "m" << "m" << false;
+    QTest::newRow("prefix marlin") << "marlin" << "marlin" << false;
+    QTest::newRow("renamed command") << "marlin-recovery" << "bash" << false;
+    QTest::newRow("empty") << "" << "" << false;
+}
+
+void TestRecoveryService::liveCallerNames()
+{
+    QFETCH(QString, comm);
+    QFETCH(QString, exe);
+    QFETCH(bool, accepted);
+    QCOMPARE(RecoveryService::isLiveCallerName(comm, exe), accepted);
+}
 
 void TestRecoveryService::requestRecordsReadLeniently()
 {

@@ -9,6 +9,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDebug>
+#include <QFileInfo>
 #include <QJsonArray>
 
 #include <unistd.h>
@@ -36,6 +37,19 @@ RecoveryService::RecoveryService(QObject* parent) : QObject(parent)
 
 RecoveryService::~RecoveryService() = default;
 
+bool RecoveryService::isLiveCallerName(const QString& commName, const QString& exeName)
+{
+    // Equal to the expected name as the kernel cuts it: a prefix test would let "m" or "marlin" through.
+    if (commName != LiveCallerName.left(KernelCommNameLength)) {
+        return false;
+    }
+    // The cut name is shared by "marlin-recovery-gui" and the like: the executable's full name tells them apart.
+    if (exeName.isEmpty() || exeName.startsWith(LiveCallerName)) {
+        return true;
+    }
+    return LiveCallerName.startsWith(exeName) && exeName.size() >= KernelCommNameLength;
+}
+
 bool RecoveryService::isValidLiveCaller()
 {
     if (m_liveType != 1 || !calledFromDBus()) {
@@ -46,8 +60,11 @@ bool RecoveryService::isValidLiveCaller()
         return true;
     }
     QString name;
-    // Equal to the expected name as the kernel cuts it: a prefix test would let "m" or "marlin" through.
-    if (pid == 0 || !Utils::getProcessNameByPid(int(pid), name) || name != LiveCallerName.left(KernelCommNameLength)) {
+    if (pid == 0 || !Utils::getProcessNameByPid(int(pid), name)) {
+        return false;
+    }
+    const QString exeName = QFileInfo(QFileInfo(QString("/proc/%1/exe").arg(pid)).symLinkTarget()).fileName();
+    if (!isLiveCallerName(name, exeName)) {
         return false;
     }
     m_callerPids.insert(LiveCallerName, pid);
@@ -223,15 +240,17 @@ bool RecoveryService::FixPartitionByFsck(const QString& req)
     if (request.devicePath.isEmpty()) {
         return false;
     }
-    if (m_asyncTask == nullptr) {
-        m_asyncTask = new AsyncTask(AsyncTask::RepairPartition);
-        ConnectAsyncTaskResponse();
+    // A worker that is still there (of any kind, running or just ending) would never repair this partition:
+    // answer that nothing was started instead of promising a repair that cannot come.
+    if (m_asyncTask != nullptr) {
+        qWarning().noquote() << "RecoveryService::FixPartitionByFsck, m_asyncTask is not null";
+        return false;
     }
+    m_asyncTask = new AsyncTask(AsyncTask::RepairPartition);
+    ConnectAsyncTaskResponse();
     m_asyncTask->setDevicePath(request.devicePath);
     qInfo().noquote() << "m_asyncTask FixPartitionByFsck start";
-    if (!m_asyncTask->isRunning() && !m_asyncTask->isFinished()) {
-        m_asyncTask->start(QThread::InheritPriority);
-    }
+    m_asyncTask->start(QThread::InheritPriority);
     return true;
 }
 

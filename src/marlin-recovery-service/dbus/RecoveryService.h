@@ -24,6 +24,9 @@ public:
     explicit RecoveryService(QObject* parent = nullptr);
     ~RecoveryService() override;
 
+    // Whether a caller's kernel command name and executable name are those of the live GUI.
+    static bool isLiveCallerName(const QString& commName, const QString& exeName);
+
     // Takes the one task of this service run and forwards its progress and outcome as signals.
     void setTask(Task* task);
 

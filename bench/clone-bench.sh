@@ -1,0 +1,146 @@
+#!/bin/bash
+# Measures marlin-clone against partclone|zstd and dd|zstd on a 4 GiB ext4 partition holding about 1.6 GB of real
+# files (parts of /usr) and 200 MB of random data. Backups and restores alternate between the tools, every run starts
+# with dropped caches, and each figure is the median of the repetitions.
+#
+#   bench/clone-bench.sh [-n REPETITIONS] [-d WORKDIR] [-b MARLIN_CLONE]
+#
+# Needs root, loop devices, partclone and zstd (apt-get install partclone zstd). WORKDIR (default: a new directory
+# under /var/tmp) must be on a disk file system with about 10 GB free; everything made there is removed at the end.
+set -euo pipefail
+
+reps=3
+workroot=/var/tmp
+tool=""
+while getopts "n:d:b:" opt; do
+    case $opt in
+    n) reps=$OPTARG ;;
+    d) workroot=$OPTARG ;;
+    b) tool=$OPTARG ;;
+    *) echo "usage: $0 [-n REPETITIONS] [-d WORKDIR] [-b MARLIN_CLONE]" >&2; exit 2 ;;
+    esac
+done
+top=$(cd "$(dirname "$0")/.." && pwd)
+tool=${tool:-$top/build-clone/src/marlin-clone/marlin-clone}
+[ "$(id -u)" -eq 0 ] || { echo "run as root" >&2; exit 1; }
+for needed in "$tool" partclone.ext4 zstd mkfs.ext4 losetup; do
+    command -v "$needed" >/dev/null || { echo "missing: $needed" >&2; exit 1; }
+done
+
+work=$(mktemp -d "$workroot/marlin-clone-bench.XXXXXX")
+loops=()
+mnt=""
+cleanup() {
+    if [ -n "$mnt" ] && mountpoint -q "$mnt"; then umount "$mnt"; fi
+    for dev in "${loops[@]}"; do losetup -d "$dev" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+attach() { # file size -> prints the new loop device
+    truncate -s "$2" "$1"
+    losetup -f --show "$1"
+}
+
+echo "# setting up in $work" >&2
+src=$(attach "$work/source.img" 4G)
+loops+=("$src")
+dst=$(attach "$work/target.img" 4G)
+loops+=("$dst")
+mkfs.ext4 -q -F "$src"
+mnt="$work/mnt"
+mkdir -p "$mnt"
+mount "$src" "$mnt"
+cp -a /usr/share /usr/bin /usr/include "$mnt/"
+head -c 200M /dev/urandom >"$mnt/random.bin"
+used_kib=$(df --output=used -k "$mnt" | tail -1)
+umount "$mnt"
+mnt=""
+# The target starts out as garbage, as a reused partition would.
+head -c 4G /dev/urandom | dd of="$dst" bs=4M status=none iflag=fullblock oflag=direct
+echo "# source: 4 GiB ext4, $((used_kib / 1024)) MiB in use" >&2
+
+drop_caches() {
+    sync
+    echo 3 >/proc/sys/vm/drop_caches
+}
+
+declare -A results
+TIMEFORMAT='%R %U %S'
+# measure NAME COMMAND...: wall and CPU (user+sys of the whole process tree), then the time a sync needs for what
+# the command left unwritten.
+measure() {
+    local name=$1
+    shift
+    drop_caches
+    local timing sync_timing
+    timing=$( { time "$@" >/dev/null 2>"$work/stderr.$name"; } 2>&1)
+    sync_timing=$( { time sync; } 2>&1)
+    read -r wall user sys <<<"$timing"
+    results[$name.wall]+="$wall "
+    results[$name.cpu]+="$(echo "$user + $sys" | bc) "
+    results[$name.synced]+="$(echo "$wall + ${sync_timing%% *}" | bc) "
+}
+
+median() {
+    tr ' ' '\n' <<<"$1" | grep -v '^$' | sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'
+}
+
+ours_backup() { "$tool" --tui "$src" "$work/ours.rbk"; }
+ours_restore() { "$tool" --tui "$work/ours.rbk" "$dst"; }
+partclone_backup() { partclone.ext4 -c -a0 -s "$src" -o - 2>/dev/null | zstd -1 -T0 -q -f -o "$work/partclone.zst"; }
+partclone_restore() { zstd -dc "$work/partclone.zst" | partclone.ext4 -r -s - -o "$dst" 2>/dev/null; }
+dd_backup() { dd if="$src" bs=4M status=none | zstd -1 -T0 -q -f -o "$work/dd.zst"; }
+
+for ((i = 1; i <= reps; i++)); do
+    echo "# repetition $i of $reps" >&2
+    measure ours_backup ours_backup
+    grep -o 'checksums [0-9.]* s' "$work/stderr.ours_backup" | awk '{printf "%s ", $2}' >>"$work/checksum-seconds"
+    measure partclone_backup partclone_backup
+    measure dd_backup dd_backup
+    measure ours_restore ours_restore
+    grep -o 'verified in [0-9.]* s' "$work/stderr.ours_restore" | awk '{printf "%s ", $3}' >>"$work/verify-seconds"
+    measure partclone_restore partclone_restore
+done
+
+# Our restore must be a working file system: checked once, outside the timings.
+fsck.ext4 -fn "$dst" >/dev/null 2>&1 || { echo "restored file system is not clean" >&2; exit 1; }
+
+info_times=""
+for ((i = 0; i < 11; i++)); do
+    start=$(date +%s%N)
+    "$tool" --rbk-info "$work/ours.rbk" >/dev/null
+    info_times+="$(( ($(date +%s%N) - start) / 1000 )) "
+done
+drop_caches
+start=$(date +%s%N)
+"$tool" --rbk-info "$work/ours.rbk" >/dev/null
+info_cold=$(( ($(date +%s%N) - start) / 1000 ))
+
+size() { stat -c %s "$1"; }
+m() { median "${results[$1]}"; }
+ratio() { echo "scale=3; $1 / $2" | bc; }
+
+echo "repetitions: $reps (caches dropped before every run)"
+echo "source_used_mib: $((used_kib / 1024))"
+for name in ours_backup partclone_backup dd_backup ours_restore partclone_restore; do
+    echo "${name}_wall_s: $(m $name.wall)"
+    echo "${name}_cpu_s: $(m $name.cpu)"
+    echo "${name}_wall_with_sync_s: $(m $name.synced)"
+done
+echo "ours_image_bytes: $(size "$work/ours.rbk")"
+echo "partclone_zstd_image_bytes: $(size "$work/partclone.zst")"
+echo "dd_zstd_image_bytes: $(size "$work/dd.zst")"
+echo "ratio_backup_wall_ours_vs_partclone: $(ratio "$(m ours_backup.wall)" "$(m partclone_backup.wall)")"
+echo "ratio_backup_wall_with_sync_ours_vs_partclone: $(ratio "$(m ours_backup.synced)" "$(m partclone_backup.synced)")"
+echo "ratio_backup_cpu_ours_vs_partclone: $(ratio "$(m ours_backup.cpu)" "$(m partclone_backup.cpu)")"
+echo "ratio_backup_wall_ours_vs_dd: $(ratio "$(m ours_backup.wall)" "$(m dd_backup.wall)")"
+echo "ratio_restore_wall_ours_vs_partclone: $(ratio "$(m ours_restore.wall)" "$(m partclone_restore.wall)")"
+echo "ratio_restore_wall_with_sync_ours_vs_partclone: $(ratio "$(m ours_restore.synced)" "$(m partclone_restore.synced)")"
+echo "ratio_image_size_ours_vs_partclone: $(ratio "$(size "$work/ours.rbk")" "$(size "$work/partclone.zst")")"
+checksum_s=$(median "$(cat "$work/checksum-seconds")")
+echo "ours_backup_checksum_cpu_s: $checksum_s"
+echo "ratio_integrity_cpu_vs_backup_wall: $(ratio "$checksum_s" "$(m ours_backup.wall)")"
+echo "ours_restore_verify_pass_s: $(median "$(cat "$work/verify-seconds")")"
+echo "rbk_info_ms: $(echo "scale=2; $(median "$info_times") / 1000" | bc)"
+echo "rbk_info_cold_cache_ms: $(echo "scale=2; $info_cold / 1000" | bc)"

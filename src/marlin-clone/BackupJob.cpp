@@ -1,0 +1,140 @@
+#include "BackupJob.h"
+
+#include "BlockDevice.h"
+#include "ChunkPipeline.h"
+#include "ChunkPlanner.h"
+#include "Console.h"
+#include "ImageWriter.h"
+#include "ProgressReporter.h"
+#include "SourceProbe.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <ctime>
+
+BackupJob::BackupJob(std::string source, std::string target) : m_source(std::move(source)), m_target(std::move(target))
+{
+}
+
+bool BackupJob::prepare(std::string& error)
+{
+    struct stat status {};
+    if (::stat(m_target.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        error = m_target + " exists and is not a regular file";
+        return false;
+    }
+    if (!m_reader.open(m_source, error)) {
+        return false;
+    }
+    m_header = ImageHeader::withDefaultLayout();
+    const std::string usage = BlockDevice::usage(m_source);
+    if (!usage.empty()) {
+        Console::warning(m_source + " is " + usage + ": the copy may be inconsistent");
+        m_header.flags |= ImageHeader::kFlagSourceWasMounted;
+    }
+    const SourceProbe::Result probe = SourceProbe::probe(m_source);
+    m_header.fsType = probe.type;
+    m_header.fsId = probe.id;
+    m_header.fsLabel = probe.label;
+    chooseUsedMap();
+    m_header.sourceDevice = m_source;
+    m_header.sourceSize = m_reader.size();
+    m_header.usedBytes = m_map.usedBytes();
+    m_header.blockSize = m_map.blockSize();
+    m_header.maxChunkBytes = kChunkBytes;
+    m_header.compressionLevel = kCompressionLevel;
+    m_header.creationTime = static_cast<int64_t>(std::time(nullptr));
+    if (m_map.isWholeDevice()) {
+        m_header.flags |= ImageHeader::kFlagZeroUnlisted;
+    }
+    return true;
+}
+
+void BackupJob::chooseUsedMap()
+{
+    std::string why;
+    if (SourceProbe::isExtFamily(m_header.fsType)) {
+        if (UsedMap::fromExtFileSystem(m_source, m_reader.size(), m_map, why)) {
+            return;
+        }
+        Console::warning("copying all of " + m_source + ": its " + m_header.fsType + " file system cannot be trusted (" +
+                         why + ")");
+    }
+    m_map = UsedMap::wholeDevice(m_reader.size());
+}
+
+bool BackupJob::readChunk(ChunkWork& work)
+{
+    std::string error;
+    if (!m_reader.readExtents(work.extents, work.raw.data(), error)) {
+        work.fail(error);
+        return false;
+    }
+    work.sourceBytes = 0;
+    for (const Extent& extent : work.extents) {
+        work.sourceBytes += extent.length;
+    }
+    return true;
+}
+
+int BackupJob::run()
+{
+    const auto started = std::chrono::steady_clock::now();
+    std::string error;
+    ImageWriter writer;
+    if (!prepare(error) || !writer.create(m_target, m_header, error)) {
+        Console::error(error);
+        return 1;
+    }
+    ProgressReporter progress;
+    progress.start(m_map.usedBytes());
+
+    ChunkPipeline::Settings settings;
+    settings.workers = ChunkPipeline::defaultWorkerCount();
+    settings.rawCapacity = kChunkBytes;
+    settings.level = kCompressionLevel;
+    settings.granularity = m_map.isWholeDevice() ? 4096 : m_map.blockSize();
+    ChunkPlanner planner(m_map.ranges(), kChunkBytes);
+    const bool wholeDevice = m_map.isWholeDevice();
+
+    auto produce = [&](ChunkWork& work) {
+        if (!planner.next(work.extents)) {
+            return ChunkPipeline::Produced::End;
+        }
+        readChunk(work);
+        return ChunkPipeline::Produced::Chunk;
+    };
+    auto transform = [](ChunkCodec& codec, ChunkWork& work) { codec.pack(work); };
+    auto consume = [&](ChunkWork& work, std::string& message) {
+        progress.advance(work.sourceBytes);
+        if (wholeDevice) {
+            // Zero runs are implied by the whole-device flag; a chunk of nothing but zeros is not stored at all.
+            std::vector<Extent> data;
+            for (const Extent& extent : work.extents) {
+                if (!extent.zero) {
+                    data.push_back(extent);
+                }
+            }
+            if (data.empty()) {
+                return true;
+            }
+            work.extents = std::move(data);
+            work.entry.sourceOffset = work.extents.front().offset;
+        }
+        return writer.append(work.entry, work.extents, work.storedBytes(), message);
+    };
+    ChunkPipeline pipeline(settings);
+    if (!pipeline.run(produce, transform, consume, error) || !writer.commit(error)) {
+        progress.stop();
+        writer.discard();
+        Console::error(error);
+        return 1;
+    }
+    progress.finish();
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+    Console::info("backup of " + m_source + " done: " + std::to_string(m_map.usedBytes()) + " bytes in use, image " +
+                  std::to_string(writer.bytesWritten()) + " bytes, " + std::to_string(seconds.count()) +
+                  " s, checksums " + std::to_string(ChunkCodec::checksumSeconds()) + " s");
+    return 0;
+}

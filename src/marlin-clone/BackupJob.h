@@ -1,0 +1,33 @@
+#pragma once
+
+// A backup: a block device into a new image file, copying only what is in use.
+
+#include "ChunkWork.h"
+#include "ImageHeader.h"
+#include "SourceReader.h"
+#include "UsedMap.h"
+
+#include <string>
+
+class BackupJob
+{
+public:
+    BackupJob(std::string source, std::string target);
+    // 0 on complete success, 1 on failure (the target is then unchanged).
+    int run();
+
+    // Chunk payload size: large sequential reads and writes, enough chunks to keep every core busy.
+    static constexpr uint32_t kChunkBytes = 8u << 20;
+    static constexpr int kCompressionLevel = 1;
+
+private:
+    bool prepare(std::string& error);
+    void chooseUsedMap();
+    bool readChunk(ChunkWork& work);
+
+    std::string m_source;
+    std::string m_target;
+    SourceReader m_reader;
+    UsedMap m_map;
+    ImageHeader m_header;
+};

@@ -1,0 +1,41 @@
+#pragma once
+
+// Turns a chunk's source bytes into stored bytes and back: all-zero runs become extents without data, the rest is
+// checksummed and zstd-compressed (or kept plain when that does not make it smaller). One per worker thread.
+
+#include "ChunkWork.h"
+
+#include <zstd.h>
+
+#include <cstddef>
+#include <atomic>
+#include <cstdint>
+
+class ChunkCodec
+{
+public:
+    // Zero runs are looked for in steps of granularity bytes and only kept apart from the data from minZeroRun on.
+    ChunkCodec(int level, uint32_t granularity, uint64_t minZeroRun);
+    ~ChunkCodec();
+    ChunkCodec(const ChunkCodec&) = delete;
+    ChunkCodec& operator=(const ChunkCodec&) = delete;
+
+    // Input: work.extents (data only) and their bytes in work.raw. Fills work.entry and the stored bytes.
+    bool pack(ChunkWork& work);
+    // Input: work.entry and the stored bytes. Fills work.raw and checks it against the uncompressed checksum.
+    bool unpack(ChunkWork& work);
+
+    static bool isAllZero(const uint8_t* data, size_t size);
+    // CPU time all codecs spent on checksums so far: what integrity costs a backup or restore.
+    static double checksumSeconds();
+
+private:
+    void splitZeroRuns(ChunkWork& work) const;
+    static uint64_t timedChecksum(const uint8_t* data, size_t size);
+
+    ZSTD_CCtx* m_compressor = nullptr;
+    ZSTD_DCtx* m_decompressor = nullptr;
+    int m_level;
+    uint32_t m_granularity;
+    uint64_t m_minZeroRun;
+};

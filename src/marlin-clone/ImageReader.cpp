@@ -1,0 +1,83 @@
+#include "ImageReader.h"
+
+#include "Checksum.h"
+#include "FileIo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <vector>
+
+namespace {
+// Far above any real index (a terabyte source in 8 MiB chunks needs about 10 MiB) yet a bound on what we allocate.
+constexpr uint64_t kMaxIndexLength = 1ull << 30;
+} // namespace
+
+bool ImageReader::open(const std::string& path, bool writable, std::string& error)
+{
+    m_fd.reset(::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC));
+    if (!m_fd.valid()) {
+        error = "cannot open " + path + ": " + FileIo::errorText(errno);
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(m_fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        error = path + " is not a regular file";
+        return false;
+    }
+    m_fileSize = static_cast<uint64_t>(status.st_size);
+    return readHeaderAndTrailer(error) && readIndex(error) && m_customFiles.load(m_fd.get(), m_header, error);
+}
+
+bool ImageReader::readHeaderAndTrailer(std::string& error)
+{
+    if (m_fileSize < ImageHeader::kSize + ImageTrailer::kSize) {
+        error = "file too short to be an image";
+        return false;
+    }
+    std::vector<uint8_t> header(ImageHeader::kSize);
+    if (!FileIo::readAt(m_fd.get(), header.data(), header.size(), 0) ||
+        !m_header.decode(header.data(), header.size(), error)) {
+        error = error.empty() ? "cannot read the header" : error;
+        return false;
+    }
+    std::vector<uint8_t> trailer(ImageTrailer::kSize);
+    if (!FileIo::readAt(m_fd.get(), trailer.data(), trailer.size(), m_fileSize - ImageTrailer::kSize) ||
+        !m_trailer.decode(trailer.data(), trailer.size(), error)) {
+        error = error.empty() ? "cannot read the trailer" : error;
+        return false;
+    }
+    if (m_trailer.headerChecksum != m_header.checksum() || m_trailer.formatVersion != m_header.formatVersion) {
+        error = "header and trailer do not belong together";
+        return false;
+    }
+    const bool indexFits = m_trailer.indexOffset >= m_header.dataOffset && m_trailer.indexLength <= kMaxIndexLength &&
+                           m_trailer.indexOffset + m_trailer.indexLength + ImageTrailer::kSize == m_fileSize;
+    if (!indexFits) {
+        error = "index position does not match the file size (truncated or extended file)";
+        return false;
+    }
+    return true;
+}
+
+bool ImageReader::readIndex(std::string& error)
+{
+    std::vector<uint8_t> bytes(m_trailer.indexLength);
+    if (!FileIo::readAt(m_fd.get(), bytes.data(), bytes.size(), m_trailer.indexOffset)) {
+        error = "cannot read the index: " + FileIo::errorText(errno);
+        return false;
+    }
+    if (Checksum::of(bytes.data(), bytes.size()) != m_trailer.indexChecksum) {
+        error = "index checksum mismatch";
+        return false;
+    }
+    if (!m_index.decode(bytes.data(), bytes.size(), error)) {
+        return false;
+    }
+    if (m_index.chunks().size() != m_trailer.chunkCount) {
+        error = "chunk count differs between index and trailer";
+        return false;
+    }
+    return m_index.validate(m_header, m_trailer.indexOffset, error);
+}

@@ -1,0 +1,88 @@
+#include "InfoCommand.h"
+
+#include "Console.h"
+#include "FileIo.h"
+#include "ImageReader.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+std::string isoTime(int64_t seconds)
+{
+    const time_t value = static_cast<time_t>(seconds);
+    struct tm parts {};
+    char text[32] = "";
+    if (::gmtime_r(&value, &parts)) {
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    }
+    return text;
+}
+
+std::string customNames(const CustomFileTable& table)
+{
+    std::string names;
+    for (const CustomFileTable::File& file : table.files()) {
+        names += (names.empty() ? "" : ",") + file.name;
+    }
+    return names;
+}
+} // namespace
+
+std::string InfoCommand::escapeValue(const std::string& value)
+{
+    std::string escaped;
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '%' || c == '=' || byte < 0x20 || byte == 0x7f) {
+            char code[4];
+            std::snprintf(code, sizeof code, "%%%02X", byte);
+            escaped += code;
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+int InfoCommand::run(const std::string& imagePath)
+{
+    ImageReader image;
+    std::string error;
+    if (!image.open(imagePath, false, error)) {
+        const std::string text = "invalid file\n";
+        FileIo::writeAll(STDOUT_FILENO, text.data(), text.size());
+        FileIo::writeAll(STDERR_FILENO, text.data(), text.size());
+        return 1;
+    }
+    const ImageHeader& header = image.header();
+    const ChunkIndex& index = image.index();
+    const std::pair<const char*, std::string> lines[] = {
+        {"format-version", std::to_string(header.formatVersion)},
+        {"source-size", std::to_string(header.sourceSize)},
+        {"fs-type", header.fsType},
+        {"block-size", std::to_string(header.blockSize)},
+        {"used-bytes", std::to_string(header.usedBytes)},
+        {"data-bytes", std::to_string(index.rawBytes())},
+        {"image-size", std::to_string(image.fileSize())},
+        {"chunk-count", std::to_string(index.chunks().size())},
+        {"copy-mode", (header.flags & ImageHeader::kFlagZeroUnlisted) ? "whole-device" : "used-blocks"},
+        {"creation-time", isoTime(header.creationTime)},
+        {"creation-time-unix", std::to_string(header.creationTime)},
+        {"compression", "zstd"},
+        {"compression-level", std::to_string(header.compressionLevel)},
+        {"source-fs-id", header.fsId},
+        {"source-fs-label", header.fsLabel},
+        {"source-device", header.sourceDevice},
+        {"source-was-mounted", (header.flags & ImageHeader::kFlagSourceWasMounted) ? "yes" : "no"},
+        {"custom-files", customNames(image.customFiles().table())},
+    };
+    std::string text;
+    for (const auto& [key, value] : lines) {
+        text += std::string(key) + "=" + escapeValue(value) + "\n";
+    }
+    Console::out(text);
+    return 0;
+}

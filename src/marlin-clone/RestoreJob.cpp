@@ -1,0 +1,175 @@
+#include "RestoreJob.h"
+
+#include "BlockDevice.h"
+#include "ChunkPipeline.h"
+#include "Console.h"
+#include "FileIo.h"
+#include "ImageVerifier.h"
+#include "TargetWriter.h"
+#include "UniqueFd.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace {
+// Zeroing is mostly done by the device and far cheaper than writing; it still moves the bar a little.
+constexpr uint64_t kZeroCostDivisor = 16;
+} // namespace
+
+RestoreJob::RestoreJob(std::string image, std::string target) : m_imagePath(std::move(image)), m_target(std::move(target))
+{
+}
+
+bool RestoreJob::checkTarget(std::string& error)
+{
+    const std::string usage = BlockDevice::usage(m_target);
+    if (!usage.empty()) {
+        error = "refusing to restore: " + m_target + " is " + usage;
+        return false;
+    }
+    UniqueFd probe(BlockDevice::openExclusive(m_target, O_RDONLY));
+    if (!probe.valid()) {
+        error = "refusing to restore: cannot open " + m_target + " exclusively (" + FileIo::errorText(errno) +
+                "); is it in use?";
+        return false;
+    }
+    uint64_t size = 0;
+    if (!BlockDevice::sizeOf(probe.get(), size)) {
+        error = "cannot get the size of " + m_target;
+        return false;
+    }
+    if (size < m_image.header().sourceSize) {
+        error = "refusing to restore: " + m_target + " has " + std::to_string(size) + " bytes, the image needs " +
+                std::to_string(m_image.header().sourceSize);
+        return false;
+    }
+    return true;
+}
+
+bool RestoreJob::writeChunk(TargetWriter& writer, const ChunkWork& work, std::string& error) const
+{
+    const std::vector<Extent>& extents = m_image.index().extents();
+    const ChunkEntry& entry = work.entry;
+    uint64_t position = 0;
+    for (uint64_t e = entry.firstExtent; e < entry.firstExtent + entry.extentCount; ++e) {
+        const Extent& extent = extents[e];
+        const bool ok = extent.zero ? writer.zero(extent.offset, extent.length, error)
+                                    : writer.write(work.raw.data() + position, extent.offset, extent.length, error);
+        if (!ok) {
+            return false;
+        }
+        position += extent.zero ? 0 : extent.length;
+    }
+    return true;
+}
+
+bool RestoreJob::writeImage(int targetFd, ProgressReporter& progress, std::string& error)
+{
+    const ImageHeader& header = m_image.header();
+    const std::vector<ChunkEntry>& chunks = m_image.index().chunks();
+    ChunkPipeline::Settings settings;
+    settings.workers = ChunkPipeline::defaultWorkerCount();
+    settings.rawCapacity = header.maxChunkBytes;
+    TargetWriter writer(targetFd, (header.flags & ImageHeader::kFlagZeroUnlisted) != 0);
+    size_t next = 0;
+    auto produce = [&](ChunkWork& work) {
+        if (next == chunks.size()) {
+            return ChunkPipeline::Produced::End;
+        }
+        work.entry = chunks[next++];
+        if (!work.isPlain() && !work.stored.reserve(work.entry.storedLength)) {
+            work.fail("out of memory");
+        } else if (!FileIo::readAt(m_image.fd(), work.storedTarget(), work.entry.storedLength, work.entry.fileOffset)) {
+            work.fail("cannot read the image: " + FileIo::errorText(errno));
+        }
+        return ChunkPipeline::Produced::Chunk;
+    };
+    auto transform = [](ChunkCodec& codec, ChunkWork& work) { codec.unpack(work); };
+    uint64_t previousEnd = 0;
+    auto consume = [&](ChunkWork& work, std::string& message) {
+        if (!writeChunk(writer, work, message)) {
+            return false;
+        }
+        progress.advance(progressUnits(work.entry, previousEnd));
+        return true;
+    };
+    ChunkPipeline pipeline(settings);
+    return pipeline.run(produce, transform, consume, error) && writer.finish(header.sourceSize, error);
+}
+
+uint64_t RestoreJob::progressUnits(const ChunkEntry& entry, uint64_t& previousEnd) const
+{
+    const std::vector<Extent>& extents = m_image.index().extents();
+    const Extent& last = extents[entry.firstExtent + entry.extentCount - 1];
+    const bool fillsGaps = (m_image.header().flags & ImageHeader::kFlagZeroUnlisted) != 0;
+    uint64_t zeroed = 0;
+    for (uint64_t e = entry.firstExtent; e < entry.firstExtent + entry.extentCount; ++e) {
+        zeroed += extents[e].zero ? extents[e].length : 0;
+    }
+    if (fillsGaps) {
+        zeroed = last.end() - previousEnd - entry.rawLength;
+    }
+    previousEnd = last.end();
+    return entry.rawLength + zeroed / kZeroCostDivisor;
+}
+
+void RestoreJob::rereadPartitionTable(int targetFd) const
+{
+    if (!BlockDevice::isWholeDisk(m_target)) {
+        return;
+    }
+    // Loop devices without partition scanning refuse this; that is no failure of the restore.
+    if (!BlockDevice::rereadPartitions(targetFd) && errno == EBUSY) {
+        Console::warning("the kernel keeps the old partition table of " + m_target + " until the next reboot");
+    }
+}
+
+int RestoreJob::run()
+{
+    const auto started = std::chrono::steady_clock::now();
+    std::string error;
+    if (!m_image.open(m_imagePath, false, error)) {
+        Console::error(m_imagePath + " is not a valid image (" + error + "); nothing was written");
+        return 1;
+    }
+    if (!checkTarget(error)) {
+        Console::error(error);
+        return 1;
+    }
+    const ChunkIndex& index = m_image.index();
+    ProgressReporter progress;
+    uint64_t total = index.storedBytes();
+    uint64_t previousEnd = 0;
+    for (const ChunkEntry& entry : index.chunks()) {
+        total += progressUnits(entry, previousEnd);
+    }
+    progress.start(total);
+    const auto verifyStarted = std::chrono::steady_clock::now();
+    if (!ImageVerifier::verify(m_image, progress, error)) {
+        progress.stop();
+        Console::error(error + "; nothing was written to " + m_target);
+        return 1;
+    }
+    const std::chrono::duration<double> verifySeconds = std::chrono::steady_clock::now() - verifyStarted;
+    UniqueFd target(BlockDevice::openExclusive(m_target, O_WRONLY));
+    if (!target.valid()) {
+        progress.stop();
+        Console::error("cannot open " + m_target + " for writing: " + FileIo::errorText(errno));
+        return 1;
+    }
+    if (!writeImage(target.get(), progress, error)) {
+        progress.stop();
+        Console::error("restore onto " + m_target + " failed, the device now holds an incomplete copy: " + error);
+        return 1;
+    }
+    rereadPartitionTable(target.get());
+    target.reset();
+    progress.finish();
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+    Console::info("restore onto " + m_target + " done: " + std::to_string(index.rawBytes()) + " bytes written, " +
+                  std::to_string(seconds.count()) + " s, image verified in " + std::to_string(verifySeconds.count()) +
+                  " s, data checksums " + std::to_string(ChunkCodec::checksumSeconds()) + " s");
+    return 0;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+// A restore: an image onto a block device. Everything that can be checked is checked before the device is opened
+// for writing: the image's structure, every chunk's checksum, the device's size and that nothing uses it.
+
+#include "ChunkWork.h"
+#include "ImageReader.h"
+#include "ProgressReporter.h"
+
+#include <string>
+
+class TargetWriter;
+
+class RestoreJob
+{
+public:
+    RestoreJob(std::string image, std::string target);
+    // 0 on complete success; 1 when refused (target untouched) or failed while writing.
+    int run();
+
+private:
+    bool checkTarget(std::string& error);
+    bool writeImage(int targetFd, ProgressReporter& progress, std::string& error);
+    bool writeChunk(TargetWriter& writer, const ChunkWork& work, std::string& error) const;
+    void rereadPartitionTable(int targetFd) const;
+    // The work a chunk stands for: its data plus, much cheaper, what is zeroed since the previous chunk.
+    uint64_t progressUnits(const ChunkEntry& entry, uint64_t& previousEnd) const;
+
+    std::string m_imagePath;
+    std::string m_target;
+    ImageReader m_image;
+};

@@ -1,0 +1,39 @@
+// marlin-clone: backs up partitions into images holding only their used blocks and restores them, for the recovery
+// service. See FORMAT.md for the image layout.
+
+#include "CloneCommand.h"
+#include "CommandLine.h"
+#include "Console.h"
+#include "CustomFileCommand.h"
+#include "ImageHeader.h"
+#include "InfoCommand.h"
+
+#include <signal.h>
+
+int main(int argc, char** argv)
+{
+    // The caller may stop reading our progress; that must not kill a restore half-way.
+    ::signal(SIGPIPE, SIG_IGN);
+    const CommandLine line = CommandLine::parse(argc, argv);
+    switch (line.command) {
+    case CommandLine::Command::Help:
+        Console::out(CommandLine::usage());
+        return 0;
+    case CommandLine::Command::Version:
+        Console::out("marlin-clone 1.0 (image format " + std::to_string(ImageHeader::kFormatVersion) + ")\n");
+        return 0;
+    case CommandLine::Command::Clone:
+        return CloneCommand::run(line.first, line.second);
+    case CommandLine::Command::Info:
+        return InfoCommand::run(line.first);
+    case CommandLine::Command::WriteCustomFile:
+        return CustomFileCommand::write(line.first, line.second);
+    case CommandLine::Command::ReadCustomFile:
+        return CustomFileCommand::read(line.first, line.second);
+    case CommandLine::Command::Invalid:
+        break;
+    }
+    Console::error(line.error);
+    Console::info(CommandLine::usage());
+    return 2;
+}

@@ -1,0 +1,112 @@
+# Shared by the clone tests: loop devices, mounts, FUSE mounts and temporary files that are removed however the test
+# ends, and checks that count passes and failures. Source it; MARLIN_CLONE names the tool.
+set -uo pipefail
+
+CLONE=${MARLIN_CLONE:?set MARLIN_CLONE to the marlin-clone binary}
+PYTHON=/usr/bin/python3
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+if [ "$(id -u)" -ne 0 ]; then
+    echo "needs root (loop devices, mounts)" >&2
+    exit 1
+fi
+WORK=$(mktemp -d "${TMPDIR:-/var/tmp}/marlin-clone-test.XXXXXX")
+LOOPS=()
+MOUNTS=()
+PIDS=()
+passed=0
+failed=0
+
+cleanup() {
+    local i
+    for pid in "${PIDS[@]}"; do
+        kill -KILL "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do
+        fsfreeze -u "${MOUNTS[i]}" 2>/dev/null
+        swapoff "${MOUNTS[i]}" 2>/dev/null
+        umount "${MOUNTS[i]}" 2>/dev/null || umount -l "${MOUNTS[i]}" 2>/dev/null
+    done
+    for ((i = ${#LOOPS[@]} - 1; i >= 0; i--)); do
+        losetup -d "${LOOPS[i]}" 2>/dev/null
+    done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# new_loop NAME SIZE [zero|random]: a loop device on a new file; the device path is left in $LOOP.
+new_loop() {
+    local file="$WORK/$1.img"
+    rm -f "$file"
+    if [ "${3:-zero}" = random ]; then
+        head -c "$2" /dev/urandom >"$file"
+    else
+        truncate -s "$2" "$file"
+    fi
+    LOOP=$(losetup -f --show "$file") || { echo "losetup failed" >&2; exit 1; }
+    LOOPS+=("$LOOP")
+}
+
+# mount_at DEVICE DIR [OPTIONS]
+mount_at() {
+    mkdir -p "$2"
+    mount ${3:+-o "$3"} "$1" "$2" || { echo "cannot mount $1" >&2; exit 1; }
+    MOUNTS+=("$2")
+}
+
+unmount() {
+    umount "$1"
+}
+
+hash_of() {
+    md5sum <"$1" | cut -d' ' -f1
+}
+
+pass() {
+    passed=$((passed + 1))
+    echo "PASS: $1"
+}
+
+fail() {
+    failed=$((failed + 1))
+    echo "FAIL: $1"
+}
+
+# check DESCRIPTION COMMAND...: passes when the command succeeds.
+check() {
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+# check_not DESCRIPTION COMMAND...: passes when the command fails.
+check_not() {
+    local what=$1
+    shift
+    if "$@"; then fail "$what"; else pass "$what"; fi
+}
+
+# Runs the tool as the service does (environment holding only LC_ALL=C); output lands in $WORK/out and $WORK/err.
+clone() {
+    env -i LC_ALL=C "$CLONE" "$@" >"$WORK/out" 2>"$WORK/err"
+}
+
+# True when --rbk-info accepts the file.
+accepted() {
+    env -i LC_ALL=C "$CLONE" --rbk-info "$1" >/dev/null 2>&1
+}
+
+# The only images a directory holds that --rbk-info accepts, one name a line.
+accepted_images() {
+    local file
+    for file in "$1"/* "$1"/.[!.]*; do
+        [ -f "$file" ] && accepted "$file" && basename "$file"
+    done
+    return 0
+}
+
+finish() {
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+}

@@ -1,0 +1,254 @@
+// The installed tool as the recovery service runs it: exact invocations and exit codes, the progress the service
+// parses from standard output, and how fast --rbk-info answers for a large image. Needs root for loop devices.
+
+#include "ChunkIndex.h"
+#include "ImageHeader.h"
+#include "ImageWriter.h"
+
+#include <QtTest>
+
+#include <unistd.h>
+
+#include <random>
+
+namespace {
+
+const QString Tool = QStringLiteral(MARLIN_CLONE_BINARY);
+
+struct Result
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+QProcessEnvironment callerEnvironment()
+{
+    QProcessEnvironment environment;
+    environment.insert("LC_ALL", "C");
+    return environment;
+}
+
+Result run(const QString& program, const QStringList& args)
+{
+    QProcess process;
+    process.setProcessEnvironment(callerEnvironment());
+    process.start(program, args);
+    process.waitForFinished(-1);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+            process.readAllStandardError()};
+}
+
+// The service's parse of one read from the tool's standard output.
+float callerProgress(const QByteArray& chunk, bool& ok)
+{
+    const QString lastWord = QString::fromUtf8(chunk).split(' ').constLast().left(4);
+    return lastWord.toFloat(&ok);
+}
+
+} // namespace
+
+class TestCloneCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void usageErrors_data();
+    void usageErrors();
+    void helpAndVersion();
+    void directionNeedsExactlyOneBlockDevice();
+    void progressIsParsableMonotonicAndEndsAt100();
+    void infoAnswersFastForLargeImage();
+
+private:
+    QString newLoop(qint64 size, bool random);
+    QStringList readProgress(const QStringList& args, int& exitCode);
+
+    QTemporaryDir m_dir{QDir::tempPath() + "/tst_clonecli-XXXXXX"};
+    QStringList m_loops;
+};
+
+void TestCloneCli::initTestCase()
+{
+    if (::geteuid() != 0) {
+        QSKIP("needs root for loop devices");
+    }
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QFileInfo(Tool).isExecutable());
+}
+
+void TestCloneCli::cleanupTestCase()
+{
+    for (const QString& loop : std::as_const(m_loops)) {
+        run("losetup", {"-d", loop});
+    }
+}
+
+QString TestCloneCli::newLoop(qint64 size, bool random)
+{
+    const QString file = m_dir.path() + "/disk" + QString::number(m_loops.size()) + ".img";
+    QFile backing(file);
+    if (!backing.open(QIODevice::WriteOnly) || !backing.resize(size)) {
+        return {};
+    }
+    if (random) {
+        std::mt19937_64 generator(size);
+        QByteArray block(1 << 20, Qt::Uninitialized);
+        for (qint64 written = 0; written < size; written += block.size()) {
+            for (int i = 0; i < block.size(); i += 8) {
+                const uint64_t value = generator();
+                std::memcpy(block.data() + i, &value, 8);
+            }
+            backing.write(block);
+        }
+    }
+    backing.close();
+    const Result attached = run("losetup", {"-f", "--show", file});
+    const QString device = QString::fromUtf8(attached.out).trimmed();
+    if (attached.exitCode == 0 && device.startsWith("/dev/loop")) {
+        m_loops << device;
+    }
+    return device;
+}
+
+// Runs the tool and reads its standard output the way the service does: whatever is there at each wake-up.
+QStringList TestCloneCli::readProgress(const QStringList& args, int& exitCode)
+{
+    QProcess process;
+    process.setProcessEnvironment(callerEnvironment());
+    process.start(Tool, args);
+    QStringList chunks;
+    while (process.waitForReadyRead(-1)) {
+        chunks << QString::fromUtf8(process.readAllStandardOutput());
+    }
+    process.waitForFinished(-1);
+    const QByteArray rest = process.readAllStandardOutput();
+    if (!rest.isEmpty()) {
+        chunks << QString::fromUtf8(rest);
+    }
+    exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return chunks;
+}
+
+void TestCloneCli::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("nothing") << QStringList{};
+    QTest::newRow("unknown option") << QStringList{"--clone", "a", "b"};
+    QTest::newRow("missing operand") << QStringList{"--tui", "/dev/null"};
+    QTest::newRow("extra operand") << QStringList{"--rbk-info", "a", "b"};
+    QTest::newRow("bare paths") << QStringList{"/dev/loop0", "/tmp/x.rbk"};
+    QTest::newRow("bad custom file address") << QStringList{"--read-custom-file", "/tmp/x.rbk/DiskInfo", "/tmp/y"};
+}
+
+void TestCloneCli::usageErrors()
+{
+    QFETCH(QStringList, args);
+    const Result result = run(Tool, args);
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY(!result.err.isEmpty());
+    QVERIFY(result.out.isEmpty());
+}
+
+void TestCloneCli::helpAndVersion()
+{
+    const Result help = run(Tool, {"--help"});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.out.contains("--rbk-info"));
+    const Result version = run(Tool, {"--version"});
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY(version.out.startsWith("marlin-clone "));
+}
+
+void TestCloneCli::directionNeedsExactlyOneBlockDevice()
+{
+    const QString file = m_dir.path() + "/plain";
+    QFile(file).open(QIODevice::WriteOnly);
+    const Result files = run(Tool, {"--tui", file, m_dir.path() + "/out.rbk"});
+    QCOMPARE(files.exitCode, 2);
+    QVERIFY(files.err.contains("block device"));
+    QVERIFY(!QFile::exists(m_dir.path() + "/out.rbk"));
+
+    const QString first = newLoop(8 << 20, false);
+    const QString second = newLoop(8 << 20, false);
+    QVERIFY(!first.isEmpty() && !second.isEmpty());
+    const Result devices = run(Tool, {"--tui", first, second});
+    QCOMPARE(devices.exitCode, 2);
+    QVERIFY(devices.err.contains("not supported"));
+}
+
+void TestCloneCli::progressIsParsableMonotonicAndEndsAt100()
+{
+    const QString source = newLoop(192 << 20, true);
+    const QString target = newLoop(192 << 20, false);
+    QVERIFY(!source.isEmpty() && !target.isEmpty());
+    const QString image = m_dir.path() + "/progress.rbk";
+    for (const QStringList& args : {QStringList{"--tui", source, image}, QStringList{"--tui", image, target}}) {
+        int exitCode = -1;
+        const QStringList chunks = readProgress(args, exitCode);
+        QCOMPARE(exitCode, 0);
+        QVERIFY(chunks.size() >= 2);
+        float previous = -1;
+        for (const QString& chunk : chunks) {
+            QVERIFY2(chunk.endsWith("%\n"), qPrintable(chunk));
+            bool ok = false;
+            const float value = callerProgress(chunk.toUtf8(), ok);
+            QVERIFY2(ok, qPrintable(chunk));
+            QVERIFY2(value >= previous, qPrintable(chunk));
+            QVERIFY(value <= 100);
+            previous = value;
+        }
+        QCOMPARE(previous, 100.0f);
+        // Only the very last line may claim completion.
+        QCOMPARE(chunks.join("").count("100.00%"), 1);
+    }
+    QCOMPARE(run("cmp", {source, target}).exitCode, 0);
+}
+
+void TestCloneCli::infoAnswersFastForLargeImage()
+{
+    // The index of a fully used 1 TiB source in 8 MiB chunks, the size --rbk-info has to read and check for a big
+    // disk (10 MiB).
+    const uint64_t chunks = 128 * 1024;
+    const uint32_t chunkBytes = 8u << 20;
+    ImageHeader header = ImageHeader::withDefaultLayout();
+    header.sourceSize = chunks * chunkBytes;
+    header.usedBytes = header.sourceSize;
+    header.maxChunkBytes = chunkBytes;
+    header.fsType = "ext4";
+    header.fsId = "5d0c1a6e-7f3b-4a29-9c1e-2b8d7f4e6a10";
+    const std::string path = (m_dir.path() + "/large.rbk").toStdString();
+    ImageWriter writer;
+    std::string error;
+    QVERIFY(writer.create(path, header, error));
+    const uint8_t stored[16] = {7, 7, 7};
+    for (uint64_t i = 0; i < chunks; ++i) {
+        ChunkEntry entry;
+        entry.sourceOffset = i * chunkBytes;
+        entry.rawLength = entry.storedLength = sizeof stored;
+        entry.compression = ChunkIndex::kStoredPlain;
+        QVERIFY(writer.append(entry, {{entry.sourceOffset, sizeof stored, false}, {entry.sourceOffset + 4096, 4096, true}},
+                              stored, error));
+    }
+    QVERIFY2(writer.commit(error), error.c_str());
+
+    QElapsedTimer timer;
+    qint64 best = std::numeric_limits<qint64>::max();
+    Result result;
+    for (int i = 0; i < 5; ++i) {
+        timer.start();
+        result = run(Tool, {"--rbk-info", QString::fromStdString(path)});
+        best = std::min(best, timer.elapsed());
+        QCOMPARE(result.exitCode, 0);
+    }
+    qInfo() << "--rbk-info on an index of" << chunks << "chunks:" << best << "ms";
+    QVERIFY(result.out.contains("chunk-count=131072\n"));
+    QVERIFY(result.out.contains("source-fs-id=5d0c1a6e-7f3b-4a29-9c1e-2b8d7f4e6a10\n"));
+    QVERIFY(!result.out.contains("UUID=") && !result.out.contains("DiskDrive="));
+    QVERIFY2(best < 500, "well under a second, even on a busy test machine");
+}
+
+QTEST_GUILESS_MAIN(TestCloneCli)
+#include "tst_clonecli.moc"

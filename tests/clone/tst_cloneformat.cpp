@@ -1,0 +1,836 @@
+// The image format and the chunk codec without devices: damaged bytes must be caught wherever they are, custom-file
+// writes must survive being cut short, and what the codec stores must decode to exactly what it was given.
+
+#include "ChunkCodec.h"
+#include "ChunkIndex.h"
+#include "ChunkPipeline.h"
+#include "ChunkPlanner.h"
+#include "Checksum.h"
+#include "CommandLine.h"
+#include "CustomFileCommand.h"
+#include "CustomFileStore.h"
+#include "FileIo.h"
+#include "ImageReader.h"
+#include "ImageTrailer.h"
+#include "ImageWriter.h"
+#include "InfoCommand.h"
+#include "ProgressReporter.h"
+#include "UsedMap.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <random>
+
+namespace {
+
+constexpr uint32_t kChunk = 1u << 20;
+
+ImageHeader sampleHeader()
+{
+    ImageHeader header = ImageHeader::withDefaultLayout();
+    header.sourceSize = 64ull << 20;
+    header.usedBytes = 3ull << 20;
+    header.maxChunkBytes = kChunk;
+    header.creationTime = 1700000000;
+    header.fsType = "ext4";
+    header.fsId = "0b1c2d3e-4f50-4617-8293-a4b5c6d7e8f9";
+    header.fsLabel = "root";
+    header.sourceDevice = "/dev/sda2";
+    return header;
+}
+
+std::vector<uint8_t> randomBytes(size_t size, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::vector<uint8_t> bytes(size);
+    for (uint8_t& byte : bytes) {
+        byte = static_cast<uint8_t>(generator());
+    }
+    return bytes;
+}
+
+// Text-like bytes: compressible, never zero.
+std::vector<uint8_t> textBytes(size_t size)
+{
+    static const std::string words = "restore backup partition image chunk index trailer ";
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<uint8_t>(words[(i * 7 + i / 13) % words.size()]);
+    }
+    return bytes;
+}
+
+// Packs the given source bytes (all one data extent at sourceOffset) the way a backup does.
+ChunkWork packed(ChunkCodec& codec, const std::vector<uint8_t>& source, uint64_t sourceOffset)
+{
+    ChunkWork work;
+    work.raw.reserve(source.size());
+    std::copy(source.begin(), source.end(), work.raw.data());
+    work.extents = {{sourceOffset, source.size(), false}};
+    codec.pack(work);
+    return work;
+}
+
+// Two chunks with an all-zero extent in between: a valid index for sampleHeader().
+ChunkIndex sampleIndex(const ImageHeader& header)
+{
+    ChunkIndex index;
+    ChunkEntry first;
+    first.fileOffset = header.dataOffset;
+    first.sourceOffset = 0;
+    first.rawLength = 8192;
+    first.storedLength = 8192;
+    first.compression = ChunkIndex::kStoredPlain;
+    index.add(first, {{0, 4096, false}, {4096, 65536, true}, {69632, 4096, false}});
+    ChunkEntry second;
+    second.fileOffset = header.dataOffset + 8192;
+    second.sourceOffset = 1 << 20;
+    second.rawLength = 4096;
+    second.storedLength = 100;
+    second.compression = ChunkIndex::kStoredZstd;
+    index.add(second, {{1 << 20, 4096, false}});
+    return index;
+}
+
+bool validates(const ChunkIndex& index, const ImageHeader& header, uint64_t dataEnd)
+{
+    std::string error;
+    return index.validate(header, dataEnd, error);
+}
+
+struct TempDir
+{
+    QTemporaryDir dir;
+    std::string path(const char* name) const { return (dir.path() + "/" + name).toStdString(); }
+};
+
+// A complete image of the given chunks of source bytes, written the way a backup writes it.
+bool writeImage(const std::string& path, const std::vector<std::vector<uint8_t>>& chunks, std::string& error)
+{
+    ChunkCodec codec(1, 4096, 65536);
+    ImageWriter writer;
+    if (!writer.create(path, sampleHeader(), error)) {
+        return false;
+    }
+    uint64_t offset = 0;
+    for (const std::vector<uint8_t>& source : chunks) {
+        ChunkWork work = packed(codec, source, offset);
+        if (!writer.append(work.entry, work.extents, work.storedBytes(), error)) {
+            return false;
+        }
+        offset += source.size();
+    }
+    return writer.commit(error);
+}
+
+bool flipByte(const std::string& path, uint64_t offset)
+{
+    const int fd = ::open(path.c_str(), O_RDWR);
+    uint8_t byte = 0;
+    const bool ok = fd >= 0 && FileIo::readAt(fd, &byte, 1, offset);
+    byte ^= 0x20;
+    const bool written = ok && FileIo::writeAt(fd, &byte, 1, offset);
+    ::close(fd);
+    return written;
+}
+
+bool opens(const std::string& path)
+{
+    ImageReader reader;
+    std::string error;
+    return reader.open(path, false, error);
+}
+
+} // namespace
+
+class TestCloneFormat : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void headerRoundTrip();
+    void headerRejectsAnyDamagedByte();
+    void headerRejectsUnknownVersionAndBadLayout();
+    void trailerRejectsDamage();
+    void indexRoundTrip();
+    void indexValidationCatchesInconsistencies_data();
+    void indexValidationCatchesInconsistencies();
+    void indexDecodeRejectsWrongLength();
+    void customTableRoundTripAndReplace();
+    void customTableRejectsDamageAndBadNames();
+    void customStoreAlternatesSlots();
+    void customStoreSurvivesTornWrite();
+    void customStoreRefusesOversizedTable();
+    void codecRoundTripSplitsZeroRuns();
+    void codecStoresIncompressibleDataPlain();
+    void codecAllZeroChunkHasNoData();
+    void codecDetectsCorruption();
+    void plannerCutsRangesIntoChunks();
+    void usedMapMergesTouchingRanges();
+    void pipelineDeliversInOrderAndStopsAtFirstFailure();
+    void imageWrittenAndReadBack();
+    void imageRejectsDamageTruncationAndExtension();
+    void writerLeavesNothingBehindOnDiscard();
+    void writerRemovesOnlyDeadPartials();
+    void commandLineForms();
+    void customFileUrls_data();
+    void customFileUrls();
+    void infoValuesCannotForgeKeys();
+    void progressLineEndsWithPercentage();
+};
+
+void TestCloneFormat::headerRoundTrip()
+{
+    const ImageHeader header = sampleHeader();
+    const std::vector<uint8_t> bytes = header.encode();
+    QCOMPARE(bytes.size(), ImageHeader::kSize);
+    ImageHeader decoded;
+    std::string error;
+    QVERIFY2(decoded.decode(bytes.data(), bytes.size(), error), error.c_str());
+    QCOMPARE(decoded.sourceSize, header.sourceSize);
+    QCOMPARE(decoded.usedBytes, header.usedBytes);
+    QCOMPARE(decoded.creationTime, header.creationTime);
+    QCOMPARE(decoded.maxChunkBytes, header.maxChunkBytes);
+    QCOMPARE(decoded.dataOffset, header.dataOffset);
+    QCOMPARE(decoded.customSlotOffset[1], header.customSlotOffset[1]);
+    QCOMPARE(decoded.fsType, header.fsType);
+    QCOMPARE(decoded.fsId, header.fsId);
+    QCOMPARE(decoded.fsLabel, header.fsLabel);
+    QCOMPARE(decoded.sourceDevice, header.sourceDevice);
+    QCOMPARE(decoded.checksum(), header.checksum());
+}
+
+void TestCloneFormat::headerRejectsAnyDamagedByte()
+{
+    const std::vector<uint8_t> bytes = sampleHeader().encode();
+    // Magic, fields, strings, the zero padding and the checksum itself.
+    for (const size_t position : {0, 9, 33, 90, 100, 2000, 4087, 4090}) {
+        std::vector<uint8_t> damaged = bytes;
+        damaged[position] ^= 0x01;
+        ImageHeader decoded;
+        std::string error;
+        QVERIFY2(!decoded.decode(damaged.data(), damaged.size(), error), std::to_string(position).c_str());
+    }
+}
+
+void TestCloneFormat::headerRejectsUnknownVersionAndBadLayout()
+{
+    ImageHeader future = sampleHeader();
+    future.formatVersion = 2;
+    std::vector<uint8_t> bytes = future.encode();
+    ImageHeader decoded;
+    std::string error;
+    QVERIFY(!decoded.decode(bytes.data(), bytes.size(), error));
+    QVERIFY(error.find("version") != std::string::npos);
+
+    ImageHeader overlapping = sampleHeader();
+    overlapping.customSlotOffset[1] = overlapping.customSlotOffset[0] + 100;
+    bytes = overlapping.encode();
+    QVERIFY(!decoded.decode(bytes.data(), bytes.size(), error));
+
+    ImageHeader hugeChunks = sampleHeader();
+    hugeChunks.maxChunkBytes = ImageHeader::kMaxChunkLimit + 1;
+    bytes = hugeChunks.encode();
+    QVERIFY(!decoded.decode(bytes.data(), bytes.size(), error));
+}
+
+void TestCloneFormat::trailerRejectsDamage()
+{
+    ImageTrailer trailer;
+    trailer.indexOffset = 123456;
+    trailer.indexLength = 789;
+    trailer.indexChecksum = 42;
+    trailer.headerChecksum = 43;
+    trailer.chunkCount = 3;
+    const std::vector<uint8_t> bytes = trailer.encode();
+    ImageTrailer decoded;
+    std::string error;
+    QVERIFY(decoded.decode(bytes.data(), bytes.size(), error));
+    QCOMPARE(decoded.indexOffset, trailer.indexOffset);
+    QCOMPARE(decoded.indexLength, trailer.indexLength);
+    QCOMPARE(decoded.chunkCount, trailer.chunkCount);
+    for (const size_t position : {0, 16, 40, 100, 127}) {
+        std::vector<uint8_t> damaged = bytes;
+        damaged[position] ^= 0x80;
+        QVERIFY(!decoded.decode(damaged.data(), damaged.size(), error));
+    }
+}
+
+void TestCloneFormat::indexRoundTrip()
+{
+    const ImageHeader header = sampleHeader();
+    const ChunkIndex index = sampleIndex(header);
+    const std::vector<uint8_t> bytes = index.encode();
+    ChunkIndex decoded;
+    std::string error;
+    QVERIFY2(decoded.decode(bytes.data(), bytes.size(), error), error.c_str());
+    QCOMPARE(decoded.chunks().size(), size_t(2));
+    QCOMPARE(decoded.extents().size(), size_t(4));
+    QCOMPARE(decoded.chunks()[1].firstExtent, uint64_t(3));
+    QCOMPARE(decoded.chunks()[1].storedLength, uint32_t(100));
+    QVERIFY(decoded.extents()[1].zero);
+    QVERIFY(!decoded.extents()[2].zero);
+    QCOMPARE(decoded.extents()[2].offset, uint64_t(69632));
+    QCOMPARE(decoded.rawBytes(), uint64_t(12288));
+    QCOMPARE(decoded.zeroBytes(), uint64_t(65536));
+    QVERIFY(validates(decoded, header, header.dataOffset + 8292));
+}
+
+void TestCloneFormat::indexValidationCatchesInconsistencies_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::newRow("data does not end at the index") << 0;
+    QTest::newRow("gap between chunks in the file") << 1;
+    QTest::newRow("extents overlap across chunks") << 2;
+    QTest::newRow("extent beyond the source") << 3;
+    QTest::newRow("data extents do not add up") << 4;
+    QTest::newRow("plain chunk with a different stored length") << 5;
+    QTest::newRow("compressed chunk larger than zstd's bound") << 6;
+    QTest::newRow("chunk larger than the header allows") << 7;
+    QTest::newRow("source offset not its first extent") << 8;
+    QTest::newRow("chunk without extents") << 9;
+}
+
+void TestCloneFormat::indexValidationCatchesInconsistencies()
+{
+    QFETCH(int, fault);
+    ImageHeader header = sampleHeader();
+    const uint64_t dataEnd = header.dataOffset + 8292;
+    ChunkEntry entry;
+    entry.fileOffset = header.dataOffset;
+    entry.rawLength = 4096;
+    entry.storedLength = 4096;
+    std::vector<Extent> extents = {{0, 4096, false}};
+    ChunkIndex index;
+    switch (fault) {
+    case 0:
+        QVERIFY(!validates(sampleIndex(header), header, dataEnd + 1));
+        return;
+    case 1:
+        entry.fileOffset += 1;
+        break;
+    case 2: {
+        ChunkIndex overlapping = sampleIndex(header);
+        ChunkEntry third;
+        third.fileOffset = dataEnd;
+        third.sourceOffset = 512;
+        third.rawLength = third.storedLength = 512;
+        overlapping.add(third, {{512, 512, false}});
+        QVERIFY(!validates(overlapping, header, dataEnd + 512));
+        return;
+    }
+    case 3:
+        extents = {{header.sourceSize - 2048, 4096, false}};
+        entry.sourceOffset = header.sourceSize - 2048;
+        break;
+    case 4:
+        entry.rawLength = entry.storedLength = 8192;
+        break;
+    case 5:
+        entry.storedLength = 4000;
+        break;
+    case 6:
+        entry.compression = ChunkIndex::kStoredZstd;
+        entry.storedLength = 9000;
+        break;
+    case 7:
+        header.maxChunkBytes = 2048;
+        break;
+    case 8:
+        entry.sourceOffset = 4096;
+        break;
+    case 9:
+        extents.clear();
+        break;
+    }
+    index.add(entry, extents);
+    QVERIFY(!validates(index, header, header.dataOffset + entry.storedLength));
+}
+
+void TestCloneFormat::indexDecodeRejectsWrongLength()
+{
+    const std::vector<uint8_t> bytes = sampleIndex(sampleHeader()).encode();
+    ChunkIndex decoded;
+    std::string error;
+    std::vector<uint8_t> longer = bytes;
+    longer.push_back(0);
+    QVERIFY(!decoded.decode(longer.data(), longer.size(), error));
+    QVERIFY(!decoded.decode(bytes.data(), bytes.size() - 1, error));
+    // A chunk count that would need more bytes than there are must not be trusted for an allocation.
+    std::vector<uint8_t> hugeCount = bytes;
+    hugeCount[15] = 0x7f;
+    QVERIFY(!decoded.decode(hugeCount.data(), hugeCount.size(), error));
+}
+
+void TestCloneFormat::customTableRoundTripAndReplace()
+{
+    CustomFileTable table;
+    table.set("DiskInfo", "[Disk]\nUUID=1234\n");
+    table.set("notes.txt", std::string("binary\0data", 11));
+    table.set("DiskInfo", "[Disk]\nUUID=5678\n");
+    QCOMPARE(table.files().size(), size_t(2));
+    const std::vector<uint8_t> bytes = table.encode(7);
+    QCOMPARE(bytes.size(), table.encodedSize());
+    CustomFileTable decoded;
+    uint64_t sequence = 0;
+    QVERIFY(decoded.decode(bytes.data(), bytes.size(), sequence));
+    QCOMPARE(sequence, uint64_t(7));
+    QCOMPARE(decoded.find("DiskInfo")->data, std::string("[Disk]\nUUID=5678\n"));
+    QCOMPARE(decoded.find("notes.txt")->data, std::string("binary\0data", 11));
+    QVERIFY(!decoded.find("missing"));
+}
+
+void TestCloneFormat::customTableRejectsDamageAndBadNames()
+{
+    CustomFileTable table;
+    table.set("DiskInfo", "content");
+    const std::vector<uint8_t> bytes = table.encode(1);
+    for (size_t position = 0; position < bytes.size(); position += 5) {
+        std::vector<uint8_t> damaged = bytes;
+        damaged[position] ^= 0x04;
+        CustomFileTable decoded;
+        uint64_t sequence = 0;
+        QVERIFY2(!decoded.decode(damaged.data(), damaged.size(), sequence), std::to_string(position).c_str());
+    }
+    for (const char* bad : {"", ".", "..", "a/b", "a=b", "with space", "UUID=x"}) {
+        QVERIFY2(!CustomFileTable::isValidName(bad), bad);
+    }
+    QVERIFY(!CustomFileTable::isValidName(std::string(CustomFileTable::kMaxNameLength + 1, 'a')));
+    QVERIFY(CustomFileTable::isValidName("DiskInfo"));
+    QVERIFY(CustomFileTable::isValidName("disk-info_2.ini"));
+}
+
+void TestCloneFormat::customStoreAlternatesSlots()
+{
+    TempDir temp;
+    const std::string path = temp.path("image");
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+    const ImageHeader header = sampleHeader();
+    std::string error;
+    QVERIFY(CustomFileStore::writeInitial(fd, header, error));
+    CustomFileStore store;
+    QVERIFY(store.load(fd, header, error));
+    QCOMPARE(store.currentSlot(), 0);
+    QVERIFY(store.table().files().empty());
+    for (int round = 1; round <= 3; ++round) {
+        CustomFileTable table = store.table();
+        table.set("DiskInfo", "version " + std::to_string(round));
+        QVERIFY2(store.save(fd, header, table, error), error.c_str());
+        CustomFileStore reloaded;
+        QVERIFY(reloaded.load(fd, header, error));
+        QCOMPARE(reloaded.currentSlot(), round % 2);
+        QCOMPARE(reloaded.sequence(), uint64_t(round + 1));
+        QCOMPARE(reloaded.table().find("DiskInfo")->data, "version " + std::to_string(round));
+    }
+    ::close(fd);
+}
+
+void TestCloneFormat::customStoreSurvivesTornWrite()
+{
+    TempDir temp;
+    const std::string path = temp.path("image");
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+    const ImageHeader header = sampleHeader();
+    std::string error;
+    CustomFileStore store;
+    QVERIFY(CustomFileStore::writeInitial(fd, header, error) && store.load(fd, header, error));
+    CustomFileTable table;
+    table.set("DiskInfo", "complete version");
+    QVERIFY(store.save(fd, header, table, error));
+    const int inactive = 1 - store.currentSlot();
+
+    // A newer version of which only the first half reached the disk.
+    table.set("DiskInfo", std::string(4000, 'n'));
+    const std::vector<uint8_t> newer = table.encode(store.sequence() + 1);
+    QVERIFY(FileIo::writeAt(fd, newer.data(), newer.size() / 2, header.customSlotOffset[inactive]));
+    CustomFileStore reloaded;
+    QVERIFY(reloaded.load(fd, header, error));
+    QCOMPARE(reloaded.table().find("DiskInfo")->data, std::string("complete version"));
+
+    // The next write goes to the torn slot again and wins.
+    CustomFileTable next = reloaded.table();
+    next.set("DiskInfo", "after the crash");
+    QVERIFY(reloaded.save(fd, header, next, error));
+    CustomFileStore final;
+    QVERIFY(final.load(fd, header, error));
+    QCOMPARE(final.table().find("DiskInfo")->data, std::string("after the crash"));
+
+    // With both slots damaged there is nothing to trust.
+    const uint8_t garbage[64] = {1, 2, 3};
+    QVERIFY(FileIo::writeAt(fd, garbage, sizeof garbage, header.customSlotOffset[0]));
+    QVERIFY(FileIo::writeAt(fd, garbage, sizeof garbage, header.customSlotOffset[1]));
+    QVERIFY(!final.load(fd, header, error));
+    ::close(fd);
+}
+
+void TestCloneFormat::customStoreRefusesOversizedTable()
+{
+    TempDir temp;
+    const std::string path = temp.path("image");
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+    const ImageHeader header = sampleHeader();
+    std::string error;
+    CustomFileStore store;
+    QVERIFY(CustomFileStore::writeInitial(fd, header, error) && store.load(fd, header, error));
+    CustomFileTable table;
+    table.set("DiskInfo", std::string(header.customSlotSize, 'x'));
+    QVERIFY(!store.save(fd, header, table, error));
+    QVERIFY(error.find("too large") != std::string::npos);
+    CustomFileStore reloaded;
+    QVERIFY(reloaded.load(fd, header, error));
+    QCOMPARE(reloaded.currentSlot(), 0);
+    ::close(fd);
+}
+
+void TestCloneFormat::codecRoundTripSplitsZeroRuns()
+{
+    // text | 128 KiB zeros (kept apart) | text | 8 KiB zeros (too short, stays data) | random
+    std::vector<uint8_t> source = textBytes(64 * 1024);
+    source.resize(source.size() + 128 * 1024, 0);
+    const std::vector<uint8_t> text = textBytes(32 * 1024);
+    source.insert(source.end(), text.begin(), text.end());
+    source.resize(source.size() + 8 * 1024, 0);
+    const std::vector<uint8_t> noise = randomBytes(64 * 1024, 1);
+    source.insert(source.end(), noise.begin(), noise.end());
+
+    ChunkCodec codec(1, 4096, 65536);
+    const uint64_t base = 1ull << 30;
+    ChunkWork work = packed(codec, source, base);
+    QVERIFY(!work.failed);
+    QCOMPARE(work.extents.size(), size_t(3));
+    QCOMPARE(work.extents[0].offset, base);
+    QCOMPARE(work.extents[0].length, uint64_t(64 * 1024));
+    QVERIFY(work.extents[1].zero);
+    QCOMPARE(work.extents[1].offset, base + 64 * 1024);
+    QCOMPARE(work.extents[1].length, uint64_t(128 * 1024));
+    QVERIFY(!work.extents[2].zero);
+    QCOMPARE(work.extents[2].end(), base + source.size());
+    QCOMPARE(work.entry.sourceOffset, base);
+    QCOMPARE(work.entry.rawLength, uint32_t(source.size() - 128 * 1024));
+    QCOMPARE(work.entry.compression, ChunkIndex::kStoredZstd);
+    QVERIFY(work.entry.storedLength < work.entry.rawLength);
+    QCOMPARE(work.entry.storedChecksum, Checksum::of(work.stored.data(), work.entry.storedLength));
+
+    // What the data extents describe, concatenated, is what the raw checksum covers.
+    std::vector<uint8_t> expected(source.begin(), source.begin() + 64 * 1024);
+    expected.insert(expected.end(), source.begin() + 192 * 1024, source.end());
+    QCOMPARE(work.entry.rawChecksum, Checksum::of(expected.data(), expected.size()));
+
+    ChunkWork restored;
+    restored.raw.reserve(kChunk);
+    restored.entry = work.entry;
+    restored.stored.reserve(work.entry.storedLength);
+    std::copy(work.stored.data(), work.stored.data() + work.entry.storedLength, restored.stored.data());
+    QVERIFY(codec.unpack(restored));
+    QVERIFY(std::equal(expected.begin(), expected.end(), restored.raw.data()));
+}
+
+void TestCloneFormat::codecStoresIncompressibleDataPlain()
+{
+    ChunkCodec codec(1, 4096, 65536);
+    const std::vector<uint8_t> noise = randomBytes(256 * 1024, 2);
+    ChunkWork work = packed(codec, noise, 0);
+    QCOMPARE(work.entry.compression, ChunkIndex::kStoredPlain);
+    QCOMPARE(work.entry.storedLength, uint32_t(noise.size()));
+    QCOMPARE(work.entry.storedChecksum, work.entry.rawChecksum);
+    QCOMPARE(work.entry.rawChecksum, Checksum::of(noise.data(), noise.size()));
+    QVERIFY(std::equal(noise.begin(), noise.end(), work.storedBytes()));
+    QVERIFY(codec.unpack(work));
+}
+
+void TestCloneFormat::codecAllZeroChunkHasNoData()
+{
+    ChunkCodec codec(1, 4096, 65536);
+    ChunkWork work = packed(codec, std::vector<uint8_t>(512 * 1024, 0), 4096);
+    QCOMPARE(work.entry.rawLength, uint32_t(0));
+    QCOMPARE(work.entry.storedLength, uint32_t(0));
+    QCOMPARE(work.extents.size(), size_t(1));
+    QVERIFY(work.extents[0].zero);
+    QCOMPARE(work.extents[0].length, uint64_t(512 * 1024));
+}
+
+void TestCloneFormat::codecDetectsCorruption()
+{
+    ChunkCodec codec(1, 4096, 65536);
+    const std::vector<uint8_t> source = textBytes(256 * 1024);
+    const ChunkWork good = packed(codec, source, 0);
+    auto copyOf = [&](const ChunkWork& from) {
+        ChunkWork work;
+        work.raw.reserve(kChunk);
+        work.entry = from.entry;
+        work.stored.reserve(from.entry.storedLength);
+        std::copy(from.stored.data(), from.stored.data() + from.entry.storedLength, work.stored.data());
+        return work;
+    };
+    ChunkWork flipped = copyOf(good);
+    flipped.stored.data()[flipped.entry.storedLength / 2] ^= 0x10;
+    QVERIFY(!codec.unpack(flipped));
+    QVERIFY(flipped.failed);
+
+    ChunkWork wrongSum = copyOf(good);
+    wrongSum.entry.rawChecksum ^= 1;
+    QVERIFY(!codec.unpack(wrongSum));
+    QVERIFY(wrongSum.error.find("checksum") != std::string::npos);
+
+    ChunkWork wrongLength = copyOf(good);
+    wrongLength.entry.rawLength -= 1;
+    QVERIFY(!codec.unpack(wrongLength));
+}
+
+void TestCloneFormat::plannerCutsRangesIntoChunks()
+{
+    const std::vector<Extent> ranges = {{0, 4096, false}, {8192, 3 * kChunk, false}, {10 * kChunk, 100, false}};
+    ChunkPlanner planner(ranges, kChunk);
+    std::vector<Extent> extents;
+    std::vector<std::vector<Extent>> chunks;
+    while (planner.next(extents)) {
+        chunks.push_back(extents);
+    }
+    QCOMPARE(chunks.size(), size_t(4));
+    uint64_t total = 0;
+    uint64_t previousEnd = 0;
+    for (const std::vector<Extent>& chunk : chunks) {
+        uint64_t size = 0;
+        for (const Extent& extent : chunk) {
+            QVERIFY(extent.offset >= previousEnd);
+            previousEnd = extent.end();
+            size += extent.length;
+        }
+        QVERIFY(size <= kChunk);
+        total += size;
+    }
+    QCOMPARE(total, uint64_t(4096 + 3 * kChunk + 100));
+    QCOMPARE(chunks[0].size(), size_t(2));
+    QCOMPARE(chunks[0][1].length, uint64_t(kChunk - 4096));
+    QCOMPARE(chunks[3].back().offset, uint64_t(10 * kChunk));
+}
+
+void TestCloneFormat::usedMapMergesTouchingRanges()
+{
+    UsedMap map;
+    map.add(0, 4096);
+    map.add(4096, 4096);
+    map.add(16384, 1024);
+    map.add(17408, 0);
+    QCOMPARE(map.ranges().size(), size_t(2));
+    QCOMPARE(map.ranges()[0].length, uint64_t(8192));
+    QCOMPARE(map.usedBytes(), uint64_t(9216));
+    const UsedMap whole = UsedMap::wholeDevice(1 << 20);
+    QVERIFY(whole.isWholeDevice());
+    QCOMPARE(whole.usedBytes(), uint64_t(1 << 20));
+}
+
+void TestCloneFormat::pipelineDeliversInOrderAndStopsAtFirstFailure()
+{
+    ChunkPipeline::Settings settings;
+    settings.workers = 3;
+    settings.rawCapacity = 64 * 1024;
+    for (const int failAt : {-1, 25}) {
+        ChunkPipeline pipeline(settings);
+        uint64_t produced = 0;
+        std::vector<uint64_t> consumed;
+        auto produce = [&](ChunkWork& work) {
+            if (produced == 60) {
+                return ChunkPipeline::Produced::End;
+            }
+            const std::vector<uint8_t> bytes = textBytes(4096 * (1 + produced % 5));
+            std::copy(bytes.begin(), bytes.end(), work.raw.data());
+            work.extents = {{produced << 20, bytes.size(), false}};
+            if (static_cast<int>(produced) == failAt) {
+                work.fail("read error at chunk " + std::to_string(produced));
+            }
+            ++produced;
+            return ChunkPipeline::Produced::Chunk;
+        };
+        auto transform = [](ChunkCodec& codec, ChunkWork& work) { codec.pack(work); };
+        auto consume = [&](ChunkWork& work, std::string&) {
+            consumed.push_back(work.entry.sourceOffset >> 20);
+            return true;
+        };
+        std::string error;
+        const bool ok = pipeline.run(produce, transform, consume, error);
+        QCOMPARE(ok, failAt < 0);
+        const size_t expected = failAt < 0 ? 60 : size_t(failAt);
+        QCOMPARE(consumed.size(), expected);
+        for (size_t i = 0; i < consumed.size(); ++i) {
+            QCOMPARE(consumed[i], uint64_t(i));
+        }
+        if (failAt >= 0) {
+            QCOMPARE(error, std::string("read error at chunk 25"));
+        }
+    }
+}
+
+void TestCloneFormat::imageWrittenAndReadBack()
+{
+    TempDir temp;
+    const std::string path = temp.path("system.rbk");
+    std::string error;
+    QVERIFY2(writeImage(path, {textBytes(300000), randomBytes(70000, 3), std::vector<uint8_t>(kChunk, 0)}, error),
+             error.c_str());
+    ImageReader reader;
+    QVERIFY2(reader.open(path, false, error), error.c_str());
+    QCOMPARE(reader.index().chunks().size(), size_t(3));
+    QCOMPARE(reader.index().rawBytes(), uint64_t(370000));
+    QCOMPARE(reader.header().fsId, sampleHeader().fsId);
+    QVERIFY(reader.customFiles().table().files().empty());
+    QCOMPARE(reader.trailer().indexOffset + reader.trailer().indexLength + ImageTrailer::kSize, reader.fileSize());
+    QCOMPARE(QDir(temp.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"system.rbk"});
+}
+
+void TestCloneFormat::imageRejectsDamageTruncationAndExtension()
+{
+    TempDir temp;
+    const std::string path = temp.path("system.rbk");
+    std::string error;
+    QVERIFY(writeImage(path, {textBytes(200000), textBytes(100000)}, error));
+    ImageReader reader;
+    QVERIFY(reader.open(path, false, error));
+    const uint64_t indexOffset = reader.trailer().indexOffset;
+    const uint64_t size = reader.fileSize();
+    const std::string copy = temp.path("copy.rbk");
+    auto fresh = [&] { return QFile::remove(QString::fromStdString(copy)) && QFile::copy(QString::fromStdString(path), QString::fromStdString(copy)); };
+
+    QVERIFY(fresh() && flipByte(copy, 100));
+    QVERIFY2(!opens(copy), "header byte");
+    QVERIFY(fresh() && flipByte(copy, indexOffset + 30));
+    QVERIFY2(!opens(copy), "index byte");
+    QVERIFY(fresh() && flipByte(copy, size - 50));
+    QVERIFY2(!opens(copy), "trailer byte");
+    QVERIFY(fresh() && ::truncate(copy.c_str(), static_cast<off_t>(size - 1)) == 0);
+    QVERIFY2(!opens(copy), "one byte short");
+    QVERIFY(fresh() && ::truncate(copy.c_str(), static_cast<off_t>(size / 2)) == 0);
+    QVERIFY2(!opens(copy), "cut in half");
+    QVERIFY(fresh() && ::truncate(copy.c_str(), static_cast<off_t>(size + 4096)) == 0);
+    QVERIFY2(!opens(copy), "zeros appended");
+    // Chunk data is not read when opening: its damage is the restore's pre-pass to find.
+    QVERIFY(fresh() && flipByte(copy, sampleHeader().dataOffset + 10));
+    QVERIFY(opens(copy));
+}
+
+void TestCloneFormat::writerLeavesNothingBehindOnDiscard()
+{
+    TempDir temp;
+    const std::string path = temp.path("system.rbk");
+    std::string error;
+    {
+        ImageWriter writer;
+        QVERIFY(writer.create(path, sampleHeader(), error));
+        QVERIFY(QFile::exists(QString::fromStdString(writer.temporaryPath())));
+        QVERIFY(FileIo::baseName(writer.temporaryPath()).rfind(".system.rbk.partial-", 0) == 0);
+        // Destroyed without commit, as when a backup fails.
+    }
+    QVERIFY(QDir(temp.dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+void TestCloneFormat::writerRemovesOnlyDeadPartials()
+{
+    TempDir temp;
+    const std::string path = temp.path("system.rbk");
+    const std::string dead = temp.path(".system.rbk.partial-dead00");
+    const std::string alive = temp.path(".system.rbk.partial-alive0");
+    const std::string other = temp.path(".other.rbk.partial-dead00");
+    for (const std::string& name : {dead, alive, other}) {
+        QFile file(QString::fromStdString(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    // A backup still writing holds its lock; one that was killed does not.
+    const int lockFd = ::open(alive.c_str(), O_RDONLY);
+    QVERIFY(::flock(lockFd, LOCK_EX) == 0);
+    std::string error;
+    QVERIFY(writeImage(path, {textBytes(10000)}, error));
+    ::close(lockFd);
+    QVERIFY(!QFile::exists(QString::fromStdString(dead)));
+    QVERIFY(QFile::exists(QString::fromStdString(alive)));
+    QVERIFY(QFile::exists(QString::fromStdString(other)));
+    QVERIFY(opens(path));
+}
+
+void TestCloneFormat::commandLineForms()
+{
+    auto parse = [](std::vector<const char*> args) {
+        args.insert(args.begin(), "marlin-clone");
+        return CommandLine::parse(static_cast<int>(args.size()), args.data());
+    };
+    QCOMPARE(parse({"--tui", "/dev/sda1", "/b/s.rbk"}).command, CommandLine::Command::Clone);
+    QCOMPARE(parse({"--tui", "/dev/sda1", "/b/s.rbk"}).second, std::string("/b/s.rbk"));
+    QCOMPARE(parse({"--rbk-info", "/b/s.rbk"}).command, CommandLine::Command::Info);
+    QCOMPARE(parse({"--write-custom-file", "rbk:///b/s.rbk/DiskInfo", "/tmp/x"}).command,
+             CommandLine::Command::WriteCustomFile);
+    QCOMPARE(parse({"--read-custom-file", "rbk:///b/s.rbk/DiskInfo", "/tmp/x"}).command,
+             CommandLine::Command::ReadCustomFile);
+    QCOMPARE(parse({"--help"}).command, CommandLine::Command::Help);
+    QCOMPARE(parse({"--version"}).command, CommandLine::Command::Version);
+    for (const std::vector<const char*>& bad : std::vector<std::vector<const char*>>{
+             {}, {"--tui", "/dev/sda1"}, {"--tui", "a", "b", "c"}, {"--rbk-info"}, {"/dev/sda1", "/b/s.rbk"},
+             {"--TUI", "a", "b"}, {"--help", "extra"}, {"--read-custom-file", "rbk:///b/s.rbk/DiskInfo"}}) {
+        const CommandLine line = parse(bad);
+        QCOMPARE(line.command, CommandLine::Command::Invalid);
+        QVERIFY(!line.error.empty());
+    }
+}
+
+void TestCloneFormat::customFileUrls_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("product form") << "rbk:///media/root/backup/system.rbk/DiskInfo" << true
+                                  << "/media/root/backup/system.rbk" << "DiskInfo";
+    QTest::newRow("image in root") << "rbk:///s.rbk/n" << true << "/s.rbk" << "n";
+    QTest::newRow("relative image") << "rbk://media/s.rbk/DiskInfo" << false << "" << "";
+    QTest::newRow("no name") << "rbk:///media/s.rbk/" << false << "" << "";
+    QTest::newRow("no image") << "rbk:///DiskInfo" << false << "" << "";
+    QTest::newRow("other scheme") << "file:///media/s.rbk/DiskInfo" << false << "" << "";
+    QTest::newRow("bad name") << "rbk:///media/s.rbk/a=b" << false << "" << "";
+}
+
+void TestCloneFormat::customFileUrls()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, valid);
+    QFETCH(QString, image);
+    QFETCH(QString, name);
+    std::string parsedImage;
+    std::string parsedName;
+    QCOMPARE(CustomFileCommand::parseUrl(url.toStdString(), parsedImage, parsedName), valid);
+    if (valid) {
+        QCOMPARE(QString::fromStdString(parsedImage), image);
+        QCOMPARE(QString::fromStdString(parsedName), name);
+    }
+}
+
+void TestCloneFormat::infoValuesCannotForgeKeys()
+{
+    QCOMPARE(InfoCommand::escapeValue("plain-label_1"), std::string("plain-label_1"));
+    const std::string escaped = InfoCommand::escapeValue("x\nUUID=1 DiskDrive=/dev/sda 100%");
+    QVERIFY(escaped.find('=') == std::string::npos);
+    QVERIFY(escaped.find('\n') == std::string::npos);
+    QCOMPARE(escaped, std::string("x%0AUUID%3D1 DiskDrive%3D/dev/sda 100%25"));
+}
+
+void TestCloneFormat::progressLineEndsWithPercentage()
+{
+    // The caller's parse: last space-separated word, first four characters, as a number.
+    auto callerValue = [](const std::string& chunk, bool& ok) {
+        const QString last = QString::fromStdString(chunk).split(' ').constLast().left(4);
+        return last.toFloat(&ok);
+    };
+    for (const double percent : {0.0, 5.0, 45.73, 99.99, 100.0}) {
+        const std::string line = ProgressReporter::line(3725.4, percent);
+        QVERIFY(line.size() > 2 && line.compare(line.size() - 2, 2, "%\n") == 0);
+        QVERIFY(line.find("Elapsed: 01:02:05") == 0);
+        bool ok = false;
+        const float value = callerValue(line, ok);
+        QVERIFY2(ok, line.c_str());
+        QVERIFY(std::abs(value - percent) < 0.1);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCloneFormat)
+#include "tst_cloneformat.moc"
