@@ -1,0 +1,119 @@
+#!/bin/bash
+# ext2/3/4 round trips through used-block images: the restored file system must be fsck-clean and hold the same files
+# (content, owner, mode, times, hard links, sparseness, extended attributes, ACLs), restored onto a zeroed partition
+# and onto one full of garbage. A file system whose bitmaps cannot be trusted is copied whole instead.
+. "$(dirname "$0")/lib.sh"
+
+# Files of every kind the product's partitions hold, then deletions and new writes so the used blocks fragment.
+populate() {
+    local d=$1 i
+    mkdir -p "$d/docs" "$d/empty" "$d/deep/a/b/c" "$d/acl"
+    for i in $(seq 1 300); do head -c $((i * 97)) /dev/urandom >"$d/docs/small$i"; done
+    seq 1 300000 >"$d/docs/numbers.txt"
+    cp -a /usr/include/linux "$d/include"
+    head -c 20M /dev/urandom >"$d/random.bin"
+    head -c 6M /dev/zero >"$d/zeros.bin"
+    ln "$d/random.bin" "$d/deep/a/b/c/random-link"
+    ln "$d/docs/small5" "$d/docs/small5-link"
+    truncate -s 200M "$d/sparse.img"
+    printf 'start' | dd of="$d/sparse.img" conv=notrunc status=none
+    printf 'middle' | dd of="$d/sparse.img" bs=1M seek=150 conv=notrunc status=none
+    ln -s docs/small1 "$d/link"
+    ln -s /nonexistent "$d/dangling"
+    mkfifo "$d/fifo"
+    mknod "$d/null" c 1 3
+    chown 1234:5678 "$d/docs/small1"
+    chown -h 42:43 "$d/link"
+    chmod 4750 "$d/docs/small2"
+    chmod 1777 "$d/empty"
+    touch -d '2001-02-03 04:05:06' "$d/docs/small6"
+    setfattr -n user.comment -v "hello world" "$d/docs/small3"
+    setfattr -n trusted.marlin -v 0x00ff10 "$d/random.bin"
+    setfattr -n user.big -v "$(head -c 3000 /dev/zero | tr '\0' x)" "$d/docs/small4"
+    setfacl -m u:1000:rwx,g:100:r-- "$d/acl"
+    setfacl -d -m u:1000:r-x "$d/acl"
+    touch "$d/acl/inherited"
+    for i in $(seq 7 7 300); do rm "$d/docs/small$i"; done
+    head -c 3M /dev/urandom >"$d/after-delete.bin"
+}
+
+# Everything a block-level copy must keep, in a comparable form.
+manifest() {
+    (
+        cd "$1" || exit 1
+        find . -path ./lost+found -prune -o -printf '%p %y %m %U %G %s %b %i %n %T@ %C@ %l\n' | sort
+        find . -path ./lost+found -prune -o -type f -print0 | sort -z | xargs -0 md5sum
+        getfattr -R -P -d -m - -e hex . 2>/dev/null
+    )
+}
+
+# round_trip NAME SIZE MKFS...: populate, back up, restore onto zeros and onto garbage, compare.
+round_trip() {
+    local name=$1 size=$2
+    shift 2
+    new_loop "$name-src" "$size"
+    local src=$LOOP
+    "$@" -q "$src" || { fail "$name: mkfs"; return; }
+    mount_at "$src" "$WORK/$name-mnt"
+    populate "$WORK/$name-mnt"
+    unmount "$WORK/$name-mnt"
+    mount_at "$src" "$WORK/$name-mnt" ro
+    manifest "$WORK/$name-mnt" >"$WORK/$name.expected"
+    unmount "$WORK/$name-mnt"
+
+    local image="$WORK/$name.rbk"
+    check "$name: backup succeeds" clone --tui "$src" "$image"
+    clone --rbk-info "$image"
+    check "$name: image copies used blocks only" grep -qx 'copy-mode=used-blocks' "$WORK/out"
+    local used
+    used=$(sed -n 's/^used-bytes=//p' "$WORK/out")
+    check "$name: far less than the device is in use" test "${used:-$size}" -lt $((size / 2))
+    check "$name: image is smaller than what is in use" test "$(stat -c %s "$image")" -lt "$used"
+
+    local start
+    for start in zero random; do
+        new_loop "$name-dst-$start" "$size" "$start"
+        local dst=$LOOP
+        check "$name onto $start: restore succeeds" clone --tui "$image" "$dst"
+        check "$name onto $start: fsck finds nothing" fsck.ext4 -fn "$dst"
+        mount_at "$dst" "$WORK/$name-dst" ro
+        manifest "$WORK/$name-dst" >"$WORK/$name.actual"
+        unmount "$WORK/$name-dst"
+        check "$name onto $start: every file, owner, mode, link and attribute matches" \
+            diff -q "$WORK/$name.expected" "$WORK/$name.actual"
+    done
+}
+
+round_trip ext4-4k 384M mkfs.ext4 -b 4096
+round_trip ext4-1k 256M mkfs.ext4 -b 1024
+round_trip ext3 256M mkfs.ext3 -b 4096
+
+# A mounted source is copied (the service unmounts first; a person may not), with a warning.
+new_loop mounted 128M
+mkfs.ext4 -q "$LOOP"
+mount_at "$LOOP" "$WORK/mounted"
+head -c 4M /dev/urandom >"$WORK/mounted/file"
+sync
+check "mounted source: backup succeeds" clone --tui "$LOOP" "$WORK/mounted.rbk"
+check "mounted source: warns" grep -q 'warning:.*mounted' "$WORK/err"
+clone --rbk-info "$WORK/mounted.rbk"
+check "mounted source: recorded in the image" grep -qx 'source-was-mounted=yes' "$WORK/out"
+unmount "$WORK/mounted"
+
+# A journal still to be replayed means the bitmaps may be stale: everything is copied, byte for byte.
+new_loop recovery 128M
+src=$LOOP
+mkfs.ext4 -q "$src"
+mount_at "$src" "$WORK/recovery"
+head -c 8M /dev/urandom >"$WORK/recovery/file"
+unmount "$WORK/recovery"
+debugfs -w -R "feature needs_recovery" "$src" >/dev/null 2>&1
+check "unreplayed journal: backup succeeds" clone --tui "$src" "$WORK/recovery.rbk"
+check "unreplayed journal: says why it copies everything" grep -q 'journal needs recovery' "$WORK/err"
+clone --rbk-info "$WORK/recovery.rbk"
+check "unreplayed journal: whole-device image" grep -qx 'copy-mode=whole-device' "$WORK/out"
+new_loop recovery-dst 128M random
+check "unreplayed journal: restore succeeds" clone --tui "$WORK/recovery.rbk" "$LOOP"
+check "unreplayed journal: byte-identical" cmp -s "$src" "$LOOP"
+
+finish

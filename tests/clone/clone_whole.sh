@@ -1,0 +1,71 @@
+#!/bin/bash
+# Everything that is not ext2/3/4 is copied whole, with all-zero runs left out of the image: after a restore onto a
+# partition full of garbage, the device must be byte-identical to the source (xfs, btrfs, swap, raw data).
+. "$(dirname "$0")/lib.sh"
+
+fill_fs() {
+    mount_at "$1" "$WORK/fill"
+    cp -a /usr/include/linux "$WORK/fill/include"
+    head -c 12M /dev/urandom >"$WORK/fill/random.bin"
+    seq 1 200000 >"$WORK/fill/numbers.txt"
+    unmount "$WORK/fill"
+}
+
+# whole_trip NAME EXPECTED_FS_TYPE: back up $src, restore onto garbage (and onto a larger device), compare.
+whole_trip() {
+    local name=$1 type=$2 size
+    size=$(blockdev --getsize64 "$src")
+    local image="$WORK/$name.rbk"
+    check "$name: backup succeeds" clone --tui "$src" "$image"
+    clone --rbk-info "$image"
+    check "$name: recognised as $type" grep -qx "fs-type=$type" "$WORK/out"
+    check "$name: whole-device image" grep -qx 'copy-mode=whole-device' "$WORK/out"
+    check "$name: zero runs are not stored" test "$(stat -c %s "$image")" -lt "$size"
+    new_loop "$name-dst" "$size" random
+    check "$name: restore succeeds" clone --tui "$image" "$LOOP"
+    check "$name: byte-identical after restore onto garbage" cmp -s "$src" "$LOOP"
+}
+
+new_loop xfs 320M
+src=$LOOP
+mkfs.xfs -q "$src"
+fill_fs "$src"
+whole_trip xfs xfs
+
+new_loop btrfs 256M
+src=$LOOP
+mkfs.btrfs -q "$src" >/dev/null
+fill_fs "$src"
+whole_trip btrfs btrfs
+
+new_loop swap 64M
+src=$LOOP
+mkswap "$src" >/dev/null
+whole_trip swap swap
+
+# Raw data without a file system: random and zero regions, and a size that is not a multiple of 4 KiB, so the last
+# block is partial.
+new_loop raw $((96 * 1024 * 1024 + 512))
+src=$LOOP
+head -c 10M /dev/urandom | dd of="$src" bs=1M seek=3 conv=notrunc status=none
+head -c 3M /dev/urandom | dd of="$src" bs=1M seek=40 conv=notrunc status=none
+seq 1 500000 | dd of="$src" bs=1M seek=70 conv=notrunc status=none
+head -c 700 /dev/urandom | dd of="$src" bs=1 seek=$((96 * 1024 * 1024 - 200)) conv=notrunc status=none
+whole_trip raw raw
+
+# Onto a larger device: the image's size is written, nothing beyond it is touched.
+new_loop raw-larger 128M random
+larger=$LOOP
+tail_before=$(tail -c +$((96 * 1024 * 1024 + 513)) "$larger" | md5sum)
+check "raw onto larger: restore succeeds" clone --tui "$WORK/raw.rbk" "$larger"
+check "raw onto larger: source part identical" cmp -s -n $((96 * 1024 * 1024 + 512)) "$src" "$larger"
+check "raw onto larger: the rest untouched" test "$tail_before" = "$(tail -c +$((96 * 1024 * 1024 + 513)) "$larger" | md5sum)"
+
+# A whole disk with a partition table is copied whole as well.
+new_loop disk 64M
+src=$LOOP
+printf 'label: gpt\n,16M\n,\n' | sfdisk -q "$src" >/dev/null 2>&1
+head -c 4M /dev/urandom | dd of="$src" bs=1M seek=2 conv=notrunc status=none
+whole_trip disk gpt
+
+finish
