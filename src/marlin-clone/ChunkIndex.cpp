@@ -14,43 +14,45 @@ constexpr uint64_t kZeroBit = 1ull << 63;
 
 void ChunkIndex::add(ChunkEntry entry, const std::vector<Extent>& extents)
 {
-    entry.firstExtent = m_extents.size();
+    entry.firstExtent = m_extentCount;
     entry.extentCount = static_cast<uint32_t>(extents.size());
-    m_chunks.push_back(entry);
+    ByteWriter writer(m_entryBytes);
+    writer.u64(entry.fileOffset);
+    writer.u64(entry.sourceOffset);
+    writer.u64(entry.firstExtent);
+    writer.u32(entry.storedLength);
+    writer.u32(entry.rawLength);
+    writer.u64(entry.storedChecksum);
+    writer.u64(entry.rawChecksum);
+    writer.u32(entry.compression);
+    writer.u32(entry.extentCount);
+    ByteWriter extentWriter(m_extentBytes);
     for (const Extent& extent : extents) {
-        m_extents.push_back(extent);
+        extentWriter.u64(extent.offset);
+        extentWriter.u64(extent.length | (extent.zero ? kZeroBit : 0));
+        m_zeroBytes += extent.zero ? extent.length : 0;
     }
+    ++m_chunkCount;
+    m_extentCount += extents.size();
+    m_storedBytes += entry.storedLength;
+    m_rawBytes += entry.rawLength;
 }
 
 std::vector<uint8_t> ChunkIndex::encode() const
 {
     std::vector<uint8_t> out;
-    out.reserve(24 + m_chunks.size() * kEntrySize + m_extents.size() * kExtentSize);
+    out.reserve(kHeadSize + m_entryBytes.size() + m_extentBytes.size());
     ByteWriter writer(out);
     writer.bytes(kMagic, sizeof kMagic);
-    writer.u64(m_chunks.size());
-    writer.u64(m_extents.size());
-    for (const ChunkEntry& chunk : m_chunks) {
-        writer.u64(chunk.fileOffset);
-        writer.u64(chunk.sourceOffset);
-        writer.u32(chunk.storedLength);
-        writer.u32(chunk.rawLength);
-        writer.u64(chunk.storedChecksum);
-        writer.u64(chunk.rawChecksum);
-        writer.u32(chunk.compression);
-        writer.u32(chunk.extentCount);
-    }
-    for (const Extent& extent : m_extents) {
-        writer.u64(extent.offset);
-        writer.u64(extent.length | (extent.zero ? kZeroBit : 0));
-    }
+    writer.u64(m_chunkCount);
+    writer.u64(m_extentCount);
+    writer.bytes(m_entryBytes.data(), m_entryBytes.size());
+    writer.bytes(m_extentBytes.data(), m_extentBytes.size());
     return out;
 }
 
-bool ChunkIndex::decode(const uint8_t* data, size_t size, std::string& error)
+bool ChunkIndex::attach(const uint8_t* data, size_t size, std::string& error)
 {
-    m_chunks.clear();
-    m_extents.clear();
     ByteReader reader(data, size);
     const uint8_t* magic = reader.view(sizeof kMagic);
     const uint64_t chunkCount = reader.u64();
@@ -65,117 +67,112 @@ bool ChunkIndex::decode(const uint8_t* data, size_t size, std::string& error)
         error = "index length does not match its counts";
         return false;
     }
-    m_chunks.resize(chunkCount);
-    uint64_t nextExtent = 0;
-    for (ChunkEntry& chunk : m_chunks) {
-        chunk.fileOffset = reader.u64();
-        chunk.sourceOffset = reader.u64();
-        chunk.storedLength = reader.u32();
-        chunk.rawLength = reader.u32();
-        chunk.storedChecksum = reader.u64();
-        chunk.rawChecksum = reader.u64();
-        chunk.compression = reader.u32();
-        chunk.extentCount = reader.u32();
-        chunk.firstExtent = nextExtent;
-        nextExtent += chunk.extentCount;
-    }
-    if (nextExtent != extentCount) {
-        error = "chunks claim more extents than the index holds";
-        return false;
-    }
-    m_extents.resize(extentCount);
-    for (Extent& extent : m_extents) {
-        extent.offset = reader.u64();
-        const uint64_t length = reader.u64();
-        extent.length = length & ~kZeroBit;
-        extent.zero = (length & kZeroBit) != 0;
-    }
-    return reader.ok();
-}
-
-bool ChunkIndex::validate(const ImageHeader& header, uint64_t dataEnd, std::string& error) const
-{
-    uint64_t fileCursor = header.dataOffset;
-    uint64_t sourceCursor = 0;
-    for (size_t i = 0; i < m_chunks.size(); ++i) {
-        const ChunkEntry& chunk = m_chunks[i];
-        if (chunk.fileOffset != fileCursor) {
-            error = "chunk " + std::to_string(i) + " does not follow the previous one";
-            return false;
-        }
-        if (!validateChunk(chunk, header, sourceCursor, error)) {
-            error = "chunk " + std::to_string(i) + ": " + error;
-            return false;
-        }
-        fileCursor += chunk.storedLength;
-    }
-    if (fileCursor != dataEnd) {
-        error = "chunk data does not end where the index starts";
-        return false;
-    }
+    m_entryBytes.clear();
+    m_extentBytes.clear();
+    m_attached = true;
+    m_entryView = data + kHeadSize;
+    m_extentView = m_entryView + chunkCount * kEntrySize;
+    m_chunkCount = chunkCount;
+    m_extentCount = extentCount;
     return true;
 }
 
-bool ChunkIndex::validateChunk(const ChunkEntry& chunk, const ImageHeader& header, uint64_t& sourceCursor,
-                               std::string& error) const
+ChunkEntry ChunkIndex::chunk(size_t index) const
 {
-    if (chunk.extentCount == 0 || chunk.rawLength > header.maxChunkBytes) {
+    ByteReader reader(entries() + index * kEntrySize, kEntrySize);
+    ChunkEntry entry;
+    entry.fileOffset = reader.u64();
+    entry.sourceOffset = reader.u64();
+    entry.firstExtent = reader.u64();
+    entry.storedLength = reader.u32();
+    entry.rawLength = reader.u32();
+    entry.storedChecksum = reader.u64();
+    entry.rawChecksum = reader.u64();
+    entry.compression = reader.u32();
+    entry.extentCount = reader.u32();
+    return entry;
+}
+
+Extent ChunkIndex::extent(uint64_t index) const
+{
+    ByteReader reader(extents() + index * kExtentSize, kExtentSize);
+    Extent extent;
+    extent.offset = reader.u64();
+    const uint64_t length = reader.u64();
+    extent.length = length & ~kZeroBit;
+    extent.zero = (length & kZeroBit) != 0;
+    return extent;
+}
+
+bool ChunkIndex::validate(const ImageHeader& header, uint64_t dataEnd, std::string& error)
+{
+    uint64_t fileCursor = header.dataOffset;
+    uint64_t sourceCursor = 0;
+    uint64_t nextExtent = 0;
+    uint64_t rawBytes = 0;
+    uint64_t zeroBytes = 0;
+    for (size_t i = 0; i < m_chunkCount; ++i) {
+        const ChunkEntry entry = chunk(i);
+        if (entry.fileOffset != fileCursor || entry.firstExtent != nextExtent) {
+            error = "chunk " + std::to_string(i) + " does not follow the previous one";
+            return false;
+        }
+        if (entry.extentCount > m_extentCount - nextExtent) {
+            error = "chunk " + std::to_string(i) + " claims more extents than the index holds";
+            return false;
+        }
+        if (!validateChunk(entry, header, sourceCursor, zeroBytes, error)) {
+            error = "chunk " + std::to_string(i) + ": " + error;
+            return false;
+        }
+        fileCursor += entry.storedLength;
+        nextExtent += entry.extentCount;
+        rawBytes += entry.rawLength;
+    }
+    if (nextExtent != m_extentCount || fileCursor != dataEnd) {
+        error = "chunk data does not end where the index starts";
+        return false;
+    }
+    m_storedBytes = fileCursor - header.dataOffset;
+    m_rawBytes = rawBytes;
+    m_zeroBytes = zeroBytes;
+    return true;
+}
+
+bool ChunkIndex::validateChunk(const ChunkEntry& entry, const ImageHeader& header, uint64_t& sourceCursor,
+                               uint64_t& zeroBytes, std::string& error) const
+{
+    if (entry.extentCount == 0 || entry.rawLength > header.maxChunkBytes) {
         error = "no extents or too large";
         return false;
     }
-    const bool plain = chunk.compression == kStoredPlain && chunk.storedLength == chunk.rawLength;
-    const bool zstd = chunk.compression == kStoredZstd && chunk.rawLength > 0 && chunk.storedLength > 0 &&
-                      chunk.storedLength <= ZSTD_compressBound(chunk.rawLength);
+    const bool plain = entry.compression == kStoredPlain && entry.storedLength == entry.rawLength;
+    const bool zstd = entry.compression == kStoredZstd && entry.rawLength > 0 && entry.storedLength > 0 &&
+                      entry.storedLength <= ZSTD_compressBound(entry.rawLength);
     if (!plain && !zstd) {
         error = "stored length does not fit its compression";
         return false;
     }
-    if (m_extents[chunk.firstExtent].offset != chunk.sourceOffset) {
+    if (extent(entry.firstExtent).offset != entry.sourceOffset) {
         error = "source offset differs from its first extent";
         return false;
     }
     uint64_t dataBytes = 0;
-    for (uint64_t e = chunk.firstExtent; e < chunk.firstExtent + chunk.extentCount; ++e) {
-        const Extent& extent = m_extents[e];
-        const bool inside = extent.length > 0 && extent.length <= header.sourceSize &&
-                            extent.offset <= header.sourceSize - extent.length;
-        if (!inside || extent.offset < sourceCursor) {
+    for (uint64_t e = entry.firstExtent; e < entry.firstExtent + entry.extentCount; ++e) {
+        const Extent part = extent(e);
+        const bool inside =
+            part.length > 0 && part.length <= header.sourceSize && part.offset <= header.sourceSize - part.length;
+        if (!inside || part.offset < sourceCursor) {
             error = "extent outside the source or out of order";
             return false;
         }
-        sourceCursor = extent.end();
-        dataBytes += extent.zero ? 0 : extent.length;
+        sourceCursor = part.end();
+        dataBytes += part.zero ? 0 : part.length;
+        zeroBytes += part.zero ? part.length : 0;
     }
-    if (dataBytes != chunk.rawLength) {
+    if (dataBytes != entry.rawLength) {
         error = "data extents do not add up to the chunk length";
         return false;
     }
     return true;
-}
-
-uint64_t ChunkIndex::storedBytes() const
-{
-    uint64_t total = 0;
-    for (const ChunkEntry& chunk : m_chunks) {
-        total += chunk.storedLength;
-    }
-    return total;
-}
-
-uint64_t ChunkIndex::rawBytes() const
-{
-    uint64_t total = 0;
-    for (const ChunkEntry& chunk : m_chunks) {
-        total += chunk.rawLength;
-    }
-    return total;
-}
-
-uint64_t ChunkIndex::zeroBytes() const
-{
-    uint64_t total = 0;
-    for (const Extent& extent : m_extents) {
-        total += extent.zero ? extent.length : 0;
-    }
-    return total;
 }

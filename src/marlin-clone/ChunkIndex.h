@@ -1,7 +1,9 @@
 #pragma once
 
-// The list of stored chunks and the source regions each one covers. It is what restore and --rbk-info trust, so
-// decoding checks every offset and length against the header before anyone acts on them.
+// The list of stored chunks and the source regions each one covers, kept in its encoded form: a backup appends to
+// it, a reader checks it in one pass and then decodes entries as it walks them. Nothing is expanded into per-entry
+// objects, so even the index of a terabyte source is checked in milliseconds. It is what restore and --rbk-info
+// trust, so every offset and length is checked against the header before anyone acts on it.
 
 #include "ImageHeader.h"
 
@@ -23,13 +25,13 @@ struct ChunkEntry
 {
     uint64_t fileOffset = 0;   // where the stored bytes start in the image
     uint64_t sourceOffset = 0; // first source byte the chunk covers
+    uint64_t firstExtent = 0;  // position of its first extent in the index
     uint32_t storedLength = 0;
     uint32_t rawLength = 0; // bytes of the chunk's data extents, concatenated
     uint64_t storedChecksum = 0;
     uint64_t rawChecksum = 0;
     uint32_t compression = 0;
     uint32_t extentCount = 0;
-    uint64_t firstExtent = 0; // position in extents(); derived, not stored
 };
 
 class ChunkIndex
@@ -37,27 +39,41 @@ class ChunkIndex
 public:
     static constexpr uint32_t kStoredPlain = 0;
     static constexpr uint32_t kStoredZstd = 1;
-    static constexpr size_t kEntrySize = 48;
+    static constexpr size_t kHeadSize = 24;
+    static constexpr size_t kEntrySize = 56;
     static constexpr size_t kExtentSize = 16;
 
-    // Appends a chunk; its extents must follow the previous chunk's in source order.
+    // Appends a chunk (its firstExtent and extentCount are set here); its extents must follow the previous ones.
     void add(ChunkEntry entry, const std::vector<Extent>& extents);
     std::vector<uint8_t> encode() const;
-    bool decode(const uint8_t* data, size_t size, std::string& error);
-    // Chunks packed back to back from the header's data offset up to dataEnd, extents ordered and inside the
-    // source, lengths consistent with the compression and the header's chunk limit.
-    bool validate(const ImageHeader& header, uint64_t dataEnd, std::string& error) const;
+    // Reads an encoded index in place; the bytes must outlive this object. Only the layout is checked here.
+    bool attach(const uint8_t* data, size_t size, std::string& error);
+    // Chunks packed back to back from the header's data offset up to dataEnd, extents ordered and inside the source,
+    // lengths consistent with the compression and the header's chunk limit. Also sums up the totals.
+    bool validate(const ImageHeader& header, uint64_t dataEnd, std::string& error);
 
-    const std::vector<ChunkEntry>& chunks() const { return m_chunks; }
-    const std::vector<Extent>& extents() const { return m_extents; }
-    uint64_t storedBytes() const;
-    uint64_t rawBytes() const;
-    uint64_t zeroBytes() const;
+    size_t chunkCount() const { return m_chunkCount; }
+    size_t extentCount() const { return m_extentCount; }
+    ChunkEntry chunk(size_t index) const;
+    Extent extent(uint64_t index) const;
+    uint64_t storedBytes() const { return m_storedBytes; }
+    uint64_t rawBytes() const { return m_rawBytes; }
+    uint64_t zeroBytes() const { return m_zeroBytes; }
 
 private:
     bool validateChunk(const ChunkEntry& chunk, const ImageHeader& header, uint64_t& sourceCursor,
-                       std::string& error) const;
+                       uint64_t& zeroBytes, std::string& error) const;
+    const uint8_t* entries() const { return m_attached ? m_entryView : m_entryBytes.data(); }
+    const uint8_t* extents() const { return m_attached ? m_extentView : m_extentBytes.data(); }
 
-    std::vector<ChunkEntry> m_chunks;
-    std::vector<Extent> m_extents;
+    std::vector<uint8_t> m_entryBytes;
+    std::vector<uint8_t> m_extentBytes;
+    const uint8_t* m_entryView = nullptr;
+    const uint8_t* m_extentView = nullptr;
+    bool m_attached = false;
+    size_t m_chunkCount = 0;
+    size_t m_extentCount = 0;
+    uint64_t m_storedBytes = 0;
+    uint64_t m_rawBytes = 0;
+    uint64_t m_zeroBytes = 0;
 };

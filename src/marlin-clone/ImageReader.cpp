@@ -63,19 +63,23 @@ bool ImageReader::readHeaderAndTrailer(std::string& error)
 
 bool ImageReader::readIndex(std::string& error)
 {
-    std::vector<uint8_t> bytes(m_trailer.indexLength);
-    if (!FileIo::readAt(m_fd.get(), bytes.data(), bytes.size(), m_trailer.indexOffset)) {
+    const size_t length = m_trailer.indexLength;
+    if (!m_indexBytes.allocate(length)) {
+        error = "out of memory for the index";
+        return false;
+    }
+    if (!FileIo::readAt(m_fd.get(), m_indexBytes.data(), length, m_trailer.indexOffset)) {
         error = "cannot read the index: " + FileIo::errorText(errno);
         return false;
     }
-    if (Checksum::of(bytes.data(), bytes.size()) != m_trailer.indexChecksum) {
+    if (Checksum::of(m_indexBytes.data(), length) != m_trailer.indexChecksum) {
         error = "index checksum mismatch";
         return false;
     }
-    if (!m_index.decode(bytes.data(), bytes.size(), error)) {
+    if (!m_index.attach(m_indexBytes.data(), length, error)) {
         return false;
     }
-    if (m_index.chunks().size() != m_trailer.chunkCount) {
+    if (m_index.chunkCount() != m_trailer.chunkCount) {
         error = "chunk count differs between index and trailer";
         return false;
     }

@@ -7,6 +7,7 @@
 #include "CustomFileStore.h"
 #include "ImageHeader.h"
 #include "ImageTrailer.h"
+#include "MappedBuffer.h"
 #include "UniqueFd.h"
 
 #include <cstdint>
@@ -33,6 +34,7 @@ private:
     uint64_t m_fileSize = 0;
     ImageHeader m_header;
     ImageTrailer m_trailer;
+    MappedBuffer m_indexBytes;
     ChunkIndex m_index;
     CustomFileStore m_customFiles;
 };

@@ -13,8 +13,8 @@ bool ImageVerifier::verify(const ImageReader& image, ProgressReporter& progress,
     const ChunkIndex& index = image.index();
     ::posix_fadvise(image.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
     AlignedBuffer buffer;
-    for (size_t i = 0; i < index.chunks().size(); ++i) {
-        const ChunkEntry& chunk = index.chunks()[i];
+    for (size_t i = 0; i < index.chunkCount(); ++i) {
+        const ChunkEntry chunk = index.chunk(i);
         if (!buffer.reserve(chunk.storedLength)) {
             error = "out of memory";
             return false;

@@ -109,7 +109,7 @@ bool ImageWriter::commit(std::string& error)
     trailer.indexLength = index.size();
     trailer.indexChecksum = Checksum::of(index.data(), index.size());
     trailer.headerChecksum = m_header.checksum();
-    trailer.chunkCount = m_index.chunks().size();
+    trailer.chunkCount = m_index.chunkCount();
     const std::vector<uint8_t> tail = trailer.encode();
     const bool written = FileIo::writeAt(m_fd.get(), index.data(), index.size(), m_offset) &&
                          FileIo::writeAt(m_fd.get(), tail.data(), tail.size(), m_offset + index.size());

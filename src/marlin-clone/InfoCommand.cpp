@@ -67,7 +67,7 @@ int InfoCommand::run(const std::string& imagePath)
         {"used-bytes", std::to_string(header.usedBytes)},
         {"data-bytes", std::to_string(index.rawBytes())},
         {"image-size", std::to_string(image.fileSize())},
-        {"chunk-count", std::to_string(index.chunks().size())},
+        {"chunk-count", std::to_string(index.chunkCount())},
         {"copy-mode", (header.flags & ImageHeader::kFlagZeroUnlisted) ? "whole-device" : "used-blocks"},
         {"creation-time", isoTime(header.creationTime)},
         {"creation-time-unix", std::to_string(header.creationTime)},

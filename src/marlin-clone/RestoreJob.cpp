@@ -50,11 +50,11 @@ bool RestoreJob::checkTarget(std::string& error)
 
 bool RestoreJob::writeChunk(TargetWriter& writer, const ChunkWork& work, std::string& error) const
 {
-    const std::vector<Extent>& extents = m_image.index().extents();
+    const ChunkIndex& index = m_image.index();
     const ChunkEntry& entry = work.entry;
     uint64_t position = 0;
     for (uint64_t e = entry.firstExtent; e < entry.firstExtent + entry.extentCount; ++e) {
-        const Extent& extent = extents[e];
+        const Extent extent = index.extent(e);
         const bool ok = extent.zero ? writer.zero(extent.offset, extent.length, error)
                                     : writer.write(work.raw.data() + position, extent.offset, extent.length, error);
         if (!ok) {
@@ -68,17 +68,17 @@ bool RestoreJob::writeChunk(TargetWriter& writer, const ChunkWork& work, std::st
 bool RestoreJob::writeImage(int targetFd, ProgressReporter& progress, std::string& error)
 {
     const ImageHeader& header = m_image.header();
-    const std::vector<ChunkEntry>& chunks = m_image.index().chunks();
+    const ChunkIndex& index = m_image.index();
     ChunkPipeline::Settings settings;
     settings.workers = ChunkPipeline::defaultWorkerCount();
     settings.rawCapacity = header.maxChunkBytes;
     TargetWriter writer(targetFd, (header.flags & ImageHeader::kFlagZeroUnlisted) != 0);
     size_t next = 0;
     auto produce = [&](ChunkWork& work) {
-        if (next == chunks.size()) {
+        if (next == index.chunkCount()) {
             return ChunkPipeline::Produced::End;
         }
-        work.entry = chunks[next++];
+        work.entry = index.chunk(next++);
         if (!work.isPlain() && !work.stored.reserve(work.entry.storedLength)) {
             work.fail("out of memory");
         } else if (!FileIo::readAt(m_image.fd(), work.storedTarget(), work.entry.storedLength, work.entry.fileOffset)) {
@@ -101,12 +101,13 @@ bool RestoreJob::writeImage(int targetFd, ProgressReporter& progress, std::strin
 
 uint64_t RestoreJob::progressUnits(const ChunkEntry& entry, uint64_t& previousEnd) const
 {
-    const std::vector<Extent>& extents = m_image.index().extents();
-    const Extent& last = extents[entry.firstExtent + entry.extentCount - 1];
+    const ChunkIndex& index = m_image.index();
+    const Extent last = index.extent(entry.firstExtent + entry.extentCount - 1);
     const bool fillsGaps = (m_image.header().flags & ImageHeader::kFlagZeroUnlisted) != 0;
     uint64_t zeroed = 0;
     for (uint64_t e = entry.firstExtent; e < entry.firstExtent + entry.extentCount; ++e) {
-        zeroed += extents[e].zero ? extents[e].length : 0;
+        const Extent extent = index.extent(e);
+        zeroed += extent.zero ? extent.length : 0;
     }
     if (fillsGaps) {
         zeroed = last.end() - previousEnd - entry.rawLength;
@@ -142,8 +143,8 @@ int RestoreJob::run()
     ProgressReporter progress;
     uint64_t total = index.storedBytes();
     uint64_t previousEnd = 0;
-    for (const ChunkEntry& entry : index.chunks()) {
-        total += progressUnits(entry, previousEnd);
+    for (size_t i = 0; i < index.chunkCount(); ++i) {
+        total += progressUnits(index.chunk(i), previousEnd);
     }
     progress.start(total);
     const auto verifyStarted = std::chrono::steady_clock::now();

@@ -1,4 +1,4 @@
-#include "comMarlinDaemonRecoveryInterface.h"
+#include "LiveService.h"
 #include "utils.h"
 
 #include <QDBusConnection>
@@ -13,7 +13,7 @@ namespace {
 
 QString env(const char* name)
 {
-    return QString::fromLocal8Bit(qgetenv(name));
+    return LiveService::env(name);
 }
 
 QJsonObject payload(const QSignalSpy& spy, int index)
@@ -23,10 +23,7 @@ QJsonObject payload(const QSignalSpy& spy, int index)
 
 QString request(int opType, const QString& operateID, const QJsonObject& extra = QJsonObject())
 {
-    QJsonObject obj = extra;
-    obj.insert("opType", opType);
-    obj.insert("operateID", operateID);
-    return Utils::jsonToString(obj);
+    return LiveService::request(opType, operateID, extra);
 }
 
 bool run(const QString& program, const QStringList& args)
@@ -91,37 +88,17 @@ private slots:
     void requestsThatStartNothing();
 
 private:
-    void startService();
-
-    QProcess m_service;
-    QTemporaryFile m_serviceOutput;
-    qint64 m_shownOutput = 0;
+    LiveService m_service;
     ComMarlinDaemonRecoveryInterface* m_proxy = nullptr;
 };
-
-void TestServiceLive::startService()
-{
-    // A file, not a pipe: while this test blocks in a call nobody would read a pipe, and the service would stall
-    // writing its console log into it.
-    m_service.setProcessChannelMode(QProcess::MergedChannels);
-    m_service.setStandardOutputFile(m_serviceOutput.fileName());
-    m_service.start(QStringLiteral(MARLIN_BINARY_DIR "/src/marlin-recovery-service/marlin-recovery-service"));
-    QVERIFY(m_service.waitForStarted());
-    QDBusConnectionInterface* bus = QDBusConnection::systemBus().interface();
-    QTRY_VERIFY_WITH_TIMEOUT(bus->isServiceRegistered("com.marlin.recovery").value(), 20000);
-}
 
 void TestServiceLive::initTestCase()
 {
     if (env("MARLIN_LIVE_ENV") != "1") {
         QSKIP("needs the fabricated live environment (tests/live-env/marlin-live-env exec)");
     }
-    QVERIFY(m_serviceOutput.open());
-    startService();
-    m_proxy = new ComMarlinDaemonRecoveryInterface("com.marlin.recovery", "/com/marlin/recovery",
-                                                   QDBusConnection::systemBus(), this);
-    m_proxy->setTimeout(120000);
-    QVERIFY(m_proxy->isValid());
+    QVERIFY(m_service.start());
+    m_proxy = m_service.proxy();
 }
 
 void TestServiceLive::init()
@@ -134,23 +111,12 @@ void TestServiceLive::init()
 
 void TestServiceLive::cleanup()
 {
-    // The service's own log of this test function, shown only when something went wrong.
-    QFile output(m_serviceOutput.fileName());
-    if (!output.open(QIODevice::ReadOnly)) {
-        return;
-    }
-    output.seek(m_shownOutput);
-    const QByteArray text = output.readAll();
-    m_shownOutput += text.size();
-    if (QTest::currentTestFailed()) {
-        qWarning().noquote() << "service output:\n" + QString::fromUtf8(text.right(20000));
-    }
+    m_service.showOutputOnFailure();
 }
 
 void TestServiceLive::cleanupTestCase()
 {
-    m_service.terminate();
-    m_service.waitForFinished(10000);
+    m_service.stop();
     QVERIFY(QFile::exists("/home/marlin/marlin-recovery-service.log"));
 }
 

@@ -261,8 +261,8 @@ check "the bus is not the machine's" same "${DBUS_SYSTEM_BUS_ADDRESS#unix:path=}
 group "partitions survive udevd's table re-read"
 exec 7>>"$MARLIN_LOOP" && exec 7>&-
 udevadm settle --timeout=30
-check "all nine partition nodes are there after the disk was closed after writing" \
-    bash -c "for n in 1 2 3 4 5 6 7 8 9; do test -b ${MARLIN_LOOP}p\$n || exit 1; done"
+check "all ten partition nodes are there after the disk was closed after writing" \
+    bash -c "for n in 1 2 3 4 5 6 7 8 9 10; do test -b ${MARLIN_LOOP}p\$n || exit 1; done"
 
 group "inside (run through exec)"
 t0=$(now)

@@ -1,0 +1,84 @@
+#!/bin/bash
+# Backups that cannot finish (full destination, unreadable source, SIGTERM, SIGKILL) fail and leave no file that
+# --rbk-info accepts under any name, and the older image beside them keeps its content.
+. "$(dirname "$0")/lib.sh"
+
+# The destination: a small file system that already holds an older image.
+new_loop older-src 8M random
+older_src=$LOOP
+new_loop dest 64M
+mkfs.ext4 -q "$LOOP"
+dest="$WORK/dest"
+mount_at "$LOOP" "$dest"
+clone --tui "$older_src" "$dest/older.rbk" || { echo "cannot make the older image" >&2; exit 1; }
+older_hash=$(hash_of "$dest/older.rbk")
+
+# Random data does not compress: the backup of this source cannot fit into the destination.
+new_loop big-src 160M random
+big_src=$LOOP
+
+# after_failure NAME: only the older image is there, and it is unchanged.
+after_failure() {
+    check "$1: no new image is accepted" test "$(accepted_images "$dest")" = "older.rbk"
+    check "$1: older image untouched" test "$(hash_of "$dest/older.rbk")" = "$older_hash"
+}
+
+check_not "destination full: backup fails" clone --tui "$big_src" "$dest/system.rbk"
+check "destination full: says so" grep -q 'No space left' "$WORK/err"
+check "destination full: temporary file removed" test -z "$(ls -A "$dest" | grep -v -e '^older.rbk$' -e '^lost+found$')"
+after_failure "destination full"
+
+# A source with a bad region in the middle: reads there fail with EIO.
+head -c 48M /dev/urandom >"$WORK/faulty-backing"
+mkdir -p "$WORK/faulty"
+if "$PYTHON" "$HERE/faulty_disk.py" "$WORK/faulty-backing" "$WORK/faulty" $((30 << 20)) $((31 << 20)); then
+    MOUNTS+=("$WORK/faulty")
+    faulty=$(losetup -r -f --show "$WORK/faulty/disk")
+    LOOPS+=("$faulty")
+    check_not "unreadable source: backup fails" clone --tui "$faulty" "$dest/system.rbk"
+    check "unreadable source: names the I/O error" grep -q 'Input/output error' "$WORK/err"
+    check "unreadable source: temporary file removed" test -z "$(ls -A "$dest" | grep -v -e '^older.rbk$' -e '^lost+found$')"
+    after_failure "unreadable source"
+else
+    fail "unreadable source: cannot mount the faulty disk (python3-fusepy missing?)"
+fi
+
+# Signals arrive while the backup runs: we wait for its first progress line, which it prints once its temporary
+# file exists and before it reads any data.
+interrupted_backup() { # SIGNAL
+    local fifo="$WORK/progress.fifo" line
+    rm -f "$fifo"
+    mkfifo "$fifo"
+    env -i LC_ALL=C "$CLONE" --tui "$big_src" "$out_dir/system.rbk" >"$fifo" 2>"$WORK/err" &
+    local pid=$!
+    PIDS+=("$pid")
+    exec 3<"$fifo"
+    read -r line <&3
+    kill "-$1" "$pid"
+    wait "$pid"
+    status=$?
+    exec 3<&-
+}
+
+out_dir="$WORK/out-dir"
+mkdir -p "$out_dir"
+clone --tui "$older_src" "$out_dir/older.rbk"
+out_older_hash=$(hash_of "$out_dir/older.rbk")
+
+interrupted_backup TERM
+check "SIGTERM: exits with the signal's status" test "$status" -eq 143
+check "SIGTERM: no new image is accepted" test "$(accepted_images "$out_dir")" = "older.rbk"
+check "SIGTERM: temporary file removed" test "$(ls -A "$out_dir")" = "older.rbk"
+check "SIGTERM: older image untouched" test "$(hash_of "$out_dir/older.rbk")" = "$out_older_hash"
+
+interrupted_backup KILL
+check "SIGKILL: killed" test "$status" -eq 137
+check "SIGKILL: no new image is accepted" test "$(accepted_images "$out_dir")" = "older.rbk"
+check "SIGKILL: older image untouched" test "$(hash_of "$out_dir/older.rbk")" = "$out_older_hash"
+leftover=$(ls -A "$out_dir" | grep -c '^\.system\.rbk\.partial-')
+check "SIGKILL: the partial file keeps a name no image lookup matches" test "$leftover" -eq 1
+check "next backup succeeds" clone --tui "$older_src" "$out_dir/system.rbk"
+check "next backup removes what the killed one left" test "$(ls -A "$out_dir" | grep -c partial)" -eq 0
+check "next backup is accepted" accepted "$out_dir/system.rbk"
+
+finish

@@ -1,0 +1,34 @@
+#pragma once
+
+// The real recovery service, started by a test inside the live environment, and a proxy to it. Its console output
+// goes to a file (a pipe would fill up while the test blocks in a call) and is shown when a test function fails.
+
+#include "comMarlinDaemonRecoveryInterface.h"
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryFile>
+
+class LiveService
+{
+public:
+    ~LiveService();
+
+    // Starts the service and waits until it owns its name; false when it does not come up.
+    bool start();
+    void stop();
+    ComMarlinDaemonRecoveryInterface* proxy() const { return m_proxy; }
+    // The output written since the last call.
+    QByteArray takeOutput();
+    // Prints the recent output when the current test function failed.
+    void showOutputOnFailure();
+
+    static QString env(const char* name);
+    static QString request(int opType, const QString& operateID, const QJsonObject& extra = QJsonObject());
+
+private:
+    QProcess m_service;
+    QTemporaryFile m_output;
+    qint64 m_shown = 0;
+    ComMarlinDaemonRecoveryInterface* m_proxy = nullptr;
+};
