@@ -9,6 +9,7 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDir>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -43,6 +44,12 @@ int main(int argc, char* argv[])
         return -1;
     }
     setUpLogging(app);
+    // The tasks exchange small files with the cloning tool and the scripts through the working directory: keep
+    // those in a private place that goes away with the service.
+    QTemporaryDir workDir(QDir::tempPath() + "/marlin-recovery-service-XXXXXX");
+    if (workDir.isValid()) {
+        QDir::setCurrent(workDir.path());
+    }
     auto* service = new RecoveryService;
     qDebug().noquote().nospace() << "main, liveType = " << service->GetLiveType();
     new RecoveryAdaptor(service);

@@ -56,6 +56,7 @@ bool removePathBySudo(const QString& path);
 bool isValidRbkFile(const QString& filePath);
 
 // Backups and partitions.
+bool isBlockDevice(const QString& path);
 bool getBlkIdInfoList(QList<BlkIdInfo>& list, QString& err);
 void getHistoryBackup(QList<BackupFileInfo>& list, const QString& historyFile, bool umountAfter);
 QVariant getHistoryBackupPathList(const QString& historyFile);

@@ -107,12 +107,6 @@ void appendBackups(QList<BackupFileInfo>& list, const QString& uuid, const QStri
     }
 }
 
-bool isBlockDevice(const QString& path)
-{
-    struct stat info {};
-    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISBLK(info.st_mode);
-}
-
 // Runs fsck with an argument list (the device path comes from a request and never enters a shell line) and keeps
 // the exit code for the caller, which alone knows what fsck's codes mean.
 bool runFsck(const QStringList& fsckArgs, const QString& devicePath, int& exitCode, QString* output, QString* err)
@@ -140,6 +134,12 @@ bool runFsck(const QStringList& fsckArgs, const QString& devicePath, int& exitCo
 } // namespace
 
 namespace Utils {
+
+bool isBlockDevice(const QString& path)
+{
+    struct stat info {};
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISBLK(info.st_mode);
+}
 
 bool getBlkIdInfoList(QList<BlkIdInfo>& list, QString& err)
 {

@@ -216,7 +216,7 @@ int RecoveryService::backup(const QString& method, int opType, const QString& ba
     m_autoReboot = recoveryInfo.value("auto_reboot").toBool(false);
     const QJsonArray tasks = recoveryInfo.value("tasks").toArray();
     if (m_task == nullptr) {
-        setTask(new BackupTask(tasks, opType, this));
+        setTask(new BackupTask(tasks, ActionType(opType), this));
         m_task->runTasks(tasks);
     }
     return 0;

@@ -1,15 +1,169 @@
 #include "tasks/BackupTask.h"
 
-#include <QTimer>
+#include "core/command.h"
+#include "utils.h"
 
-BackupTask::BackupTask(const QJsonArray& tasks, int opType, QObject* parent) : Task(parent), m_opType(opType)
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+
+#include <unistd.h>
+
+namespace {
+
+const QString WriteFileScript = "/lib/marlin-recovery-gui/scripts/write-file";
+const QString CreateDataInfoScript = "/lib/marlin-recovery-gui/scripts/create-data-info";
+
+} // namespace
+
+QString taskArgument(const QJsonArray& args, int index)
+{
+    return args.at(index).toString().split(':').constLast().simplified();
+}
+
+BackupTask::BackupTask(const QJsonArray& tasks, const ActionType& type, QObject* parent)
+    : Task(parent), m_actionType(type)
 {
     Q_UNUSED(tasks)
+    connect(this, &Task::taskFinished, this, &BackupTask::onTaskFinished);
 }
 
 void BackupTask::runTasks(const QJsonArray& tasks)
 {
-    Q_UNUSED(tasks)
-    // Backups are not built yet: fail loudly rather than leave the GUI waiting.
-    QTimer::singleShot(0, this, [this]() { reportFailure("backup is not available in this build"); });
+    setTasks(tasks);
+    if (m_actionType == OpManualBackup) {
+        umountDeviceFromUUID(m_dataUUID);
+    }
+    start();
+}
+
+void BackupTask::setTasks(const QJsonArray& tasks)
+{
+    qInfo().noquote() << "BackupTask::setTasks, tasks size = " + QString::number(tasks.size());
+    for (const QJsonValue& value : tasks) {
+        const QJsonObject task = value.toObject();
+        const QString command = task.value("command").toString();
+        const QJsonArray args = task.value("args").toArray();
+        if (command == "create-backup-image" && !addImageJob(args)) {
+            return;
+        }
+        if (command == "create-backup-directory") {
+            addDirectoryJobs(args);
+        }
+    }
+    checkJobs();
+}
+
+bool BackupTask::addImageJob(const QJsonArray& args)
+{
+    if (args.size() < 3) {
+        qDebug() << "args size is empty or less 3";
+        return true;
+    }
+    const QString fromUUID = taskArgument(args, 0);
+    QString fromPath;
+    QString content;
+    if (m_actionType == OpSystemBackup) {
+        fromPath = devicePathFromUUID(fromUUID);
+        content = "UUID=" + fromUUID;
+    } else {
+        const QPair<QString, QString> driveAndDisk = driveAndDiskFromUUID(fromUUID);
+        fromPath = driveAndDisk.second;
+        content = "DiskDrive=" + driveAndDisk.first;
+    }
+    if (fromPath.isEmpty()) {
+        qDebug() << "from path is empty";
+        return true;
+    }
+    qInfo().noquote() << "BackupTask::setTasks, fromUUID = " + fromUUID + ", fromPath = " + fromPath +
+                             ", targetContent = " + content;
+    const QString toUUID = taskArgument(args, 1);
+    const QString mountPoint = mountDeviceFromUUID(toUUID);
+    if (mountPoint.isEmpty()) {
+        qCritical().noquote() << "dest path is empty, not find dest UUID: " + toUUID;
+        reportFailure(QCoreApplication::translate("BackupTask", "Cannot find the target location"));
+        return false;
+    }
+    const QString toPath = QString("%1%2/").arg(mountPoint, args.at(2).toString());
+    SpawnCmd("sudo", {"mkdir", "-p", toPath});
+    SpawnCmd("sudo", {"setfacl", "-m", "o:rwx", toPath});
+    if (m_toPath.isEmpty()) {
+        m_toPath = toPath;
+    }
+    const QString image = toPath + args.at(3).toString();
+    qInfo().noquote() << "BackupTask::setTasks, toUUID = " + toUUID + ", fromPath = " + fromPath +
+                             ", toPath = " + toPath;
+    addJob(fromPath, image, ImageJob);
+    content += "\\nVersion=" + m_infoVersion;
+    SpawnCmd("sudo", {WriteFileScript, m_diskInfoName, content});
+    SpawnCmd("sudo", {"marlin-clone", "--write-custom-file", QString("rbk://%1/%2").arg(image, m_diskInfoName),
+                      m_diskInfoName});
+    return true;
+}
+
+void BackupTask::addDirectoryJobs(const QJsonArray& args)
+{
+    qDebug() << "set opt and var directory backup!";
+    if (args.size() < 3) {
+        qDebug() << "args size is empty or less 3";
+        return;
+    }
+    const QString fromUUID = taskArgument(args, 0);
+    const QString toMount = mountDeviceFromUUID(taskArgument(args, 1));
+    if (toMount.isEmpty()) {
+        qDebug() << "to path is empty";
+        return;
+    }
+    const QString toPath = QString("%1%2/").arg(toMount, args.at(2).toString());
+    const QString fromMount = mountDeviceFromUUID(fromUUID);
+    for (const QString& name : {QString("opt"), QString("var")}) {
+        const QString dataInfo = QString("%1/datainfo").arg(fromMount);
+        const QString archive = QString("%1/%2.tar").arg(toPath, name);
+        SpawnCmd("sudo", {CreateDataInfoScript, fromUUID, name, dataInfo});
+        SpawnCmd("sudo", {"tar", "--xattrs", "--xattrs-include=*", "-cpf", archive, "-C", fromMount, "datainfo"});
+        SpawnCmd("sudo", {"rm", dataInfo});
+        addJob(QString("%1/%2").arg(fromMount, name), archive, ArchiveAppendJob);
+    }
+}
+
+void BackupTask::onTaskFinished()
+{
+    ::sync();
+    ::sync();
+    if (m_isError || !QDir(m_toPath).exists()) {
+        Q_EMIT finished();
+        return;
+    }
+    const QStringList images = QDir(m_toPath).entryList({"*.rbk"});
+    for (const QString& name : images) {
+        const QString image = m_toPath + "/" + name;
+        if (!Utils::isValidRbkFile(image)) {
+            reportFailure(QCoreApplication::translate("BackupTask", "Backup error, please try again"));
+            return;
+        }
+        // A backup whose digest is missing could never be restored: that is a failed backup.
+        if (!writeMD5(image)) {
+            reportFailure(QCoreApplication::translate("BackupTask", "Backup error, please try again"));
+            return;
+        }
+    }
+    Q_EMIT finished();
+}
+
+// md5sum runs with an argument list and its output is written here: no shell line is built from the paths.
+bool BackupTask::writeMD5(const QString& image)
+{
+    const QString md5 = image + ".md5";
+    qWarning().noquote() << "BackupTask::taskFinished, m_toPath : " + m_toPath + ", rbkMd5File: " + md5;
+    QString out;
+    QString err;
+    const bool ok = SpawnCmd("md5sum", {image}, out, err);
+    const QByteArray digest = out.toUtf8();
+    QFile file(md5);
+    if (!ok || !file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(digest) != digest.size()) {
+        qCritical().noquote() << "BackupTask::taskFinished, md5sum out = " + out + ", err = " + err;
+        return false;
+    }
+    return true;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
-// Writes the backups the installed system ordered: partition images and the opt/var archives.
+// Writes the backups the installed system ordered: partition or whole-disk images with their disk information and
+// MD5, and the opt and var archives.
 
+#include "dbus/OperateRequest.h"
 #include "tasks/Task.h"
 
 class BackupTask : public Task
@@ -9,11 +11,23 @@ class BackupTask : public Task
     Q_OBJECT
 
 public:
-    BackupTask(const QJsonArray& tasks, int opType, QObject* parent = nullptr);
+    BackupTask(const QJsonArray& tasks, const ActionType& type, QObject* parent = nullptr);
+
+    void setTasks(const QJsonArray& tasks);
 
 public slots:
     void runTasks(const QJsonArray& tasks) override;
 
 private:
-    int m_opType;
+    // False when the task failed and nothing more may be queued.
+    bool addImageJob(const QJsonArray& args);
+    void addDirectoryJobs(const QJsonArray& args);
+    void onTaskFinished();
+    bool writeMD5(const QString& image);
+
+    ActionType m_actionType;
+    QString m_toPath;
 };
+
+// The text after the last ":" of a task argument, white space simplified.
+QString taskArgument(const QJsonArray& args, int index);

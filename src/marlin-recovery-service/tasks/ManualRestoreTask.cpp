@@ -1,25 +1,342 @@
 #include "tasks/ManualRestoreTask.h"
 
+#include "core/command.h"
+#include "tasks/BackupTask.h"
+#include "udisks2/UDisks2BlockDevice.h"
+#include "udisks2/UDisks2Manager.h"
+#include "utils.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QSettings>
 #include <QTimer>
 
 namespace {
 
-// Restores are not built yet: fail loudly rather than leave the GUI waiting.
-void failSoon(Task* task)
+const char* const BadBackup = QT_TRANSLATE_NOOP("ManualRestoreTask", "There is something wrong with your backup file");
+const char* const VersionMismatch = QT_TRANSLATE_NOOP(
+    "ManualRestoreTask", "Your system version does not match the backup file, please update the system and restore again");
+const char* const DiskMismatch =
+    QT_TRANSLATE_NOOP("ManualRestoreTask", "Your disk info and the backup info do not match, so you cannot restore now");
+
+// The value after the last "=" of the first line containing key; found tells whether such a line exists.
+QString lineValue(const QStringList& lines, const QString& key, bool& found)
 {
-    QTimer::singleShot(0, task, [task]() { task->reportFailure("restore is not available in this build"); });
+    for (const QString& line : lines) {
+        if (line.contains(key)) {
+            found = true;
+            return line.split('=').constLast().simplified();
+        }
+    }
+    found = false;
+    return QString();
 }
 
 } // namespace
 
-ManualRestoreTask::ManualRestoreTask(const QString& backupPath, QObject* parent)
-    : Task(parent), m_backupPath(backupPath)
+ManualRestoreTask::ManualRestoreTask(const QString& backupDir, QObject* parent) : Task(parent), m_backupDir(backupDir)
 {
-    failSoon(this);
+    connect(this, &Task::taskFinished, this, &ManualRestoreTask::onTaskFinished);
+    QTimer::singleShot(0, this, [this]() {
+        setJobs(m_backupDir);
+        start();
+    });
 }
 
 ManualRestoreTask::ManualRestoreTask(const QJsonArray& tasks, QObject* parent) : Task(parent)
 {
-    Q_UNUSED(tasks)
-    failSoon(this);
+    connect(this, &Task::taskFinished, this, &ManualRestoreTask::onTaskFinished);
+    QTimer::singleShot(0, this, [this, tasks]() { setTasks(tasks); });
+}
+
+void ManualRestoreTask::setTasks(const QJsonArray& tasks)
+{
+    for (const QJsonValue& value : tasks) {
+        const QJsonObject task = value.toObject();
+        if (task.value("command").toString() != "restore-partitions") {
+            continue;
+        }
+        const QJsonArray args = task.value("args").toArray();
+        m_backupDir = mountDeviceFromUUID(taskArgument(args, 0)) + args.at(1).toString();
+        setJobs(m_backupDir);
+        if (m_isError) {
+            return;
+        }
+    }
+    checkJobs();
+    start();
+}
+
+void ManualRestoreTask::saveLoginRecords()
+{
+    const QString dataMount = mountDeviceFromUUID(m_dataUUID);
+    if (dataMount.isEmpty()) {
+        return;
+    }
+    SpawnCmd("sudo", {"cp", "-a", dataMount + "/var/log/wtmp", "/tmp/wtmp.bak"});
+    const QJsonObject subAction{{"sub_action", 3}, {"timestamp", Utils::getCurrentTimeByDate()}};
+    writeEventLog(QJsonObject{{"action", 2}, {"sub_actions", QJsonArray{subAction}}}, "/tmp/");
+    qDebug() << "writeEventLog and backup wtmp";
+}
+
+void ManualRestoreTask::setJobs(const QString& path)
+{
+    qDebug() << "setJobs from path:" << path;
+    saveLoginRecords();
+    const QDir dir(path, QString(), QDir::Name | QDir::IgnoreCase, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot);
+    if (!dir.exists()) {
+        qDebug() << "dir is not exist : " << dir.path();
+        return;
+    }
+    const QStringList images = dir.entryList({"*.rbk"});
+    for (const QString& name : images) {
+        if (!addImage(dir.path() + "/" + name, name)) {
+            return;
+        }
+    }
+    if (m_diskDrive.isEmpty()) {
+        addArchives(dir.path(), dir.entryList({"*.tar"}));
+        return;
+    }
+    qDebug() << "don't restore the opt and var directory!";
+    unmountDrive();
+}
+
+bool ManualRestoreTask::readImageInfo(const QString& image)
+{
+    QString output;
+    SpawnCmd("sudo", {"marlin-clone", "--rbk-info", image}, output);
+    if (output.contains("invalid file")) {
+        return false;
+    }
+    const QStringList lines = output.split('\n');
+    for (const QString& line : lines) {
+        if (line.contains("DiskDrive=")) {
+            m_diskDrive = line.split('=').constLast().simplified();
+            qDebug() << "disk driver : " << m_diskDrive;
+            return !m_diskDrive.isEmpty();
+        }
+        if (line.contains("UUID=")) {
+            m_uuid = line.split('=').constLast().simplified();
+            qDebug() << "uuid : " << m_uuid;
+            return !m_uuid.isEmpty();
+        }
+    }
+    const QString customFile = QString("rbk://%1/%2").arg(image, m_diskInfoName);
+    SpawnCmd("sudo", {"marlin-clone", "--read-custom-file", customFile, m_diskInfoName});
+    const QSettings info(m_diskInfoName, QSettings::IniFormat);
+    m_diskDrive = info.value("DiskDrive").toString();
+    m_uuid = info.value("UUID").toString();
+    m_version = info.value("Version").toString();
+    qInfo().noquote() << "targetPath = " + customFile + ", m_diskInfoName = " + m_diskInfoName;
+    qDebug() << "DiskDrive:" << m_diskDrive << "UUID:" << m_uuid;
+    return true;
+}
+
+bool ManualRestoreTask::addImage(const QString& image, const QString& fileName)
+{
+    qDebug() << "filePath:" << image;
+    if (!readImageInfo(image) || (image.endsWith(".rbk") && !checkMD5(image, image + ".md5"))) {
+        reportFailure(tr(BadBackup));
+        return false;
+    }
+    qDebug().noquote() << "current version:" << m_version << ", m_diskDrive: " + m_diskDrive + ", m_uuid: " + m_uuid;
+    if (!m_version.isEmpty() && !compareVersion(m_version, m_infoVersion)) {
+        reportFailure(tr(VersionMismatch));
+        return false;
+    }
+    if (!m_diskDrive.isEmpty()) {
+        if (!addWholeDiskImage(image, fileName)) {
+            return false;
+        }
+        if (m_uuid.isEmpty()) {
+            return true;
+        }
+    }
+    if (m_uuid.isEmpty()) {
+        reportFailure(tr(VersionMismatch));
+        return false;
+    }
+    return addPartitionImage(image, fileName);
+}
+
+// The first (or, for the root, the last) of the drive's disks that the device path lies on.
+QString ManualRestoreTask::targetOnDrive(const QString& devicePath, const QString& logKey, bool lastMatch)
+{
+    QString target;
+    const QStringList disks = getDevicePathsFromDrive(m_diskDrive);
+    for (const QString& disk : disks) {
+        qInfo().noquote() << "getDevicePathsFromDrive, devPath = " + disk + ", " + logKey + " = " + devicePath;
+        if (devicePath.startsWith(disk)) {
+            target = disk;
+            if (!lastMatch) {
+                break;
+            }
+        }
+    }
+    return target;
+}
+
+bool ManualRestoreTask::addWholeDiskImage(const QString& image, const QString& fileName)
+{
+    const QString rootDev = fileName.contains("system.rbk") ? devicePathFromUUID(m_rootUUID) : QString();
+    const QString dataDev =
+        !fileName.contains("system.rbk") && fileName.contains("data.rbk") ? devicePathFromUUID(m_dataUUID) : QString();
+    QString target = diskPathFromDrive(m_diskDrive);
+    qInfo().noquote() << "rootDevicePath = " + rootDev + ", devicePath = " + target + "dataDevicePath = " + dataDev;
+    bool rootFound = !rootDev.isEmpty() && rootDev.startsWith(target);
+    if (!rootDev.isEmpty() && !rootFound) {
+        const QString onDrive = targetOnDrive(rootDev, "rootDevicePath", true);
+        if (!onDrive.isEmpty()) {
+            target = onDrive;
+            rootFound = true;
+        }
+    }
+    if (!dataDev.isEmpty() && !dataDev.startsWith(target)) {
+        const QString onDrive = targetOnDrive(dataDev, "dataDevicePath", false);
+        if (!onDrive.isEmpty()) {
+            target = onDrive;
+        }
+    }
+    if (target.isEmpty() || (!rootDev.isEmpty() && !rootFound)) {
+        reportFailure(tr(DiskMismatch));
+        return false;
+    }
+    qInfo().noquote() << "setJob file_path: " + image + ", devicePath: " + target;
+    addJob(image, target, ImageJob);
+    return true;
+}
+
+bool ManualRestoreTask::addPartitionImage(const QString& image, const QString& fileName)
+{
+    const QString rootDisk = driveAndDiskFromUUID(m_rootUUID).second;
+    const QString devicePath = devicePathFromUUID(m_uuid);
+    qInfo().noquote() << "rootDevPath = " + rootDisk + ", device_path = " + devicePath;
+    qInfo().noquote() << "m_rootUUID = " + m_rootUUID + ", m_uuid = " + m_uuid + ", file_path = " + image;
+    const bool otherRoot = fileName.contains("system.rbk") && m_rootUUID != m_uuid;
+    if (devicePath.isEmpty() || (otherRoot && !rootDisk.isEmpty() && !devicePath.startsWith(rootDisk))) {
+        reportFailure(tr(DiskMismatch));
+        return false;
+    }
+    if (otherRoot) {
+        qDebug().noquote() << "m_rootUUID: " + m_rootUUID + ", m_uuid: " + m_uuid +
+                                  ", m_originRootUUID: " + m_originRootUUID;
+        m_originRootUUID = m_uuid;
+    }
+    addJob(image, devicePath, ImageJob);
+    return true;
+}
+
+void ManualRestoreTask::addArchives(const QString& dirPath, const QStringList& archives)
+{
+    QString targetMount;
+    for (const QString& name : archives) {
+        const QString tarPath = dirPath + "/" + name;
+        QFile::remove("datainfo");
+        SpawnCmd("sudo", {"tar", "--xattrs", "--xattrs-include=*", "-xpf", tarPath, "datainfo"});
+        QFile dataInfo("datainfo");
+        if (!dataInfo.exists() || !dataInfo.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            qDebug() << "datainfo not exists!";
+            continue;
+        }
+        const QString content = QString::fromUtf8(dataInfo.readAll());
+        qDebug() << "dataInfo:" << content;
+        bool hasUUID = false;
+        bool hasDirectory = false;
+        const QStringList lines = content.split('\n');
+        const QString uuid = lineValue(lines, "UUID=", hasUUID);
+        const QString directory = lineValue(lines, "Directory=", hasDirectory);
+        if (!hasUUID || !hasDirectory) {
+            continue;
+        }
+        if (targetMount.isEmpty()) {
+            targetMount = mountDeviceFromUUID(uuid);
+        }
+        addJob(tarPath, QString("%1/%2").arg(targetMount, directory), ArchiveExtractJob);
+    }
+    if (!targetMount.isEmpty()) {
+        deleteOptAndVar(targetMount);
+    }
+}
+
+void ManualRestoreTask::unmountDrive()
+{
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
+        if (device && device->driveName() == m_diskDrive) {
+            qDebug() << "drive:" << device->driveName() << "m_diskDrive:" << m_diskDrive;
+            device->unmount({});
+        }
+    }
+}
+
+bool ManualRestoreTask::checkFromPathIsExists()
+{
+    const bool exists = QDir(m_backupDir).exists();
+    qDebug() << "backupDir:" << m_backupDir;
+    qDebug() << "backupDir is exists" << exists;
+    return exists;
+}
+
+void ManualRestoreTask::restoreSwapUuid()
+{
+    if (m_diskDrive.isEmpty()) {
+        return;
+    }
+    qDebug() << "begin restore swap:";
+    QString swapPath;
+    QString swapUuid;
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
+        if (!device || device->driveName() != m_diskDrive) {
+            continue;
+        }
+        if (device->idType() == "swap") {
+            swapPath = QString::fromUtf8(device->device()).remove(QChar(0));
+            qDebug() << "Swap file path:" << swapPath;
+            continue;
+        }
+        device->mount({});
+        const QByteArrayList points = device->mountPoints();
+        QFile fstab(points.isEmpty() ? QString() : QString("%1/etc/fstab").arg(QString::fromUtf8(points.first())));
+        if (!points.isEmpty() && fstab.exists() && fstab.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            qDebug() << "find fstab!";
+            while (!fstab.atEnd()) {
+                const QString line = QString::fromUtf8(fstab.readLine()).simplified();
+                if (line.contains("swap")) {
+                    swapUuid = line.split(' ').constFirst().split('=').constLast();
+                    qDebug() << "swap uuid:" << swapUuid;
+                    break;
+                }
+            }
+            fstab.close();
+            device->unmount({});
+        }
+    }
+    if (!swapPath.isEmpty() && !swapUuid.isEmpty()) {
+        qDebug() << "sudo mkswap" << swapPath << swapUuid;
+        SpawnCmd("sudo", {"mkswap", swapPath, "-U", swapUuid});
+    }
+}
+
+void ManualRestoreTask::onTaskFinished()
+{
+    const QString uuid = m_originRootUUID.isEmpty() ? m_rootUUID : m_originRootUUID;
+    qDebug().noquote() << "m_rootUUID: " + m_rootUUID + ", m_originRootUUID: " + m_originRootUUID;
+    convertVersion(uuid);
+    if (!checkFromPathIsExists()) {
+        reportFailure(tr("Cannot find the target location"));
+        return;
+    }
+    qDebug() << "process swap uuid !";
+    restoreSwapUuid();
+    qDebug() << "process swap uuid end!";
+    resetEFI();
+    qDebug() << "onTaskFinished end!";
+    Q_EMIT finished();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-// Restores a backup chosen by the user, by path or by task order.
+// Restores a backup the user made earlier and chose: whole-disk or per-partition images, then the opt and var
+// archives, then the fix-ups a restored system needs.
 
 #include "tasks/Task.h"
 
@@ -9,9 +10,30 @@ class ManualRestoreTask : public Task
     Q_OBJECT
 
 public:
-    ManualRestoreTask(const QString& backupPath, QObject* parent = nullptr);
+    ManualRestoreTask(const QString& backupDir, QObject* parent = nullptr);
     ManualRestoreTask(const QJsonArray& tasks, QObject* parent = nullptr);
 
+    void setTasks(const QJsonArray& tasks);
+    void setJobs(const QString& path);
+    bool checkFromPathIsExists();
+    void restoreSwapUuid();
+
+public slots:
+    void onTaskFinished();
+
 private:
-    QString m_backupPath;
+    void saveLoginRecords();
+    bool readImageInfo(const QString& image);
+    // False when the task failed.
+    bool addImage(const QString& image, const QString& fileName);
+    bool addWholeDiskImage(const QString& image, const QString& fileName);
+    bool addPartitionImage(const QString& image, const QString& fileName);
+    void addArchives(const QString& dirPath, const QStringList& archives);
+    void unmountDrive();
+    QString targetOnDrive(const QString& devicePath, const QString& logKey, bool lastMatch);
+
+    QString m_diskDrive;
+    QString m_uuid;
+    QString m_version;
+    QString m_backupDir;
 };

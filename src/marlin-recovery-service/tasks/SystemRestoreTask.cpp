@@ -1,24 +1,216 @@
 #include "tasks/SystemRestoreTask.h"
 
+#include "Device.h"
+#include "core/command.h"
+#include "utils.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QTimer>
 
 namespace {
 
-// Restores are not built yet: fail loudly rather than leave the GUI waiting.
-void failSoon(Task* task)
+QString badInitialBackup()
 {
-    QTimer::singleShot(0, task, [task]() { task->reportFailure("restore is not available in this build"); });
+    return QCoreApplication::translate("SystemRestoreTask", "There is something wrong with your initial backup file");
+}
+
+bool forceRemovePath(const QString& path)
+{
+    SpawnCmd("sudo", {"chattr", "-i", "-R", path});
+    return SpawnCmd("sudo", {"rm", "-rf", path});
+}
+
+void removePath(const QString& path, const QString& what)
+{
+    QString out;
+    QString err;
+    if (SpawnCmd("sudo", {"rm", "-rf", path}, out, err)) {
+        return;
+    }
+    qInfo().noquote() << "failed to rm " + what + " = " + path + ", err = " + err;
+    qInfo() << "try rm force ...";
+    forceRemovePath(path);
 }
 
 } // namespace
 
-SystemRestoreTask::SystemRestoreTask(bool formatData, QObject* parent) : Task(parent), m_formatData(formatData)
+SystemRestoreTask::SystemRestoreTask(const bool& refreshDataPartition, QObject* parent)
+    : Task(parent), m_refreshDataPartition(refreshDataPartition)
 {
-    failSoon(this);
+    connect(this, &Task::taskFinished, this, &SystemRestoreTask::onTaskFinished);
+    QTimer::singleShot(0, this, &SystemRestoreTask::setJobs);
 }
 
 SystemRestoreTask::SystemRestoreTask(const QJsonArray& tasks, QObject* parent) : Task(parent)
 {
-    Q_UNUSED(tasks)
-    failSoon(this);
+    connect(this, &Task::taskFinished, this, &SystemRestoreTask::onTaskFinished);
+    QTimer::singleShot(0, this, [this, tasks]() { setTasks(tasks); });
+}
+
+void SystemRestoreTask::setTasks(const QJsonArray& tasks)
+{
+    qDebug() << Q_FUNC_INFO << tasks;
+    for (const QJsonValue& task : tasks) {
+        if (task.toObject().value("command").toString() == "refresh-data-partition") {
+            m_refreshDataPartition = true;
+        }
+    }
+    setJobs();
+}
+
+void SystemRestoreTask::saveLoginRecords(const QString& recoveryMountPoint)
+{
+    const QJsonObject subAction{{"sub_action", m_refreshDataPartition ? 2 : 1},
+                                {"timestamp", Utils::getCurrentTimeByDate()}};
+    writeEventLog(QJsonObject{{"action", 2}, {"sub_actions", QJsonArray{subAction}}}, recoveryMountPoint);
+    const QString dataMount = mountDeviceFromUUID(m_dataUUID);
+    if (!dataMount.isEmpty()) {
+        SpawnCmd("sudo", {"cp", "-a", dataMount + "/var/log/wtmp", "/tmp/wtmp.bak"});
+        qDebug() << "writeEventLog and backup wtmp";
+    }
+}
+
+QString SystemRestoreTask::encryptedRootTarget(const QString& toPath)
+{
+    QList<DeviceInfoPtr> disks, containers, pvPartitions, partitions, volumes, encryptedFileSystems;
+    Device::getDeviceListsByType(disks, containers, pvPartitions, partitions, volumes, encryptedFileSystems);
+    if (encryptedFileSystems.isEmpty()) {
+        return toPath;
+    }
+    Device::getDiskTree(disks, containers, pvPartitions, partitions, volumes, encryptedFileSystems);
+    for (const DeviceInfoPtr& fileSystem : encryptedFileSystems) {
+        const DeviceInfoPtr container = fileSystem->parent();
+        if (fileSystem->uuid == m_rootUUID && container) {
+            m_openedMapperPath = toPath;
+            return container->deviceFile;
+        }
+    }
+    return toPath;
+}
+
+void SystemRestoreTask::setJobs()
+{
+    qDebug() << "in setJobs";
+    const QString recoveryMountPoint = mountDeviceFromUUID(m_recoveryUUID);
+    if (recoveryMountPoint.isEmpty()) {
+        qDebug() << "recoveryMountPoint is empty";
+        // Without the initial backup there is nothing to restore; say so instead of leaving the GUI waiting.
+        reportFailure(badInitialBackup());
+        return;
+    }
+    saveLoginRecords(recoveryMountPoint);
+    const QDir backup(QString("%1/backup").arg(recoveryMountPoint), "*.rbk");
+    for (const QString& entry : backup.entryList()) {
+        const QString base = QFileInfo(entry).baseName();
+        const QString image = QString("%1/%2.rbk").arg(backup.path(), base);
+        if (!Utils::isValidRbkFile(image) || !checkMD5(image, QString("%1/%2.md5").arg(backup.path(), base))) {
+            reportFailure(badInitialBackup());
+            return;
+        }
+        QFile info(QString("%1/%2.info").arg(backup.path(), base));
+        if (!info.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            continue;
+        }
+        m_initRootUUID = QString::fromUtf8(info.readAll()).simplified();
+        QString toPath = devicePathFromUUID(m_initRootUUID);
+        if (m_initRootUUID == m_rootUUID) {
+            toPath = encryptedRootTarget(toPath);
+        }
+        qDebug() << "fromPath:" << image;
+        qDebug() << "toPath:" << toPath;
+        if (!toPath.isEmpty()) {
+            addJob(image, toPath, ImageJob);
+        }
+    }
+    checkJobs();
+    start();
+}
+
+void SystemRestoreTask::removeEntries(const QString& dirPath, const QStringList& kept)
+{
+    const QDir dir(dirPath);
+    const QStringList names = dir.entryList(QDir::Files | QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        const QString path = QString("%1/%2").arg(dirPath, name);
+        if (QFileInfo(path).isDir() && kept.contains(name)) {
+            continue;
+        }
+        qInfo().noquote() << "rm filePath = " + path;
+        removePath(path, "filePath");
+    }
+}
+
+void SystemRestoreTask::removeUserData()
+{
+    if (m_dataUUID.isEmpty()) {
+        qDebug() << "can not found data parttition!";
+        return;
+    }
+    if (!m_refreshDataPartition) {
+        qDebug() << "do not remove any user data!";
+        return;
+    }
+    const QString mountPoint = mountDeviceFromUUID(m_dataUUID);
+    if (mountPoint.isEmpty()) {
+        qDebug() << "can not found data mount point!";
+        return;
+    }
+    const QString homeDir = QString("%1/home/").arg(mountPoint);
+    qDebug() << "home dir entry:" << QDir(homeDir).entryList();
+    const QStringList homes = QDir(homeDir).entryList(QDir::Files | QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& name : homes) {
+        const QString path = QString("%1/home/%2").arg(mountPoint, name);
+        qDebug() << "start rm:" << path;
+        removePath(path, "dirPath");
+    }
+    if (m_dataUUID != m_rootUUID) {
+        removeEntries(mountPoint, {"home", "lost+found", "opt", "root", "var"});
+    }
+    umountDeviceFromUUID(m_dataUUID);
+    qDebug() << "Deleted user data";
+}
+
+void SystemRestoreTask::fixDataPartition()
+{
+    qWarning().noquote() << "SystemRestoreTask::fixDataPartition, m_initRootUUID: " + m_initRootUUID +
+                                ", m_dataUUID: " + m_dataUUID;
+    const QString systemMount = mountDeviceFromUUID(m_initRootUUID);
+    const QString dataMount = mountDeviceFromUUID(m_dataUUID);
+    if (systemMount.isEmpty() || dataMount.isEmpty()) {
+        qDebug() << "system or data uuid is empty!";
+        return;
+    }
+    qDebug() << "system mount point:" << systemMount;
+    qDebug() << "data mount point:" << dataMount;
+    deleteOptAndVar(dataMount);
+    qDebug() << "start cp 'opt' and 'var' directory:";
+    SpawnCmd("sudo", {"cp", "-a", QString("%1/var").arg(systemMount), QString("%1/").arg(dataMount)});
+    SpawnCmd("sudo", {"cp", "-a", QString("%1/opt").arg(systemMount), QString("%1/").arg(dataMount)});
+    deleteOptAndVar(systemMount);
+    qDebug() << "fix data partition end!";
+}
+
+void SystemRestoreTask::onTaskFinished()
+{
+    if (!m_openedMapperPath.isEmpty()) {
+        QString out;
+        QString err;
+        SpawnCmd("cryptsetup", {"close", m_openedMapperPath}, out, err);
+        if (!out.isEmpty() || !err.isEmpty()) {
+            qWarning().noquote() << "SystemRestoreTask::onTaskFinished, out: " + out + ", err: " + err;
+        }
+    }
+    removeUserData();
+    if (m_rootUUID != m_dataUUID) {
+        fixDataPartition();
+    }
+    const QString uuid = m_originRootUUID.isEmpty() ? m_rootUUID : m_originRootUUID;
+    convertVersion(uuid);
+    resetEFI();
+    Q_EMIT finished();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-// Restores the initial backup: keeping personal files, or a factory reset that also clears user data.
+// Puts the installed system back to its initial backup: keeping personal files, or as a factory reset that also
+// empties the user data once every image has been verified and written.
 
 #include "tasks/Task.h"
 
@@ -9,9 +10,23 @@ class SystemRestoreTask : public Task
     Q_OBJECT
 
 public:
-    SystemRestoreTask(bool formatData, QObject* parent = nullptr);
+    SystemRestoreTask(const bool& refreshDataPartition, QObject* parent = nullptr);
     SystemRestoreTask(const QJsonArray& tasks, QObject* parent = nullptr);
 
+    void setTasks(const QJsonArray& tasks);
+    void setJobs();
+    void removeUserData();
+    void fixDataPartition();
+
+public slots:
+    void onTaskFinished();
+
 private:
-    bool m_formatData = false;
+    void saveLoginRecords(const QString& recoveryMountPoint);
+    // The container partition to write when the root is an opened LUKS mapping; toPath otherwise.
+    QString encryptedRootTarget(const QString& toPath);
+    void removeEntries(const QString& dirPath, const QStringList& kept);
+
+    bool m_refreshDataPartition = false;
+    QString m_initRootUUID;
 };

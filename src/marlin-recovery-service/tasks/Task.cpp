@@ -1,6 +1,7 @@
 #include "tasks/Task.h"
 
 #include "core/command.h"
+#include "utils.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -138,6 +139,10 @@ void Task::start()
         connect(process, &QProcess::readyReadStandardOutput, this, &Task::onImageJobOutput);
     }
     qDebug() << "job start:" << job.from << "to" << job.to;
+    // Writing an image under a mounted file system corrupts it: the target must be free.
+    if (job.type == ImageJob && Utils::isBlockDevice(job.to)) {
+        umountDevicePath(job.to);
+    }
     const QStringList args = jobArguments(job);
     if (!args.isEmpty()) {
         m_process->start("sudo", args, QIODevice::ReadWrite);

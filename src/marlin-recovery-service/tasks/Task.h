@@ -54,6 +54,8 @@ public:
     QString mountDeviceFromUUID(const QString& uuid) const;
     QString devicePathFromUUID(const QString& uuid);
     void umountDeviceFromUUID(const QString& uuid);
+    // Unmounts a block device, or every partition of it when it is a whole disk.
+    void umountDevicePath(const QString& devicePath);
     QPair<QString, QString> driveAndDiskFromUUID(const QString& uuid);
     QString diskPathFromDrive(const QString& drive);
     QStringList getDevicePathsFromDrive(const QString& drive);

@@ -177,6 +177,24 @@ void Task::umountDeviceFromUUID(const QString& uuid)
     }
 }
 
+void Task::umountDevicePath(const QString& devicePath)
+{
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
+        if (!device) {
+            continue;
+        }
+        const QPair<QString, QString> driveAndDisk = driveAndDiskOf(path);
+        if (devicePathOf(*device) == devicePath || driveAndDisk.second == devicePath) {
+            if (!device->mountPoints().isEmpty()) {
+                qInfo().noquote() << "umount before writing an image: " + devicePathOf(*device);
+                device->unmount({});
+            }
+        }
+    }
+}
+
 QPair<QString, QString> Task::driveAndDiskFromUUID(const QString& uuid)
 {
     const QStringList paths = UDisks2Manager::blockDevices();
