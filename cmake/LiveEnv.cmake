@@ -29,6 +29,14 @@ add_test(NAME live_env_up COMMAND ${MARLIN_LIVE_ENV_TOOL} up ${MARLIN_LIVE_ENV_S
 set_tests_properties(live_env_up PROPERTIES FIXTURES_SETUP live_env LABELS "integration" TIMEOUT 120
                      DEPENDS live_env_selftest)
 
+# Our cloning tool makes the installer's initial backup at up, and the programs under test find it on PATH.
+if(TARGET marlin-clone)
+    set_tests_properties(live_env_up PROPERTIES ENVIRONMENT "MARLIN_CLONE=$<TARGET_FILE:marlin-clone>")
+    add_custom_target(live-bin ALL
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:marlin-clone> ${MARLIN_LIVE_BIN_DIR}/
+        DEPENDS marlin-clone VERBATIM)
+endif()
+
 add_test(NAME live_env_down COMMAND ${MARLIN_LIVE_ENV_TOOL} down ${MARLIN_LIVE_ENV_STATE})
 set_tests_properties(live_env_down PROPERTIES FIXTURES_CLEANUP live_env LABELS "integration" TIMEOUT 120)
 

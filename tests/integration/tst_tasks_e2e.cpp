@@ -1,0 +1,444 @@
+#include "LiveService.h"
+#include "utils.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QtTest>
+
+// Backups and restores for real: the service, its tasks and our cloning tool on the fabricated machine. Each
+// scenario runs in a service of its own (a service runs one task in its life).
+namespace {
+
+QString env(const char* name)
+{
+    return LiveService::env(name);
+}
+
+QString run(const QString& program, const QStringList& args, int* exitCode = nullptr)
+{
+    QProcess process;
+    process.start(program, args);
+    process.waitForFinished(600000);
+    if (exitCode != nullptr) {
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Relative path → checksum of every file, and the link targets, below a directory.
+QMap<QString, QByteArray> treeOf(const QString& dir)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString relative = path.mid(dir.size());
+        if (info.isSymLink()) {
+            tree.insert(relative, "link:" + info.symLinkTarget().toUtf8());
+        } else if (info.isFile()) {
+            tree.insert(relative, QCryptographicHash::hash(readFile(path), QCryptographicHash::Md5).toHex());
+        } else {
+            tree.insert(relative, "dir");
+        }
+    }
+    return tree;
+}
+
+QByteArray deviceHash(const QString& device)
+{
+    QFile file(device);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QByteArray();
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(&file);
+    return hash.result().toHex();
+}
+
+// A partition mounted for the length of a scope.
+class Mounted
+{
+public:
+    explicit Mounted(const QString& uuid) : m_uuid(uuid), m_path(Utils::mountDeviceByUUID(uuid)) {}
+    ~Mounted() { Utils::umountDeviceByUUID(m_uuid); }
+    QString path() const { return m_path; }
+    QString operator+(const QString& relative) const { return m_path + relative; }
+
+private:
+    QString m_uuid;
+    QString m_path;
+};
+
+QString taskList(const QJsonArray& tasks, bool autoReboot = false)
+{
+    return QString::fromUtf8(
+        QJsonDocument(QJsonObject{{"auto_reboot", autoReboot}, {"tasks", tasks}}).toJson(QJsonDocument::Compact));
+}
+
+QJsonObject task(const QString& command, const QStringList& args)
+{
+    return QJsonObject{{"command", command}, {"args", QJsonArray::fromStringList(args)}};
+}
+
+const QString BackupDir = "/backups/system 1";
+
+} // namespace
+
+class TestTasksE2E : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void systemBackupByTaskList();
+    void manualRestoreBringsTheBackupBack();
+    void systemRestoreKeepsPersonalFiles();
+    void factoryReset_data();
+    void factoryReset();
+    void corruptInitialBackupTouchesNothing();
+    void badManualBackupsAreRefused_data();
+    void badManualBackupsAreRefused();
+    void backupToAMissingDestination();
+
+private:
+    // Starts a fresh service, sends one request and waits for its outcome; the outcome's payload, or empty.
+    QJsonObject runTask(const std::function<int(ComMarlinDaemonRecoveryInterface*)>& call, bool* succeeded,
+                        QList<int>* progress = nullptr);
+
+    LiveService* m_service = nullptr;
+    QMap<QString, QByteArray> m_rootAtBackup;
+    QMap<QString, QByteArray> m_optAtBackup;
+    QMap<QString, QByteArray> m_varAtBackup;
+};
+
+void TestTasksE2E::initTestCase()
+{
+    if (env("MARLIN_LIVE_ENV") != "1") {
+        QSKIP("needs the fabricated live environment (tests/live-env/marlin-live-env exec)");
+    }
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    if (!QFile::exists(recovery + "/backup/system.rbk")) {
+        QSKIP("the environment has no initial backup (built without the cloning tool)");
+    }
+}
+
+void TestTasksE2E::cleanup()
+{
+    if (m_service != nullptr) {
+        m_service->showOutputOnFailure();
+        delete m_service;
+        m_service = nullptr;
+    }
+}
+
+QJsonObject TestTasksE2E::runTask(const std::function<int(ComMarlinDaemonRecoveryInterface*)>& call, bool* succeeded,
+                                  QList<int>* progress)
+{
+    delete m_service;
+    m_service = new LiveService;
+    if (!m_service->start()) {
+        return QJsonObject();
+    }
+    ComMarlinDaemonRecoveryInterface* proxy = m_service->proxy();
+    QSignalSpy success(proxy, &ComMarlinDaemonRecoveryInterface::Success);
+    QSignalSpy error(proxy, &ComMarlinDaemonRecoveryInterface::Error);
+    QSignalSpy report(proxy, &ComMarlinDaemonRecoveryInterface::ReportProgress);
+    if (call(proxy) != 0) {
+        return QJsonObject();
+    }
+    QDeadlineTimer deadline(600000);
+    while (success.isEmpty() && error.isEmpty() && !deadline.hasExpired()) {
+        success.wait(1000);
+    }
+    for (const QList<QVariant>& args : report) {
+        if (progress != nullptr) {
+            progress->append(Utils::stringToJson(args.constFirst().toString()).value("progress").toInt());
+        }
+    }
+    *succeeded = !success.isEmpty();
+    const QSignalSpy& outcome = success.isEmpty() ? error : success;
+    return outcome.isEmpty() ? QJsonObject() : Utils::stringToJson(outcome.constFirst().constFirst().toString());
+}
+
+void TestTasksE2E::systemBackupByTaskList()
+{
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        m_rootAtBackup = treeOf(root.path());
+        m_optAtBackup = treeOf(data + "/opt");
+        m_varAtBackup = treeOf(data + "/var");
+    }
+    const QString root = "root:" + env("MARLIN_ROOT_UUID");
+    const QString data = "data:" + env("MARLIN_DATA_UUID");
+    const QString recovery = "recovery:" + env("MARLIN_RECOVERY_UUID");
+    const QJsonArray tasks{task("create-backup-image", {root, recovery, BackupDir, "system.rbk"}),
+                           task("create-backup-image", {data, recovery, BackupDir, "data.rbk"}),
+                           task("create-backup-directory", {data, recovery, BackupDir})};
+    bool ok = false;
+    QList<int> progress;
+    const QJsonObject outcome = runTask(
+        [&](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy
+                ->SystemBackup(LiveService::request(4, "backup-1", {{"recoveryInfo", taskList(tasks)}}))
+                .value();
+        },
+        &ok, &progress);
+    QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    QCOMPARE(outcome.value("operateID").toString(), QString("backup-1"));
+    QCOMPARE(outcome.value("progress").toInt(), 100);
+    QVERIFY(!progress.isEmpty());
+    for (int i = 0; i < progress.size(); ++i) {
+        QVERIFY(progress.at(i) >= 0 && progress.at(i) <= 100);
+        QVERIFY(i == 0 || progress.at(i) > progress.at(i - 1));
+    }
+
+    const Mounted saved(env("MARLIN_RECOVERY_UUID"));
+    const QString dir = saved + BackupDir;
+    for (const QString& name : {QString("system.rbk"), QString("data.rbk")}) {
+        int code = -1;
+        run("md5sum", {"-c", dir + "/" + name + ".md5"}, &code);
+        QCOMPARE(code, 0);
+    }
+    QTemporaryDir work;
+    run("marlin-clone", {"--read-custom-file", "rbk://" + dir + "/system.rbk/DiskInfo", work.filePath("DiskInfo")});
+    QCOMPARE(readFile(work.filePath("DiskInfo")), "UUID=" + env("MARLIN_ROOT_UUID").toUtf8() + "\nVersion=1.1\n");
+    for (const QString& name : {QString("opt"), QString("var")}) {
+        const QStringList members = run("tar", {"-tf", dir + "/" + name + ".tar"}).split('\n', Qt::SkipEmptyParts);
+        QVERIFY(members.size() > 2);
+        QCOMPARE(members.constFirst(), QString("datainfo"));
+        QCOMPARE(members.at(1), name + "/");
+    }
+}
+
+void TestTasksE2E::manualRestoreBringsTheBackupBack()
+{
+    QVERIFY(!m_rootAtBackup.isEmpty());
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QVERIFY(writeFile(root + "/etc/hostname", "changed-after-backup\n"));
+        QVERIFY(writeFile(root + "/usr/bin/new-tool", "#!/bin/sh\n"));
+        QVERIFY(QFile::remove(root + "/usr/share/doc/README"));
+        QVERIFY(writeFile(data + "/opt/someapp/share/readme.txt", "changed\n"));
+        QVERIFY(QDir(data + "/var/lib/someapp").removeRecursively());
+        QVERIFY(writeFile(data + "/var/cache/new.bin", "new"));
+    }
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    const QString backupDir = recovery + BackupDir;
+    bool ok = false;
+    const QJsonObject outcome = runTask(
+        [&](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->ManualRestore(LiveService::request(2, "restore-1", {{"backupDir", backupDir}})).value();
+        },
+        &ok);
+    QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+
+    QCOMPARE(run("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_ROOT_DEV")}).trimmed(), env("MARLIN_ROOT_UUID"));
+    QCOMPARE(run("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_DATA_DEV")}).trimmed(), env("MARLIN_DATA_UUID"));
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        QCOMPARE(treeOf(root.path()), m_rootAtBackup);
+    }
+    const Mounted data(env("MARLIN_DATA_UUID"));
+    QCOMPARE(treeOf(data + "/opt"), m_optAtBackup);
+    QMap<QString, QByteArray> var = treeOf(data + "/var");
+    // The login records the task kept aside come back beside the restored ones.
+    QVERIFY(var.contains("/log/wtmp.bak"));
+    var.remove("/log/wtmp.bak");
+    QCOMPARE(var, m_varAtBackup);
+    QVERIFY(!QDir(recovery + "/event-log").entryList({"live_restore_*.json"}).isEmpty());
+    QVERIFY(readFile(recovery + "/marlin-recovery-service.log").contains("ManualRestore, req: "));
+}
+
+void TestTasksE2E::systemRestoreKeepsPersonalFiles()
+{
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QVERIFY(writeFile(root + "/etc/hostname", "broken\n"));
+        QVERIFY(writeFile(root + "/usr/bin/malware", "#!/bin/sh\n"));
+        QVERIFY(writeFile(data + "/home/alice/Documents/new-letter.txt", "Dear Bob,\n"));
+    }
+    bool ok = false;
+    const QJsonObject outcome = runTask(
+        [](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->SystemRestore(LiveService::request(1, "restore-2", {{"formatData", false}})).value();
+        },
+        &ok);
+    QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    const Mounted root(env("MARLIN_ROOT_UUID"));
+    const Mounted data(env("MARLIN_DATA_UUID"));
+    QCOMPARE(readFile(root + "/etc/hostname"), QByteArray("marlin-pc\n"));
+    QVERIFY(!QFile::exists(root + "/usr/bin/malware"));
+    QCOMPARE(readFile(data + "/home/alice/Documents/new-letter.txt"), QByteArray("Dear Bob,\n"));
+    QVERIFY(QFile::exists(data + "/home/alice/Documents/report.txt"));
+    // opt and var live on the data partition after the restore.
+    QVERIFY(QFile::exists(data + "/var/log/wtmp"));
+    QVERIFY(!QFileInfo::exists(root + "/var/log/wtmp"));
+}
+
+void TestTasksE2E::factoryReset_data()
+{
+    QTest::addColumn<bool>("byTaskList");
+    QTest::newRow("formatData") << false;
+    QTest::newRow("refresh-data-partition in a task list") << true;
+}
+
+void TestTasksE2E::factoryReset()
+{
+    QFETCH(bool, byTaskList);
+    {
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QVERIFY(writeFile(data + "/home/alice/Documents/report.txt", "Quarterly report\n"));
+        QVERIFY(writeFile(data + "/home/carol/.bashrc", "alias ll='ls -l'\n"));
+        QVERIFY(writeFile(data + "/stray.txt", "left at the top\n"));
+        QVERIFY(writeFile(data + "/junk/file.bin", "junk"));
+        QVERIFY(QDir().mkpath(data + "/root"));
+    }
+    bool ok = false;
+    const QJsonObject outcome = runTask(
+        [byTaskList](ComMarlinDaemonRecoveryInterface* proxy) {
+            if (byTaskList) {
+                const QString tasks = taskList({task("refresh-data-partition", {})});
+                return proxy->RestoreByTask(LiveService::request(1, "reset", {{"recoveryInfo", tasks}})).value();
+            }
+            return proxy->SystemRestore(LiveService::request(1, "reset", {{"formatData", true}})).value();
+        },
+        &ok);
+    QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    const Mounted data(env("MARLIN_DATA_UUID"));
+    QCOMPARE(QDir(data + "/home").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    QStringList top = QDir(data.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    top.sort();
+    QCOMPARE(top, (QStringList{"home", "lost+found", "opt", "root", "var"}));
+    QVERIFY(QFile::exists(data + "/opt/someapp/bin/someapp") || QFileInfo(data + "/opt").isDir());
+    QVERIFY(QFile::exists(data + "/var/log/wtmp"));
+}
+
+void TestTasksE2E::corruptInitialBackupTouchesNothing()
+{
+    QByteArray saved;
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        saved = readFile(recovery + "/backup/system.rbk");
+        QByteArray broken = saved;
+        broken[broken.size() / 2] = char(broken.at(broken.size() / 2) ^ 0x5a);
+        QVERIFY(writeFile(recovery + "/backup/system.rbk", broken));
+    }
+    {
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QVERIFY(writeFile(data + "/home/alice/keep.txt", "must survive\n"));
+    }
+    const QByteArray rootBefore = deviceHash(env("MARLIN_ROOT_DEV"));
+    const QByteArray bootBefore = deviceHash(env("MARLIN_BOOT_DEV"));
+    bool ok = true;
+    const QJsonObject outcome = runTask(
+        [](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->SystemRestore(LiveService::request(1, "reset-corrupt", {{"formatData", true}})).value();
+        },
+        &ok);
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QVERIFY(writeFile(recovery + "/backup/system.rbk", saved));
+    }
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(), QString("There is something wrong with your initial backup file"));
+    QCOMPARE(deviceHash(env("MARLIN_ROOT_DEV")), rootBefore);
+    QCOMPARE(deviceHash(env("MARLIN_BOOT_DEV")), bootBefore);
+    const Mounted data(env("MARLIN_DATA_UUID"));
+    QCOMPARE(readFile(data + "/home/alice/keep.txt"), QByteArray("must survive\n"));
+}
+
+void TestTasksE2E::badManualBackupsAreRefused_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("flipped byte") << "flip" << "There is something wrong with your backup file";
+    QTest::newRow("newer format version")
+        << "version" << "Your system version does not match the backup file, please update the system and restore again";
+    QTest::newRow("another machine's partition")
+        << "foreign" << "Your disk info and the backup info do not match, so you cannot restore now";
+    QTest::newRow("directory gone") << "gone" << "Cannot find the target location";
+}
+
+void TestTasksE2E::badManualBackupsAreRefused()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, message);
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    const QString dir = recovery + "/backups/bad";
+    QDir(dir).removeRecursively();
+    QVERIFY(QDir().mkpath(dir));
+    QVERIFY(QFile::copy(recovery + BackupDir + "/system.rbk", dir + "/system.rbk"));
+    const QString image = dir + "/system.rbk";
+    QTemporaryDir work;
+    const auto setDiskInfo = [&](const QByteArray& content) {
+        writeFile(work.filePath("DiskInfo"), content);
+        run("marlin-clone", {"--write-custom-file", "rbk://" + image + "/DiskInfo", work.filePath("DiskInfo")});
+    };
+    if (damage == "flip") {
+        QByteArray bytes = readFile(image);
+        bytes[bytes.size() / 3] = char(bytes.at(bytes.size() / 3) ^ 0x01);
+        QVERIFY(writeFile(image, bytes));
+    } else if (damage == "version") {
+        setDiskInfo("UUID=" + env("MARLIN_ROOT_UUID").toUtf8() + "\nVersion=2.0\n");
+    } else if (damage == "foreign") {
+        setDiskInfo("UUID=6f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9\nVersion=1.1\n");
+    }
+    if (damage != "flip") {
+        QVERIFY(writeFile(image + ".md5", run("md5sum", {image}).toUtf8()));
+    }
+    const QString backupDir = damage == "gone" ? recovery + "/backups/no-such-backup" : dir;
+    const QByteArray rootBefore = deviceHash(env("MARLIN_ROOT_DEV"));
+    bool ok = true;
+    const QJsonObject outcome = runTask(
+        [&](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->ManualRestore(LiveService::request(2, "bad-" + damage, {{"backupDir", backupDir}})).value();
+        },
+        &ok);
+    QDir(dir).removeRecursively();
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(), message);
+    QCOMPARE(outcome.value("operateID").toString(), "bad-" + damage);
+    QCOMPARE(deviceHash(env("MARLIN_ROOT_DEV")), rootBefore);
+}
+
+void TestTasksE2E::backupToAMissingDestination()
+{
+    const QJsonArray tasks{task("create-backup-image", {"root:" + env("MARLIN_ROOT_UUID"),
+                                                        "gone:0f0e0d0c-0b0a-4908-8706-050403020100", "/b", "s.rbk"})};
+    bool ok = true;
+    const QJsonObject outcome = runTask(
+        [&](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->SystemBackup(LiveService::request(4, "backup-2", {{"recoveryInfo", taskList(tasks)}}))
+                .value();
+        },
+        &ok);
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(), QString("Cannot find the target location"));
+}
+
+QTEST_GUILESS_MAIN(TestTasksE2E)
+#include "tst_tasks_e2e.moc"
