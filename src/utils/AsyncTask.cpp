@@ -10,9 +10,7 @@ const QString RepairTool = "/usr/bin/marlin-repair-pkexec";
 
 } // namespace
 
-AsyncTask::AsyncTask(int action) : QThread(nullptr), m_action(action)
-{
-}
+AsyncTask::AsyncTask(int action) : QThread(nullptr), m_action(action) {}
 
 void AsyncTask::setDevicePath(const QString& devicePath)
 {
@@ -60,8 +58,7 @@ void AsyncTask::initSystemRepairToolPage()
     QString output;
     QString err;
     const bool ok = SpawnCmd(RepairTool, {}, output, err);
-    qInfo().noquote() << "marlin-repair, cmd = " + RepairTool + ", ret = " + (ok ? "true" : "false") +
-                             ", err = " + err;
+    qInfo().noquote() << "marlin-repair, cmd = " + RepairTool + ", ret = " + (ok ? "true" : "false") + ", err = " + err;
     if (ok) {
         Q_EMIT initSystemRepairToolPageFinish();
         return;

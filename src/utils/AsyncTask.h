@@ -38,8 +38,7 @@ public:
     void setDevicePath(const QString& devicePath);
     void setRootUUID(const QString& uuid);
 
-    bool GetPartitionCheckItemList(QList<PartitionCheckItem>& items, int liveType,
-                                   const QList<BlkIdInfo>& blkIdInfos);
+    bool GetPartitionCheckItemList(QList<PartitionCheckItem>& items, int liveType, const QList<BlkIdInfo>& blkIdInfos);
     void initLiveRestorePageInfo();
     void initSystemRepairToolPage();
 

@@ -13,8 +13,9 @@
 
 namespace {
 
-const QString LsblkColumns = "NAME,KNAME,LABEL,UUID,TYPE,FSTYPE,SIZE,FSUSED,FSAVAIL,LOG-SEC,PHY-SEC,MOUNTPOINT,MODEL,RO,"
-                             "HOTPLUG,MAJ:MIN,PARTLABEL,PARTUUID,PKNAME,PATH,VENDOR,SERIAL,REV,ROTA";
+const QString LsblkColumns =
+    "NAME,KNAME,LABEL,UUID,TYPE,FSTYPE,SIZE,FSUSED,FSAVAIL,LOG-SEC,PHY-SEC,MOUNTPOINT,MODEL,RO,"
+    "HOTPLUG,MAJ:MIN,PARTLABEL,PARTUUID,PKNAME,PATH,VENDOR,SERIAL,REV,ROTA";
 
 const QRegularExpression& lsblkLine()
 {
@@ -261,12 +262,10 @@ void Device::getDeviceListsByType(QList<DeviceInfoPtr>& disks, QList<DeviceInfoP
                encryptedFileSystems);
 }
 
-QList<DeviceInfoPtr> Device::getDiskTree(const QList<DeviceInfoPtr>& disks,
-                                         const QList<DeviceInfoPtr>& encryptedContainers,
-                                         const QList<DeviceInfoPtr>& lvmPvPartitions,
-                                         const QList<DeviceInfoPtr>& partitions,
-                                         const QList<DeviceInfoPtr>& logicalVolumes,
-                                         const QList<DeviceInfoPtr>& encryptedFileSystems)
+QList<DeviceInfoPtr>
+Device::getDiskTree(const QList<DeviceInfoPtr>& disks, const QList<DeviceInfoPtr>& encryptedContainers,
+                    const QList<DeviceInfoPtr>& lvmPvPartitions, const QList<DeviceInfoPtr>& partitions,
+                    const QList<DeviceInfoPtr>& logicalVolumes, const QList<DeviceInfoPtr>& encryptedFileSystems)
 {
     const auto any = [](const DeviceInfo&) { return true; };
     const auto isLuksPartition = [](const DeviceInfo& d) { return d.type == "part" && d.fsType == "luks"; };

@@ -67,12 +67,10 @@ public:
     static void getDeviceListsByType(QList<DeviceInfoPtr>& disks, QList<DeviceInfoPtr>& encryptedContainers,
                                      QList<DeviceInfoPtr>& lvmPvPartitions, QList<DeviceInfoPtr>& partitions,
                                      QList<DeviceInfoPtr>& logicalVolumes, QList<DeviceInfoPtr>& encryptedFileSystems);
-    static QList<DeviceInfoPtr> getDiskTree(const QList<DeviceInfoPtr>& disks,
-                                            const QList<DeviceInfoPtr>& encryptedContainers,
-                                            const QList<DeviceInfoPtr>& lvmPvPartitions,
-                                            const QList<DeviceInfoPtr>& partitions,
-                                            const QList<DeviceInfoPtr>& logicalVolumes,
-                                            const QList<DeviceInfoPtr>& encryptedFileSystems);
+    static QList<DeviceInfoPtr>
+    getDiskTree(const QList<DeviceInfoPtr>& disks, const QList<DeviceInfoPtr>& encryptedContainers,
+                const QList<DeviceInfoPtr>& lvmPvPartitions, const QList<DeviceInfoPtr>& partitions,
+                const QList<DeviceInfoPtr>& logicalVolumes, const QList<DeviceInfoPtr>& encryptedFileSystems);
     // True when any of the UUIDs lies on a logical volume; the flags tell about encryption.
     static bool getEncryptionInfoByUUIDs(const QStringList& uuids, bool& isEncrypted, bool& isFileManagerEncrypted);
     // The same answer for a device list already read.

@@ -86,7 +86,8 @@ bool isBackupDirectory(const QString& dirPath)
     const QDir dir(dirPath);
     const QStringList rbkList = dir.entryList({"*.rbk"});
     const QStringList tarFileList = dir.entryList({"*.tar"});
-    qInfo().noquote().nospace() << "backupFilePath = " << dirPath << ", rbkList = " << rbkList << ", tarFileList = " << tarFileList;
+    qInfo().noquote().nospace() << "backupFilePath = " << dirPath << ", rbkList = " << rbkList
+                                << ", tarFileList = " << tarFileList;
     return !rbkList.isEmpty() && tarFileList.size() == 2;
 }
 
@@ -121,7 +122,8 @@ bool runFsck(const QStringList& fsckArgs, const QString& devicePath, int& exitCo
     process.waitForFinished(-1);
     exitCode = process.exitCode();
     const QString statusName = process.exitStatus() == QProcess::NormalExit ? "NormalExit" : "CrashExit";
-    qInfo().noquote().nospace() << "fsck: exitCode: " << exitCode << ", exitStatus: " << statusName << ", devicePath: " << devicePath;
+    qInfo().noquote().nospace() << "fsck: exitCode: " << exitCode << ", exitStatus: " << statusName
+                                << ", devicePath: " << devicePath;
     if (output != nullptr) {
         output->append(QString::fromUtf8(process.readAllStandardOutput()));
     }
@@ -137,7 +139,9 @@ namespace Utils {
 
 bool isBlockDevice(const QString& path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISBLK(info.st_mode);
 }
 
@@ -218,9 +222,10 @@ QVariant getHistoryBackupPathList(const QString& historyFile)
             pairs.append({backup.key(), mountPath + backup.value().toString()});
         }
     }
-    std::stable_sort(pairs.begin(), pairs.end(), [](const QPair<QString, QString>& a, const QPair<QString, QString>& b) {
-        return secondsOf(a.first) > secondsOf(b.first);
-    });
+    std::stable_sort(pairs.begin(), pairs.end(),
+                     [](const QPair<QString, QString>& a, const QPair<QString, QString>& b) {
+                         return secondsOf(a.first) > secondsOf(b.first);
+                     });
     return QVariant::fromValue(pairs);
 }
 

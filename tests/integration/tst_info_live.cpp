@@ -121,8 +121,10 @@ void TestInfoLive::checkListOfTheMachine()
     QVERIFY(success.wait(120000));
     const QJsonObject rsp = Utils::stringToJson(success.constFirst().constFirst().toString());
     QCOMPARE(rsp.value("operateID").toString(), QString("check-1"));
-    const QJsonArray items =
-        QJsonDocument::fromJson(rsp.value("data").toString().toUtf8()).object().value("PartitionCheckItemList").toArray();
+    const QJsonArray items = QJsonDocument::fromJson(rsp.value("data").toString().toUtf8())
+                                 .object()
+                                 .value("PartitionCheckItemList")
+                                 .toArray();
 
     const QJsonObject root = itemWithUuid(items, env("MARLIN_ROOT_UUID"));
     QCOMPARE(root.value("mountPoint").toString(), QString("/"));

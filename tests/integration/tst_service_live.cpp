@@ -200,12 +200,18 @@ void TestServiceLive::callersAreCheckedByProcessName_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reply");
     // "{}" gets past the caller check only to be refused as empty: -1; a refused caller gets -100.
-    QTest::newRow("the live GUI, as the kernel cuts it") << "marlin-recovery-live" << "int32 -1";
-    QTest::newRow("longer name, same first 15") << "marlin-recovery-live-x" << "int32 -1";
-    QTest::newRow("another program") << "dbus-send" << "int32 -100";
-    QTest::newRow("prefix m") << "m" << "int32 -100";
-    QTest::newRow("prefix marlin") << "marlin" << "int32 -100";
-    QTest::newRow("sibling") << "marlin-recovery-gui" << "int32 -100";
+    QTest::newRow("the live GUI, as the kernel cuts it") << "marlin-recovery-live"
+                                                         << "int32 -1";
+    QTest::newRow("longer name, same first 15") << "marlin-recovery-live-x"
+                                                << "int32 -1";
+    QTest::newRow("another program") << "dbus-send"
+                                     << "int32 -100";
+    QTest::newRow("prefix m") << "m"
+                              << "int32 -100";
+    QTest::newRow("prefix marlin") << "marlin"
+                                   << "int32 -100";
+    QTest::newRow("sibling") << "marlin-recovery-gui"
+                             << "int32 -100";
 }
 
 void TestServiceLive::callersAreCheckedByProcessName()

@@ -200,8 +200,7 @@ void TestTasksE2E::systemBackupByTaskList()
     QList<int> progress;
     const QJsonObject outcome = runTask(
         [&](ComMarlinDaemonRecoveryInterface* proxy) {
-            return proxy
-                ->SystemBackup(LiveService::request(4, "backup-1", {{"recoveryInfo", taskList(tasks)}}))
+            return proxy->SystemBackup(LiveService::request(4, "backup-1", {{"recoveryInfo", taskList(tasks)}}))
                 .value();
         },
         &ok, &progress);
@@ -375,12 +374,16 @@ void TestTasksE2E::badManualBackupsAreRefused_data()
 {
     QTest::addColumn<QString>("damage");
     QTest::addColumn<QString>("message");
-    QTest::newRow("flipped byte") << "flip" << "There is something wrong with your backup file";
+    QTest::newRow("flipped byte") << "flip"
+                                  << "There is something wrong with your backup file";
     QTest::newRow("newer format version")
-        << "version" << "Your system version does not match the backup file, please update the system and restore again";
+        << "version"
+        << "Your system version does not match the backup file, please update the system and restore again";
     QTest::newRow("another machine's partition")
-        << "foreign" << "Your disk info and the backup info do not match, so you cannot restore now";
-    QTest::newRow("directory gone") << "gone" << "Cannot find the target location";
+        << "foreign"
+        << "Your disk info and the backup info do not match, so you cannot restore now";
+    QTest::newRow("directory gone") << "gone"
+                                    << "Cannot find the target location";
 }
 
 void TestTasksE2E::badManualBackupsAreRefused()

@@ -115,7 +115,8 @@ void TestBackupUtils::blkIdFailures_data()
     QTest::addColumn<QString>("blkid");
     QTest::addColumn<QString>("awk");
     QTest::addColumn<QString>("warning");
-    QTest::newRow("blkid fails") << "--err 'permission denied' --exit 2" << ""
+    QTest::newRow("blkid fails") << "--err 'permission denied' --exit 2"
+                                 << ""
                                  << "getBlkid failed, error: permission denied\n";
     // The listing is a pipeline: only its last command decides.
     QTest::newRow("mapper listing fails") << "--out-file " + Fixtures + "blkid/luks-lvm-laptop.txt"
@@ -218,8 +219,8 @@ void TestBackupUtils::fsckExitCodes()
     QCOMPARE(Utils::fixPartitionByFsck(device, output, err), fixed);
     QCOMPARE(output, QString("kept|pass 1\n"));
     QCOMPARE(err, QString("note\n"));
-    QCOMPARE(tools.calls(), (QStringList{"sudo fsck -v -n " + device, "fsck -v -n " + device,
-                                         "sudo fsck -y " + device, "fsck -y " + device}));
+    QCOMPARE(tools.calls(), (QStringList{"sudo fsck -v -n " + device, "fsck -v -n " + device, "sudo fsck -y " + device,
+                                         "fsck -y " + device}));
 }
 
 void TestBackupUtils::fsckNeverRunsOnANonDevice_data()

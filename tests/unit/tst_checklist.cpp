@@ -64,9 +64,9 @@ void TestCheckList::skippingAndOrdering()
     // LUKS and LVM members, the recovery partition and what follows it on its disk without a file system, a
     // second partition whose partition UUID ends like an earlier one, and the whole disk. Logical volumes blkid
     // did not describe come last, as devices without a recognised file system.
-    QCOMPARE(devicePaths(items), (QStringList{"/dev/sda1:0", "/dev/sda2:0", "/dev/mapper/vg0-root:0", "/dev/sdb3:0",
-                                              "/dev/loop1p3:0", "/dev/sda7:-1", "/dev/sda9:-1",
-                                              "/dev/mapper/vg0-home:-1", "/dev/mapper/vg0-swap:-1"}));
+    QCOMPARE(devicePaths(items),
+             (QStringList{"/dev/sda1:0", "/dev/sda2:0", "/dev/mapper/vg0-root:0", "/dev/sdb3:0", "/dev/loop1p3:0",
+                          "/dev/sda7:-1", "/dev/sda9:-1", "/dev/mapper/vg0-home:-1", "/dev/mapper/vg0-swap:-1"}));
     const PartitionCheckItem& boot = items.at(1);
     QCOMPARE(boot.label, QString("Boot"));
     QCOMPARE(boot.uuid, QString("9a3e4c21-88b0-4d6f-a1c2-3e5f7a9b0c12"));
@@ -92,7 +92,8 @@ void TestCheckList::jsonText()
     const QJsonArray list = QJsonDocument::fromJson(text.toUtf8()).object().value("PartitionCheckItemList").toArray();
     QCOMPARE(list.size(), 2);
     const QJsonObject first = list.at(0).toObject();
-    QCOMPARE(first.keys(), (QStringList{"devicePath", "deviceType", "fsType", "label", "mountPoint", "status", "uuid"}));
+    QCOMPARE(first.keys(),
+             (QStringList{"devicePath", "deviceType", "fsType", "label", "mountPoint", "status", "uuid"}));
     QCOMPARE(first.value("mountPoint").toString(), QString("SWAP"));
     QVERIFY(first.value("deviceType").isDouble());
     QCOMPARE(first.value("deviceType").toInt(), 1);

@@ -43,8 +43,7 @@ struct Kinds
 Kinds kindsOf(const QList<DeviceInfoPtr>& devices)
 {
     Kinds k;
-    Device::sortByKind(devices, k.disks, k.containers, k.pvPartitions, k.partitions, k.volumes,
-                       k.encryptedFileSystems);
+    Device::sortByKind(devices, k.disks, k.containers, k.pvPartitions, k.partitions, k.volumes, k.encryptedFileSystems);
     return k;
 }
 
@@ -190,8 +189,8 @@ void TestDevice::encryptionInfo_data()
     QTest::newRow("one more UUID found nowhere")
         << "luks-lvm-laptop.txt" << QStringList{lvRoot, plainBoot, "ffffffff-0000-0000-0000-000000000000"} << true
         << true << true;
-    QTest::newRow("only plain partitions") << "luks-lvm-laptop.txt" << QStringList{plainBoot} << false << false
-                                           << false;
+    QTest::newRow("only plain partitions")
+        << "luks-lvm-laptop.txt" << QStringList{plainBoot} << false << false << false;
     QTest::newRow("plain partition and opened LUKS file system")
         << "luks-root.txt"
         << QStringList{"6a7b8c9d-0e1f-4a2b-9c3d-4e5f6a7b8c90", "8c9d0e1f-2a3b-4c4d-9e5f-6a7b8c9d0e12"} << false << true
@@ -222,9 +221,10 @@ void TestDevice::lsblkCommandLine()
     tools.setBehaviour("dmsetup", "--exit 1");
     // A failing lsblk still hands over what it printed.
     QCOMPARE(Device::getDeviceInfoList().size(), 8);
-    QCOMPARE(tools.calls().constFirst(),
-             QString("lsblk --bytes --pairs --output NAME,KNAME,LABEL,UUID,TYPE,FSTYPE,SIZE,FSUSED,FSAVAIL,LOG-SEC,"
-                     "PHY-SEC,MOUNTPOINT,MODEL,RO,HOTPLUG,MAJ:MIN,PARTLABEL,PARTUUID,PKNAME,PATH,VENDOR,SERIAL,REV,ROTA"));
+    QCOMPARE(
+        tools.calls().constFirst(),
+        QString("lsblk --bytes --pairs --output NAME,KNAME,LABEL,UUID,TYPE,FSTYPE,SIZE,FSUSED,FSAVAIL,LOG-SEC,"
+                "PHY-SEC,MOUNTPOINT,MODEL,RO,HOTPLUG,MAJ:MIN,PARTLABEL,PARTUUID,PKNAME,PATH,VENDOR,SERIAL,REV,ROTA"));
 }
 
 void TestDevice::mountPointByUUIDNeverUsesAShell()

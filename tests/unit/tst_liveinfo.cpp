@@ -81,10 +81,11 @@ void TestLiveInfo::liveType_data()
     const QString installed = Fixtures + "fstab/installed-system";
     QTest::newRow("recovery live") << readFixture("recovery-live") << installed << 1;
     QTest::newRow("recovery live, any kernel")
-        << "BOOT_IMAGE=/boot/vmlinuz-x boot=live toram=filesystem.squashfs live-media-path=usr/doppel" << "" << 1;
+        << "BOOT_IMAGE=/boot/vmlinuz-x boot=live toram=filesystem.squashfs live-media-path=usr/doppel"
+        << "" << 1;
     QTest::newRow("overlay live") << readFixture("overlay-live") << installed << 2;
-    QTest::newRow("overlay from another kernel path") << "BOOT_IMAGE=/casper/vmlinuz boot=live union=overlay" << ""
-                                                      << -1;
+    QTest::newRow("overlay from another kernel path") << "BOOT_IMAGE=/casper/vmlinuz boot=live union=overlay"
+                                                      << "" << -1;
     QTest::newRow("recovery media") << readFixture("recovery-media") << installed << 3;
     QTest::newRow("recovery media, wrong kernel")
         << "BOOT_IMAGE=/live/vmlinuz boot=live live-media-path=recovery_live" << installed << -1;
@@ -129,11 +130,11 @@ void TestLiveInfo::systemLocale_data()
     QTest::addColumn<QByteArray>("oldInstallerConf");
     QTest::addColumn<bool>("found");
     QTest::addColumn<QString>("locale");
-    QTest::newRow("LANGUAGE wins") << QByteArray("LANG=de_DE.UTF-8\nLANGUAGE=de_DE\n") << QByteArray("DI_LOCALE=en_US\n")
-                                   << QByteArray() << true << "de_DE";
-    QTest::newRow("empty LANGUAGE goes on") << QByteArray("LANGUAGE=\nLANG=de_DE.UTF-8\n")
-                                            << QByteArray("DI_TIMEZONE=x\nDI_LOCALE=\"zh_CN\"\n") << QByteArray()
-                                            << true << "\"zh_CN\"";
+    QTest::newRow("LANGUAGE wins") << QByteArray("LANG=de_DE.UTF-8\nLANGUAGE=de_DE\n")
+                                   << QByteArray("DI_LOCALE=en_US\n") << QByteArray() << true << "de_DE";
+    QTest::newRow("empty LANGUAGE goes on")
+        << QByteArray("LANGUAGE=\nLANG=de_DE.UTF-8\n") << QByteArray("DI_TIMEZONE=x\nDI_LOCALE=\"zh_CN\"\n")
+        << QByteArray() << true << "\"zh_CN\"";
     QTest::newRow("installer first") << QByteArray() << QByteArray("DI_LOCALE=fr_FR\n")
                                      << QByteArray("DI_LOCALE=it_IT\n") << true << "fr_FR";
     QTest::newRow("old installer place") << QByteArray() << QByteArray() << QByteArray("DI_LOCALE=it_IT\n") << true

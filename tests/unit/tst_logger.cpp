@@ -348,8 +348,8 @@ void TestLogger::fileAppenderFollowsAReplacedFile()
     appender.write(messageRecord(QStringLiteral("before")));
     // What sed -i does when it masks the log: a new file renamed over the old name.
     QVERIFY(writeFile(path + QStringLiteral(".new"), "masked\n"));
-    QVERIFY(::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(), QFile::encodeName(path).constData()) ==
-            0);
+    QVERIFY(::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(),
+                     QFile::encodeName(path).constData()) == 0);
     appender.write(messageRecord(QStringLiteral("after")));
     QCOMPARE(readLines(path), QStringList({"masked", "after"}));
     QVERIFY(QFile::remove(path));

@@ -34,15 +34,24 @@ void TestRecoveryService::liveCallerNames_data()
     QTest::addColumn<QString>("comm");
     QTest::addColumn<QString>("exe");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("the GUI") << "marlin-recovery" << "marlin-recovery-live" << true;
-    QTest::newRow("a test client") << "marlin-recovery" << "marlin-recovery-live-service-test" << true;
-    QTest::newRow("exactly the cut name") << "marlin-recovery" << "marlin-recovery" << true;
-    QTest::newRow("executable unknown") << "marlin-recovery" << "" << true;
-    QTest::newRow("sibling with the same cut") << "marlin-recovery" << "marlin-recovery-gui" << false;
-    QTest::newRow("prefix m") << "m" << "m" << false;
-    QTest::newRow("prefix marlin") << "marlin" << "marlin" << false;
-    QTest::newRow("renamed command") << "marlin-recovery" << "bash" << false;
-    QTest::newRow("empty") << "" << "" << false;
+    QTest::newRow("the GUI") << "marlin-recovery"
+                             << "marlin-recovery-live" << true;
+    QTest::newRow("a test client") << "marlin-recovery"
+                                   << "marlin-recovery-live-service-test" << true;
+    QTest::newRow("exactly the cut name") << "marlin-recovery"
+                                          << "marlin-recovery" << true;
+    QTest::newRow("executable unknown") << "marlin-recovery"
+                                        << "" << true;
+    QTest::newRow("sibling with the same cut") << "marlin-recovery"
+                                               << "marlin-recovery-gui" << false;
+    QTest::newRow("prefix m") << "m"
+                              << "m" << false;
+    QTest::newRow("prefix marlin") << "marlin"
+                                   << "marlin" << false;
+    QTest::newRow("renamed command") << "marlin-recovery"
+                                     << "bash" << false;
+    QTest::newRow("empty") << ""
+                           << "" << false;
 }
 
 void TestRecoveryService::liveCallerNames()
@@ -126,8 +135,8 @@ void TestRecoveryService::taskOutcomesCarryTheCurrentRequest()
     QCOMPARE(payload(progress, 0).value("progress").toInt(), 66);
     QCOMPARE(payload(progress, 1).value("progress").toInt(), 99);
     const QJsonObject done = payload(success, 0);
-    QCOMPARE(done.keys(), (QStringList{"autoReboot", "data", "errMsg", "opType", "operateID", "progress", "retCode",
-                                       "userName"}));
+    QCOMPARE(done.keys(),
+             (QStringList{"autoReboot", "data", "errMsg", "opType", "operateID", "progress", "retCode", "userName"}));
     QCOMPARE(done.value("progress").toInt(), 100);
     QCOMPARE(done.value("retCode").toInt(), 0);
     QCOMPARE(done.value("autoReboot").toBool(), false);

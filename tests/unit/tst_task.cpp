@@ -89,7 +89,8 @@ void TestTask::archiveJobsReportTheRatio()
     QVERIFY(finished.wait(20000));
     QCOMPARE(progressValues(progress), (QList<int>{66, 132, 99}));
     QVERIFY(failed.isEmpty());
-    QCOMPARE(tools.calls().last(), QString("tar --xattrs --xattrs-include=* -rpf /backup/var.tar -C /mnt/data/var/ lib"));
+    QCOMPARE(tools.calls().last(),
+             QString("tar --xattrs --xattrs-include=* -rpf /backup/var.tar -C /mnt/data/var/ lib"));
 }
 
 void TestTask::imageJobScalesTheToolsPercentage()
@@ -173,12 +174,18 @@ void TestTask::compareVersion_data()
     QTest::addColumn<QString>("ver1");
     QTest::addColumn<QString>("ver2");
     QTest::addColumn<bool>("result");
-    QTest::newRow("text order, not numbers") << "20" << "1030" << false;
-    QTest::newRow("equal first parts") << "1030.1" << "1030" << true;
-    QTest::newRow("older") << "1020" << "1030.2" << true;
-    QTest::newRow("blanks simplified") << " 1030 " << "1030" << true;
-    QTest::newRow("empty first") << "" << "1030" << false;
-    QTest::newRow("empty second") << "1030" << "" << false;
+    QTest::newRow("text order, not numbers") << "20"
+                                             << "1030" << false;
+    QTest::newRow("equal first parts") << "1030.1"
+                                       << "1030" << true;
+    QTest::newRow("older") << "1020"
+                           << "1030.2" << true;
+    QTest::newRow("blanks simplified") << " 1030 "
+                                       << "1030" << true;
+    QTest::newRow("empty first") << ""
+                                 << "1030" << false;
+    QTest::newRow("empty second") << "1030"
+                                  << "" << false;
 }
 
 void TestTask::compareVersion()
@@ -213,10 +220,10 @@ void TestTask::optAndVarRemoval()
     FakeTools tools({"sudo"});
     Task task;
     task.deleteOptAndVar("/media/root/data dir");
-    QCOMPARE(tools.calls(), (QStringList{"sudo chattr -R -i /media/root/data\\ dir/opt/",
-                                         "sudo chattr -R -i /media/root/data\\ dir/var/",
-                                         "sudo rm -rf /media/root/data\\ dir/opt/",
-                                         "sudo rm -rf /media/root/data\\ dir/var/"}));
+    QCOMPARE(
+        tools.calls(),
+        (QStringList{"sudo chattr -R -i /media/root/data\\ dir/opt/", "sudo chattr -R -i /media/root/data\\ dir/var/",
+                     "sudo rm -rf /media/root/data\\ dir/opt/", "sudo rm -rf /media/root/data\\ dir/var/"}));
 }
 
 QTEST_GUILESS_MAIN(TestTask)

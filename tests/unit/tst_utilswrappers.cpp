@@ -60,7 +60,8 @@ void TestUtilsWrappers::currentTimeIsUtcWithoutNewline()
 {
     const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-2);
     const QString text = Utils::getCurrentTimeByDate();
-    QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$").match(text).hasMatch(), qPrintable(text));
+    QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$").match(text).hasMatch(),
+             qPrintable(text));
     const QDateTime stamp = QDateTime::fromString(text, Qt::ISODate);
     QVERIFY(stamp.isValid());
     QVERIFY(qAbs(stamp.secsTo(before)) <= 5);

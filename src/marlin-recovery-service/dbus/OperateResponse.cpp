@@ -4,8 +4,8 @@
 
 QJsonObject OperateResponse::toJson() const
 {
-    return QJsonObject{{"operateID", operateID}, {"userName", userName}, {"opType", opType},
-                       {"retCode", retCode},     {"progress", progress}, {"errMsg", errMsg},
+    return QJsonObject{{"operateID", operateID}, {"userName", userName},    {"opType", opType},
+                       {"retCode", retCode},     {"progress", progress},    {"errMsg", errMsg},
                        {"data", data},           {"autoReboot", autoReboot}};
 }
 

@@ -278,7 +278,8 @@ void RecoveryService::startInfoWorker(int action, const char* finishedLog)
     connect(worker, &AsyncTask::getPartitionCheckItemFinish, this, succeed);
     connect(worker, &AsyncTask::initLiveRestorePageFinish, this, succeed);
     connect(worker, &AsyncTask::initSystemRepairToolPageFinish, this, [succeed]() { succeed(QString()); });
-    connect(worker, &AsyncTask::initSystemRepairToolPageFailed, this, [this](const QString& error) { emitError(error); });
+    connect(worker, &AsyncTask::initSystemRepairToolPageFailed, this,
+            [this](const QString& error) { emitError(error); });
     // Queued to this thread: the worker is released and forgotten only here, never under a running request.
     connect(worker, &QThread::finished, this, [this, worker, finishedLog]() {
         qInfo().noquote() << finishedLog;

@@ -17,10 +17,11 @@
 namespace {
 
 const char* const BadBackup = QT_TRANSLATE_NOOP("ManualRestoreTask", "There is something wrong with your backup file");
-const char* const VersionMismatch = QT_TRANSLATE_NOOP(
-    "ManualRestoreTask", "Your system version does not match the backup file, please update the system and restore again");
-const char* const DiskMismatch =
-    QT_TRANSLATE_NOOP("ManualRestoreTask", "Your disk info and the backup info do not match, so you cannot restore now");
+const char* const VersionMismatch =
+    QT_TRANSLATE_NOOP("ManualRestoreTask",
+                      "Your system version does not match the backup file, please update the system and restore again");
+const char* const DiskMismatch = QT_TRANSLATE_NOOP(
+    "ManualRestoreTask", "Your disk info and the backup info do not match, so you cannot restore now");
 
 // The value after the last "=" of the first line containing key; found tells whether such a line exists.
 QString lineValue(const QStringList& lines, const QString& key, bool& found)
@@ -86,7 +87,8 @@ void ManualRestoreTask::setJobs(const QString& path)
 {
     qDebug() << "setJobs from path:" << path;
     saveLoginRecords();
-    const QDir dir(path, QString(), QDir::Name | QDir::IgnoreCase, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot);
+    const QDir dir(path, QString(), QDir::Name | QDir::IgnoreCase,
+                   QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot);
     if (!dir.exists()) {
         qDebug() << "dir is not exist : " << dir.path();
         return;

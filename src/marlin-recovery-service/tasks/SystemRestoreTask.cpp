@@ -162,7 +162,8 @@ void SystemRestoreTask::removeUserData()
     }
     const QString homeDir = QString("%1/home/").arg(mountPoint);
     qDebug() << "home dir entry:" << QDir(homeDir).entryList();
-    const QStringList homes = QDir(homeDir).entryList(QDir::Files | QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QStringList homes =
+        QDir(homeDir).entryList(QDir::Files | QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QString& name : homes) {
         const QString path = QString("%1/home/%2").arg(mountPoint, name);
         qDebug() << "start rm:" << path;

@@ -100,7 +100,8 @@ void Task::getSystemUUID()
         }
         const QSettings desktop(QString("%1/usr/lib/marlin/desktop-version").arg(rootPath), QSettings::IniFormat);
         m_desktopType = desktop.value("Release/Type", "Professional").toString();
-        m_curVerSysType = QSettings(osVersionFile(rootPath), QSettings::IniFormat).value("Version/EditionName").toString();
+        m_curVerSysType =
+            QSettings(osVersionFile(rootPath), QSettings::IniFormat).value("Version/EditionName").toString();
         m_isUEFI = QFileInfo::exists("/sys/firmware/efi");
         qInfo().noquote().nospace() << "efiPath = /sys/firmware/efi, m_isUEFI = " << (m_isUEFI ? "true" : "false")
                                     << ", curVerSysType: " << m_curVerSysType;

@@ -59,8 +59,12 @@ void FileAppender::closeFile()
 bool FileAppender::isReplaced() const
 {
     // Another program may delete the log or put a new file in its place (sed -i does): follow the name.
-    struct stat byName {};
-    struct stat open {};
+    struct stat byName
+    {
+    };
+    struct stat open
+    {
+    };
     if (::stat(QFile::encodeName(m_fileName).constData(), &byName) != 0 || ::fstat(m_file.handle(), &open) != 0) {
         return true;
     }

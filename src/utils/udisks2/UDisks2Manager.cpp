@@ -74,7 +74,7 @@ QStringList objectPathsFrom(const QVariant& value)
 QStringList UDisks2Manager::blockDevices(const QVariantMap& options)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(UDisks2::Service, "/org/freedesktop/UDisks2/Manager",
-                                                      "org.freedesktop.UDisks2.Manager", "GetBlockDevices");
+                                                       "org.freedesktop.UDisks2.Manager", "GetBlockDevices");
     call << options;
     const QDBusMessage reply = QDBusConnection::systemBus().call(call);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
