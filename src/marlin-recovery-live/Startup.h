@@ -1,0 +1,42 @@
+#pragma once
+
+// The start-up steps of the program, apart so tests can run them on their own.
+
+#include <utils.h>
+
+#include <QString>
+
+class QTranslator;
+
+namespace Startup {
+
+// Console and daily rolling file under /home/marlin/.
+void setUpLogging();
+
+// What was found on the installed system before the window exists.
+struct AutoRepairResult
+{
+    bool autoRepair = false;
+    QString sysLocale;
+    QString recoveryInfo;
+};
+
+// Removes the auto-repair flags and the installer's apt file, reads the installed locale and the pending order
+// (reading recovery.json consumes it). Looks at nothing when the live system was booted from "live-grub".
+AutoRepairResult isExistAutoRepairFlag(const CmdLineInfo& cmdLine);
+
+// path below root, without a doubled slash when root ends with one.
+QString pathBelow(const QString& root, const QString& path);
+
+// The installed locale, else the system's; also exported as LANGUAGE for the tools started later.
+QString chooseLocale(const QString& sysLocale, const CmdLineInfo& cmdLine);
+
+// Loads the program's catalogue for locale into translator and installs it; false when there is none.
+bool installTranslation(QTranslator& translator, const QString& locale);
+
+// true (and the window gets the fixed 860 x 640) when the screen has room for it, else it is shown maximised.
+bool fitsFixedSize(const QSize& screen);
+
+int run(int argc, char** argv);
+
+} // namespace Startup

@@ -1,0 +1,394 @@
+#include "RecoveryModule.h"
+
+#include "FrameInterface.h"
+#include "RecoveryPage.h"
+#include "comMarlinDaemonRecoveryInterface.h"
+#include "widgets/EndPage.h"
+#include "widgets/WorkingPage.h"
+
+#include <AsyncTask.h>
+#include <core/command.h>
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QJsonDocument>
+#include <QUuid>
+
+namespace {
+
+enum OpType
+{
+    SystemRestoreOp = 1,
+    ManualRestoreOp = 2,
+    ManualBackupOp = 3,
+    SystemBackupOp = 4,
+    ManualRestoreByUUIDOp = 5,
+    FixPartitionOp = 6,
+    PartitionCheckOp = 7,
+    RestorePageOp = 8,
+    RepairToolOp = 9
+};
+
+const char* const KnownErrors[] = {
+    QT_TRANSLATE_NOOP("RecoveryModule", "Backup error, please try again"),
+    QT_TRANSLATE_NOOP("RecoveryModule", "There is something wrong with your backup file"),
+    QT_TRANSLATE_NOOP("RecoveryModule",
+                      "Your system version does not match the backup file, please update the system and restore again"),
+    QT_TRANSLATE_NOOP("RecoveryModule", "Your disk info and the backup info do not match, so you cannot restore now"),
+    QT_TRANSLATE_NOOP("RecoveryModule", "Cannot find the target location"),
+    QT_TRANSLATE_NOOP("RecoveryModule", "There is something wrong with your initial backup file"),
+    QT_TRANSLATE_NOOP("RecoveryModule", "Failed to initialize the task"),
+};
+
+const int InvalidCaller = -100;
+
+// Absent keys read as the service's defaults.
+QJsonObject parseResponse(const QString& text)
+{
+    return QJsonDocument::fromJson(text.toLocal8Bit()).object();
+}
+
+int opTypeOf(const QJsonObject& response)
+{
+    return response.value("opType").toInt(0);
+}
+
+bool isRestore(int opType)
+{
+    return opType == SystemRestoreOp || opType == ManualRestoreOp || opType == ManualRestoreByUUIDOp;
+}
+
+bool isBackup(int opType)
+{
+    return opType == ManualBackupOp || opType == SystemBackupOp;
+}
+
+} // namespace
+
+RecoveryModule::RecoveryModule(FrameInterface* frame, ComMarlinDaemonRecoveryInterface* proxy, QObject* parent)
+    : QObject(parent), RecoveryModuleInterface(frame, proxy)
+{
+}
+
+RecoveryModule::~RecoveryModule()
+{
+    delete m_recoveryPage;
+    delete m_workingPage;
+    delete m_endPage;
+}
+
+QString RecoveryModule::name() const
+{
+    return "RecoveryModule";
+}
+
+QString RecoveryModule::key() const
+{
+    return "RecoveryModule";
+}
+
+QString RecoveryModule::title() const
+{
+    return "RecoveryModule";
+}
+
+QString RecoveryModule::icon() const
+{
+    return ":/resources/icons/recovery/recovery_module.png";
+}
+
+QString RecoveryModule::text() const
+{
+    return "RecoveryModule";
+}
+
+void RecoveryModule::initialize()
+{
+    if (m_recoveryPage == nullptr) {
+        m_recoveryPage = new RecoveryPage;
+    }
+    // SystemRestoreWidget plugs in here: create it and connect cancel, systemRestoreClicked, manualRestoreClicked,
+    // customRestoreClicked and recoveryTriggered to the slots of the same purpose.
+    connect(m_recoveryPage, &RecoveryPage::notifyRepairFileSystem, this, &RecoveryModule::onSystemRepairTool,
+            Qt::UniqueConnection);
+    connect(m_recoveryPage, &RecoveryPage::notifySystemRestore, this, &RecoveryModule::onSystemRestore,
+            Qt::UniqueConnection);
+    connect(m_recoveryInterface, &ComMarlinDaemonRecoveryInterface::ReportProgress, this,
+            &RecoveryModule::onReportProgress, Qt::UniqueConnection);
+    connect(m_recoveryInterface, &ComMarlinDaemonRecoveryInterface::Error, this, &RecoveryModule::onError,
+            Qt::UniqueConnection);
+    connect(m_recoveryInterface, &ComMarlinDaemonRecoveryInterface::Success, this, &RecoveryModule::onSuccess,
+            Qt::UniqueConnection);
+}
+
+void RecoveryModule::active()
+{
+    m_frame->popAllWidgets();
+    m_frame->showWidget(this, m_recoveryPage);
+}
+
+void RecoveryModule::onBack()
+{
+    m_frame->back();
+}
+
+void RecoveryModule::showWorkingPage()
+{
+    if (m_workingPage == nullptr) {
+        m_workingPage = new WorkingPage;
+    }
+    m_workingPage->setProgressValue(0);
+    m_frame->popAllWidgets();
+    m_frame->showWidget(this, m_workingPage);
+    m_frame->setBackwardButtonVisible(false);
+}
+
+void RecoveryModule::showEndPage(int state)
+{
+    if (m_endPage == nullptr) {
+        m_endPage = new EndPage(state);
+    } else {
+        m_endPage->setState(state);
+    }
+    m_frame->popAllWidgets();
+    m_frame->showWidget(this, m_endPage);
+    m_frame->setBackwardButtonVisible(false);
+}
+
+void RecoveryModule::showBackupRestore(const QString& recoveryInfo)
+{
+    qInfo().noquote() << "RecoveryModule::showBackupRestore called";
+    onRecoveryTriggered(recoveryInfo);
+}
+
+QString RecoveryModule::newRequest(int opType, const QString& userName, const QJsonObject& extra)
+{
+    QJsonObject request = extra;
+    request.insert("operateID", QUuid::createUuid().toString());
+    request.insert("userName", userName);
+    request.insert("opType", opType);
+    // Remembered before the call: the answer may only be matched against the request that was really sent.
+    m_opType = opType;
+    m_operateID = request.value("operateID").toString();
+    return QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Indented));
+}
+
+void RecoveryModule::sendTask(QDBusPendingReply<int> reply, const QString& errPrefix, const QString& title,
+                              const QString& tip)
+{
+    reply.waitForFinished();
+    // The service's code is not judged here: the outcome of a task always arrives as a signal.
+    if (reply.isError()) {
+        qCritical().noquote() << errPrefix + reply.error().message();
+        return;
+    }
+    showWorkingPage();
+    m_workingPage->setTitle(title);
+    m_workingPage->setTip(tip);
+}
+
+void RecoveryModule::judgePageReply(bool dbusFailed, int code, const QString& dbusError, const QString& logPrefix)
+{
+    if (dbusFailed) {
+        qCritical().noquote() << logPrefix + dbusError;
+        m_recoveryPage->stopBusy();
+        m_recoveryPage->setErrorTip(tr("DBus error, please try again"), true);
+        return;
+    }
+    if (code == 0) {
+        return;
+    }
+    m_recoveryPage->stopBusy();
+    m_recoveryPage->setErrorTip(code == InvalidCaller ? tr("Invalid Caller") : tr("Invalid Argument"), true);
+}
+
+void RecoveryModule::sendPageRequest(int opType, const QString& logPrefix)
+{
+    const QString request = newRequest(opType, "live@user", QJsonObject());
+    QDBusPendingReply<int> reply = opType == RestorePageOp
+                                       ? m_recoveryInterface->InitLiveRestorePage(request)
+                                       : m_recoveryInterface->AsyncGetPartitionCheckItemLists(request);
+    reply.waitForFinished();
+    judgePageReply(reply.isError(), reply.isError() ? 0 : reply.value(), reply.error().message(), logPrefix);
+}
+
+void RecoveryModule::onSystemRestore()
+{
+    m_recoveryPage->setErrorTip(QString(), false);
+    m_recoveryPage->startBusy();
+    sendPageRequest(RestorePageOp, "onSystemRestore, error: ");
+}
+
+void RecoveryModule::onRepairFileSystem()
+{
+    m_recoveryPage->setErrorTip(QString(), false);
+    // RepairFileSystemWidget plugs in here: create it once, run its setup and connect backwardBtnClicked to
+    // onBack and repairFileSystemClicked to doRepairFileSystem.
+    m_recoveryPage->startBusy();
+    sendPageRequest(PartitionCheckOp, "onRepairFileSystem, error: ");
+}
+
+void RecoveryModule::onSystemRepairTool()
+{
+    m_recoveryPage->setErrorTip(QString(), false);
+    m_recoveryPage->startBusy();
+    m_asyncTask = new AsyncTask(AsyncTask::SystemRepairTool);
+    connect(m_asyncTask, &AsyncTask::initSystemRepairToolPageFinish, this, [this] { m_recoveryPage->stopBusy(); });
+    connect(m_asyncTask, &AsyncTask::initSystemRepairToolPageFailed, this, [this](const QString& error) {
+        m_recoveryPage->stopBusy();
+        m_recoveryPage->setErrorTip(error, true);
+    });
+    // The context object makes the end of the thread land on the GUI thread, where the worker may be deleted.
+    connect(m_asyncTask, &QThread::finished, this, [this] {
+        m_asyncTask->deleteLater();
+        m_asyncTask = nullptr;
+        m_recoveryPage->stopBusy();
+        qInfo().noquote() << "m_asyncTask ShowSystemRepairTool finished";
+    });
+    m_asyncTask->start(QThread::InheritPriority);
+}
+
+void RecoveryModule::onSystemRestoreClicked(bool formatData)
+{
+    const QString request =
+        newRequest(SystemRestoreOp, "live@user",
+                   {{"backupDir", QString()}, {"backupUUID", QString()}, {"formatData", formatData}});
+    qInfo().noquote() << "RecoveryModule::onSystemRestoreClicked, restoreReq: " + request;
+    sendTask(m_recoveryInterface->SystemRestore(request),
+             "RecoveryModule::onSystemRestoreClicked dbus err: ", QString(),
+             tr("Do not power off or unplug your machine"));
+}
+
+void RecoveryModule::onCustomRestoreClicked(QString directory)
+{
+    const QString request = newRequest(ManualRestoreOp, "live@user",
+                                       {{"backupDir", directory}, {"backupUUID", QString()}, {"formatData", false}});
+    qInfo().noquote() << "RecoveryModule::onCustomRestoreClicked, restoreReq: " + request;
+    sendTask(m_recoveryInterface->ManualRestore(request),
+             "RecoveryModule::onCustomRestoreClicked dbus err: ", QString(), QString());
+}
+
+void RecoveryModule::onManualRestoreClicked(QString directory, QString backupUUID)
+{
+    const QString request = newRequest(ManualRestoreByUUIDOp, "live@user",
+                                       {{"backupDir", directory}, {"backupUUID", backupUUID}, {"formatData", false}});
+    qInfo().noquote() << "RecoveryModule::onManualRestoreClicked, restoreReq: " + request;
+    sendTask(m_recoveryInterface->ManualRestore(request),
+             "RecoveryModule::onManualRestoreClicked dbus err: ", QString(), QString());
+}
+
+void RecoveryModule::onRecoveryTriggered(QString recoveryInfo)
+{
+    qInfo().noquote() << "onRecoveryTriggered, recoveryInfo: " + recoveryInfo;
+    const QJsonObject order = QJsonDocument::fromJson(recoveryInfo.toUtf8()).object();
+    if (order.isEmpty()) {
+        return;
+    }
+    const QString type = order.value("type").toString();
+    qDebug().noquote() << "task type=" + type;
+    const QJsonObject extra{{"recoveryInfo", recoveryInfo}};
+    if (type == "ManualBackup" || type == "SystemBackup") {
+        const int opType = type == "ManualBackup" ? ManualBackupOp : SystemBackupOp;
+        const QString request = newRequest(opType, QString(), extra);
+        sendTask(opType == ManualBackupOp ? m_recoveryInterface->ManualBackup(request)
+                                          : m_recoveryInterface->SystemBackup(request),
+                 "RecoveryModule::onRecoveryTriggered dbus err: ", tr("Backing up, please wait..."), QString());
+    } else if (type == "ManualRestore" || type == "SystemRestore") {
+        const int opType = type == "ManualRestore" ? ManualRestoreOp : SystemRestoreOp;
+        const QString request = newRequest(opType, QString(), extra);
+        sendTask(m_recoveryInterface->RestoreByTask(request),
+                 "RecoveryModule::onRecoveryTriggered RestoreByTask dbus err: ", QString(),
+                 tr("Do not power off or unplug your machine"));
+    }
+}
+
+void RecoveryModule::doRepairFileSystem(QString devicePath)
+{
+    const QString request = newRequest(FixPartitionOp, "live@user", {{"devicePath", devicePath}});
+    qInfo().noquote() << "RecoveryModule::doRepairFileSystem, fixReq: " + request;
+    QDBusPendingReply<bool> reply = m_recoveryInterface->FixPartitionByFsck(request);
+    reply.waitForFinished();
+    if (reply.isError()) {
+        qCritical().noquote() << "RecoveryModule::doRepairFileSystem dbus err: " + reply.error().message();
+    }
+}
+
+void RecoveryModule::onReportProgress(QString progress)
+{
+    const QJsonObject response = parseResponse(progress);
+    const int opType = opTypeOf(response);
+    if (opType < SystemRestoreOp || opType > ManualRestoreByUUIDOp || m_workingPage == nullptr ||
+        !operateIDMatches(response)) {
+        return;
+    }
+    m_workingPage->setProgressValue(response.value("progress").toInt(0));
+}
+
+bool RecoveryModule::operateIDMatches(const QJsonObject& response) const
+{
+    return response.value("operateID").toString() == m_operateID;
+}
+
+QString RecoveryModule::translatedError(const QString& errMsg)
+{
+    for (const char* known : KnownErrors) {
+        if (errMsg == QLatin1String(known)) {
+            return QCoreApplication::translate("RecoveryModule", known);
+        }
+    }
+    return errMsg;
+}
+
+void RecoveryModule::showOutcome(int state, const QString& title, const QString& message, const QString& button)
+{
+    showEndPage(state);
+    m_endPage->setButtonText(button);
+    m_endPage->setTitle(title);
+    m_endPage->setMessage(message);
+}
+
+void RecoveryModule::onSuccess(QString msg)
+{
+    qInfo().noquote() << "RecoveryModule::onSuccess, msg: " + msg;
+    const QJsonObject response = parseResponse(msg);
+    const int opType = opTypeOf(response);
+    if (isRestore(opType) && operateIDMatches(response)) {
+        showOutcome(EndPage::Success, tr("Restore Successful"), QString(), tr("Reboot Now"));
+    } else if (isBackup(opType) && operateIDMatches(response)) {
+        showOutcome(EndPage::Success, tr("Backup Successful"), QString(), tr("Reboot Now"));
+    } else if (opType == PartitionCheckOp || opType == RestorePageOp || opType == RepairToolOp) {
+        // RepairFileSystemWidget (7) and SystemRestoreWidget (8) plug in here: show the page and load "data"
+        // before the busy state ends.
+        m_recoveryPage->stopBusy();
+    }
+    finishResponse(response);
+}
+
+void RecoveryModule::onError(QString errMsg)
+{
+    const QJsonObject response = parseResponse(errMsg);
+    const QString raw = response.value("errMsg").toString();
+    const QString error = translatedError(raw);
+    qCritical().noquote() << "RecoveryModule::onError, errMsg: " + errMsg;
+    const int opType = opTypeOf(response);
+    if (isRestore(opType) && operateIDMatches(response)) {
+        showOutcome(EndPage::Failure, tr("Restore Failed"), tr("Restore failed, error: %1").arg(error),
+                    tr("Shut Down"));
+    } else if (isBackup(opType) && operateIDMatches(response)) {
+        showOutcome(EndPage::Failure, tr("Backup Failed"), tr("Backup failed, error: %1").arg(error), tr("Shut Down"));
+    } else if (opType == RepairToolOp) {
+        m_recoveryPage->stopBusy();
+        m_recoveryPage->setErrorTip(raw, true);
+    }
+    // RepairFileSystemWidget plugs in for opType 6: its fixFailed(error).
+    finishResponse(response);
+}
+
+void RecoveryModule::finishResponse(const QJsonObject& response)
+{
+    m_opType = 0;
+    m_operateID.clear();
+    if (response.value("autoReboot").toBool(false)) {
+        SpawnCmd("sudo", {"reboot", "-f"});
+    }
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "RecoveryModuleInterface.h"
+
+#include <QDBusPendingReply>
+#include <QJsonObject>
+#include <QObject>
+
+class AsyncTask;
+class EndPage;
+class RecoveryPage;
+class WorkingPage;
+// Pages that join later; until they exist their pointers stay null and the answers for them only end the home
+// page's busy state.
+class RepairFileSystemWidget;
+class SystemRestoreWidget;
+
+// The GUI's one module: turns the pages' choices into service requests and the service's answers into pages.
+class RecoveryModule : public QObject, public RecoveryModuleInterface
+{
+    Q_OBJECT
+public:
+    RecoveryModule(FrameInterface* frame, ComMarlinDaemonRecoveryInterface* proxy, QObject* parent = nullptr);
+    ~RecoveryModule() override;
+
+    void initialize() override;
+    QString name() const override;
+    QString key() const override;
+    QString title() const override;
+    QString icon() const override;
+    QString text() const override;
+    void active() override;
+    void deactive() override {}
+    int moduleType() const override { return 1; }
+
+    void setRootUUID(const QString& uuid) { m_rootUUID = uuid; }
+    void showBackupRestore(const QString& recoveryInfo);
+
+    void showWorkingPage();
+    // state: 0 success, 2 failure. A page reused for a later outcome takes that outcome's state too, so its icon
+    // and its button's action always match the title shown.
+    void showEndPage(int state);
+
+    // How the immediate int answer of a page-information request shows on the home page.
+    void judgePageReply(bool dbusFailed, int code, const QString& dbusError, const QString& logPrefix);
+
+    // The service's English failure texts that the GUI knows, and their translation.
+    static QString translatedError(const QString& errMsg);
+
+    RecoveryPage* homePage() const { return m_recoveryPage; }
+    WorkingPage* workingPage() const { return m_workingPage; }
+    EndPage* endPage() const { return m_endPage; }
+    int lastOpType() const { return m_opType; }
+    QString lastOperateID() const { return m_operateID; }
+
+public slots:
+    void onBack();
+    void onRepairFileSystem();
+    void onSystemRepairTool();
+    void onSystemRestore();
+    void onSystemRestoreClicked(bool formatData);
+    void onManualRestoreClicked(QString directory, QString backupUUID);
+    void onCustomRestoreClicked(QString directory);
+    void onRecoveryTriggered(QString recoveryInfo);
+    void doRepairFileSystem(QString devicePath);
+    void onReportProgress(QString progress);
+    void onError(QString errMsg);
+    void onSuccess(QString msg);
+
+private:
+    QString newRequest(int opType, const QString& userName, const QJsonObject& extra);
+    void sendTask(QDBusPendingReply<int> reply, const QString& errPrefix, const QString& title, const QString& tip);
+    void sendPageRequest(int opType, const QString& logPrefix);
+    bool operateIDMatches(const QJsonObject& response) const;
+    void finishResponse(const QJsonObject& response);
+    void showOutcome(int state, const QString& title, const QString& message, const QString& button);
+
+    RecoveryPage* m_recoveryPage = nullptr;
+    RepairFileSystemWidget* m_repairFileSystemWidget = nullptr;
+    SystemRestoreWidget* m_systemRestoreWidget = nullptr;
+    WorkingPage* m_workingPage = nullptr;
+    EndPage* m_endPage = nullptr;
+    int m_opType = 0;
+    QString m_operateID;
+    QString m_rootUUID;
+    AsyncTask* m_asyncTask = nullptr;
+};
