@@ -64,17 +64,6 @@ QMap<QString, QByteArray> treeOf(const QString& dir)
     return tree;
 }
 
-QByteArray deviceHash(const QString& device)
-{
-    QFile file(device);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return QByteArray();
-    }
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(&file);
-    return hash.result().toHex();
-}
-
 // A partition mounted for the length of a scope.
 class Mounted
 {
@@ -89,6 +78,8 @@ private:
     QString m_path;
 };
 
+QMap<QString, QByteArray> rootTree();
+
 QString taskList(const QJsonArray& tasks, bool autoReboot = false)
 {
     return QString::fromUtf8(
@@ -101,6 +92,14 @@ QJsonObject task(const QString& command, const QStringList& args)
 }
 
 const QString BackupDir = "/backups/system 1";
+
+// The installed root's files: what a refused restore must leave alone (mounting it for identification alone
+// changes the superblock, so the device's bytes are no measure).
+QMap<QString, QByteArray> rootTree()
+{
+    const Mounted root(env("MARLIN_ROOT_UUID"));
+    return treeOf(root.path());
+}
 
 } // namespace
 
@@ -244,15 +243,20 @@ void TestTasksE2E::manualRestoreBringsTheBackupBack()
         QVERIFY(QDir(data + "/var/lib/someapp").removeRecursively());
         QVERIFY(writeFile(data + "/var/cache/new.bin", "new"));
     }
-    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
-    const QString backupDir = recovery + BackupDir;
     bool ok = false;
-    const QJsonObject outcome = runTask(
-        [&](ComMarlinDaemonRecoveryInterface* proxy) {
-            return proxy->ManualRestore(LiveService::request(2, "restore-1", {{"backupDir", backupDir}})).value();
-        },
-        &ok);
+    QJsonObject outcome;
+    {
+        // The backup is read from the mounted recovery partition, as the GUI hands over a path below a mount.
+        const Mounted source(env("MARLIN_RECOVERY_UUID"));
+        const QString backupDir = source + BackupDir;
+        outcome = runTask(
+            [&](ComMarlinDaemonRecoveryInterface* proxy) {
+                return proxy->ManualRestore(LiveService::request(2, "restore-1", {{"backupDir", backupDir}})).value();
+            },
+            &ok);
+    }
     QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
 
     QCOMPARE(run("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_ROOT_DEV")}).trimmed(), env("MARLIN_ROOT_UUID"));
     QCOMPARE(run("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_DATA_DEV")}).trimmed(), env("MARLIN_DATA_UUID"));
@@ -350,22 +354,22 @@ void TestTasksE2E::corruptInitialBackupTouchesNothing()
         const Mounted data(env("MARLIN_DATA_UUID"));
         QVERIFY(writeFile(data + "/home/alice/keep.txt", "must survive\n"));
     }
-    const QByteArray rootBefore = deviceHash(env("MARLIN_ROOT_DEV"));
-    const QByteArray bootBefore = deviceHash(env("MARLIN_BOOT_DEV"));
+    const QMap<QString, QByteArray> rootBefore = rootTree();
     bool ok = true;
     const QJsonObject outcome = runTask(
         [](ComMarlinDaemonRecoveryInterface* proxy) {
             return proxy->SystemRestore(LiveService::request(1, "reset-corrupt", {{"formatData", true}})).value();
         },
         &ok);
+    // Refused before any image job started: nothing was written.
+    QVERIFY(!m_service->takeOutput().contains("job start:"));
     {
         const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
         QVERIFY(writeFile(recovery + "/backup/system.rbk", saved));
     }
     QVERIFY(!ok);
     QCOMPARE(outcome.value("errMsg").toString(), QString("There is something wrong with your initial backup file"));
-    QCOMPARE(deviceHash(env("MARLIN_ROOT_DEV")), rootBefore);
-    QCOMPARE(deviceHash(env("MARLIN_BOOT_DEV")), bootBefore);
+    QCOMPARE(rootTree(), rootBefore);
     const Mounted data(env("MARLIN_DATA_UUID"));
     QCOMPARE(readFile(data + "/home/alice/keep.txt"), QByteArray("must survive\n"));
 }
@@ -390,42 +394,55 @@ void TestTasksE2E::badManualBackupsAreRefused()
 {
     QFETCH(QString, damage);
     QFETCH(QString, message);
-    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
-    const QString dir = recovery + "/backups/bad";
-    QDir(dir).removeRecursively();
-    QVERIFY(QDir().mkpath(dir));
-    QVERIFY(QFile::copy(recovery + BackupDir + "/system.rbk", dir + "/system.rbk"));
-    const QString image = dir + "/system.rbk";
-    QTemporaryDir work;
-    const auto setDiskInfo = [&](const QByteArray& content) {
-        writeFile(work.filePath("DiskInfo"), content);
-        run("marlin-clone", {"--write-custom-file", "rbk://" + image + "/DiskInfo", work.filePath("DiskInfo")});
-    };
-    if (damage == "flip") {
-        QByteArray bytes = readFile(image);
-        bytes[bytes.size() / 3] = char(bytes.at(bytes.size() / 3) ^ 0x01);
-        QVERIFY(writeFile(image, bytes));
-    } else if (damage == "version") {
-        setDiskInfo("UUID=" + env("MARLIN_ROOT_UUID").toUtf8() + "\nVersion=2.0\n");
-    } else if (damage == "foreign") {
-        setDiskInfo("UUID=6f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9\nVersion=1.1\n");
-    }
-    if (damage != "flip") {
+    QString backupDir;
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        const QString dir = recovery + "/backups/bad";
+        QDir(dir).removeRecursively();
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(QFile::copy(recovery + BackupDir + "/system.rbk", dir + "/system.rbk"));
+        const QString image = dir + "/system.rbk";
+        QTemporaryDir work;
+        const auto setDiskInfo = [&](const QByteArray& content) {
+            writeFile(work.filePath("DiskInfo"), content);
+            run("marlin-clone", {"--write-custom-file", "rbk://" + image + "/DiskInfo", work.filePath("DiskInfo")});
+        };
         QVERIFY(writeFile(image + ".md5", run("md5sum", {image}).toUtf8()));
+        if (damage == "flip") {
+            QByteArray bytes = readFile(image);
+            bytes[bytes.size() / 3] = char(bytes.at(bytes.size() / 3) ^ 0x01);
+            QVERIFY(writeFile(image, bytes));
+        } else if (damage == "version") {
+            setDiskInfo("UUID=" + env("MARLIN_ROOT_UUID").toUtf8() + "\nVersion=2.0\n");
+        } else if (damage == "foreign") {
+            setDiskInfo("UUID=6f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9\nVersion=1.1\n");
+        }
+        if (damage == "version" || damage == "foreign") {
+            QVERIFY(writeFile(image + ".md5", run("md5sum", {image}).toUtf8()));
+        }
+        backupDir = damage == "gone" ? recovery + "/backups/no-such-backup" : dir;
     }
-    const QString backupDir = damage == "gone" ? recovery + "/backups/no-such-backup" : dir;
-    const QByteArray rootBefore = deviceHash(env("MARLIN_ROOT_DEV"));
+    const QMap<QString, QByteArray> rootBefore = rootTree();
     bool ok = true;
-    const QJsonObject outcome = runTask(
-        [&](ComMarlinDaemonRecoveryInterface* proxy) {
-            return proxy->ManualRestore(LiveService::request(2, "bad-" + damage, {{"backupDir", backupDir}})).value();
-        },
-        &ok);
-    QDir(dir).removeRecursively();
+    QJsonObject outcome;
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        outcome = runTask(
+            [&](ComMarlinDaemonRecoveryInterface* proxy) {
+                return proxy->ManualRestore(LiveService::request(2, "bad-" + damage, {{"backupDir", backupDir}}))
+                    .value();
+            },
+            &ok);
+    }
+    QVERIFY(!m_service->takeOutput().contains("job start:"));
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QDir(recovery + "/backups/bad").removeRecursively();
+    }
     QVERIFY(!ok);
     QCOMPARE(outcome.value("errMsg").toString(), message);
     QCOMPARE(outcome.value("operateID").toString(), "bad-" + damage);
-    QCOMPARE(deviceHash(env("MARLIN_ROOT_DEV")), rootBefore);
+    QCOMPARE(rootTree(), rootBefore);
 }
 
 void TestTasksE2E::backupToAMissingDestination()

@@ -386,15 +386,16 @@ void RecoveryService::ConnectResponse()
     connect(m_task, &Task::failed, this, &RecoveryService::onTaskFailed);
 }
 
+// The logs are kept before the outcome is announced: the GUI may reboot the moment it hears it.
 void RecoveryService::onTaskFinished()
 {
     m_lastProgress = -1;
     OperateResponse rsp = response(0, 100);
     rsp.autoReboot = m_autoReboot;
-    Q_EMIT Success(rsp.toString());
     ::sync();
     qDebug().noquote() << "Task::finished! saveLogToRecovery";
     m_task->saveLogToRecovery();
+    Q_EMIT Success(rsp.toString());
 }
 
 void RecoveryService::onTaskFailed(const QString& error)
@@ -404,10 +405,10 @@ void RecoveryService::onTaskFailed(const QString& error)
     rsp.errMsg = error;
     rsp.autoReboot = m_autoReboot;
     qInfo().noquote() << "RecoveryService Error rsp = " + rsp.toString();
-    Q_EMIT Error(rsp.toString());
     ::sync();
     qDebug().noquote() << "Task::failed! saveLogToRecovery";
     m_task->saveLogToRecovery();
+    Q_EMIT Error(rsp.toString());
 }
 
 void RecoveryService::ConnectAsyncTaskResponse()

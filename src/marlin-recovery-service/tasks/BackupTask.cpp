@@ -95,10 +95,8 @@ bool BackupTask::addImageJob(const QJsonArray& args)
     qInfo().noquote() << "BackupTask::setTasks, toUUID = " + toUUID + ", fromPath = " + fromPath +
                              ", toPath = " + toPath;
     addJob(fromPath, image, ImageJob);
-    content += "\\nVersion=" + m_infoVersion;
-    SpawnCmd("sudo", {WriteFileScript, m_diskInfoName, content});
-    SpawnCmd("sudo", {"marlin-clone", "--write-custom-file", QString("rbk://%1/%2").arg(image, m_diskInfoName),
-                      m_diskInfoName});
+    // The image does not exist before its job has run: the disk information goes in afterwards.
+    m_diskInfos.insert(image, content + "\\nVersion=" + m_infoVersion);
     return true;
 }
 
@@ -127,6 +125,13 @@ void BackupTask::addDirectoryJobs(const QJsonArray& args)
     }
 }
 
+void BackupTask::writeDiskInfo(const QString& image, const QString& content)
+{
+    SpawnCmd("sudo", {WriteFileScript, m_diskInfoName, content});
+    SpawnCmd("sudo", {"marlin-clone", "--write-custom-file", QString("rbk://%1/%2").arg(image, m_diskInfoName),
+                      m_diskInfoName});
+}
+
 void BackupTask::onTaskFinished()
 {
     ::sync();
@@ -134,6 +139,9 @@ void BackupTask::onTaskFinished()
     if (m_isError || !QDir(m_toPath).exists()) {
         Q_EMIT finished();
         return;
+    }
+    for (auto it = m_diskInfos.constBegin(); it != m_diskInfos.constEnd(); ++it) {
+        writeDiskInfo(it.key(), it.value());
     }
     const QStringList images = QDir(m_toPath).entryList({"*.rbk"});
     for (const QString& name : images) {

@@ -24,9 +24,12 @@ private:
     void addDirectoryJobs(const QJsonArray& args);
     void onTaskFinished();
     bool writeMD5(const QString& image);
+    void writeDiskInfo(const QString& image, const QString& content);
 
     ActionType m_actionType;
     QString m_toPath;
+    // Image path → its disk information, stored into the image once the image exists.
+    QMap<QString, QString> m_diskInfos;
 };
 
 // The text after the last ":" of a task argument, white space simplified.

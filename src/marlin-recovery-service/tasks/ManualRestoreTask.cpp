@@ -256,6 +256,7 @@ void ManualRestoreTask::addArchives(const QString& dirPath, const QStringList& a
         }
         if (targetMount.isEmpty()) {
             targetMount = mountDeviceFromUUID(uuid);
+            rememberJobMount(targetMount, uuid);
         }
         addJob(tarPath, QString("%1/%2").arg(targetMount, directory), ArchiveExtractJob);
     }

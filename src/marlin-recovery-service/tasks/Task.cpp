@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QProcessEnvironment>
+#include <QStorageInfo>
 
 #include <unistd.h>
 
@@ -58,6 +59,40 @@ void Task::addJob(const QString& from, const QString& to, int type)
     }
     m_jobs.insert(at, job);
     m_taskCount += 1;
+}
+
+void Task::rememberJobMount(const QString& mountPoint, const QString& uuid)
+{
+    m_jobMounts.insert(mountPoint, uuid);
+}
+
+void Task::remountJobPaths(Job& job)
+{
+    for (auto it = m_jobMounts.begin(); it != m_jobMounts.end(); ++it) {
+        const QString mountPoint = it.key();
+        const bool concerned = job.to.startsWith(mountPoint + "/") || job.from.startsWith(mountPoint + "/");
+        if (!concerned || QStorageInfo(mountPoint).rootPath() == mountPoint) {
+            continue;
+        }
+        const QString mountedAgain = mountDeviceFromUUID(it.value());
+        qInfo().noquote() << "mounted again for a job: " + it.value() + " at " + mountedAgain;
+        if (mountedAgain.isEmpty()) {
+            continue;
+        }
+        const auto follow = [&](QString& path) {
+            if (path.startsWith(mountPoint + "/")) {
+                path.replace(0, mountPoint.size(), mountedAgain);
+            }
+        };
+        for (Job& pending : m_jobs) {
+            follow(pending.to);
+            follow(pending.from);
+        }
+        job = m_jobs.constFirst();
+        m_jobMounts.insert(mountedAgain, it.value());
+        m_jobMounts.erase(it);
+        return;
+    }
 }
 
 void Task::checkJobs()
@@ -117,7 +152,10 @@ void Task::start()
     m_currentIndex = std::min(m_currentIndex + 1, m_taskCount);
     qDebug() << "currentIndex:" << m_currentIndex << "taskCount:" << m_taskCount;
 
-    const Job job = m_jobs.constFirst();
+    Job job = m_jobs.constFirst();
+    if (job.type != ImageJob) {
+        remountJobPaths(job);
+    }
     m_process = job.process;
     QProcessEnvironment environment;
     environment.insert("LC_ALL", "C");

@@ -41,6 +41,9 @@ public:
     ~Task() override;
 
     void addJob(const QString& from, const QString& to, int type);
+    // Archive paths below this mount point belong to the file system with uuid: should an image job unmount it
+    // before the archive runs, it is mounted again (possibly elsewhere) and the paths follow.
+    void rememberJobMount(const QString& mountPoint, const QString& uuid);
     void checkJobs();
     void start();
     void reportFailure(const QString& message);
@@ -54,6 +57,7 @@ public:
     QString mountDeviceFromUUID(const QString& uuid) const;
     QString devicePathFromUUID(const QString& uuid);
     void umountDeviceFromUUID(const QString& uuid);
+    bool isMountedUUID(const QString& uuid) const;
     // Unmounts a block device, or every partition of it when it is a whole disk.
     void umountDevicePath(const QString& devicePath);
     QPair<QString, QString> driveAndDiskFromUUID(const QString& uuid);
@@ -92,6 +96,7 @@ private:
     void onJobFinished(int exitCode, QProcess::ExitStatus exitStatus);
     void onImageJobOutput();
     QStringList jobArguments(const Job& job) const;
+    void remountJobPaths(Job& job);
     QString osVersionFile(const QString& mountPoint) const;
 
 protected:
@@ -118,6 +123,7 @@ protected:
     QString m_curVerSysType;
     QString m_restoreVerSysType;
     QString m_openedMapperPath;
+    QMap<QString, QString> m_jobMounts;
 };
 
 // Copies the live log dir + name + ext into destRoot, keeping the previous copy under name + "-old" + ext.

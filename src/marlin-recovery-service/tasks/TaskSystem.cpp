@@ -81,6 +81,7 @@ void Task::getSystemUUID()
 {
     m_rootUUID = rootUUIDFromCommandLine();
     if (!m_rootUUID.isEmpty()) {
+        const bool rootWasMounted = isMountedUUID(m_rootUUID);
         const QString rootPath = mountDeviceFromUUID(m_rootUUID);
         const QString fstabPath = rootPath.endsWith('/') ? rootPath + "etc/fstab" : rootPath + "/etc/fstab";
         m_fstabList = FSTab::getFSTabFromFile(fstabPath);
@@ -106,9 +107,13 @@ void Task::getSystemUUID()
         qInfo().noquote().nospace() << "efiPath = /sys/firmware/efi, m_isUEFI = " << (m_isUEFI ? "true" : "false")
                                     << ", curVerSysType: " << m_curVerSysType;
         Utils::getSystemLocale(rootPath, m_systemLocale);
-        umountDeviceFromUUID(m_rootUUID);
+        if (!rootWasMounted) {
+            umountDeviceFromUUID(m_rootUUID);
+        }
     }
     if (!m_recoveryUUID.isEmpty()) {
+        // Someone may be reading a backup from it (a restore from the recovery partition): leave it as it was.
+        const bool recoveryWasMounted = isMountedUUID(m_recoveryUUID);
         const QString recoveryPath = mountDeviceFromUUID(m_recoveryUUID);
         bool found = false;
         const QString dataUUID = readSimplified(QString("%1/backup/_mde_data.info").arg(recoveryPath), found);
@@ -121,7 +126,9 @@ void Task::getSystemUUID()
             m_originRootUUID = originRootUUID;
             qDebug() << "origin root UUID:" << m_originRootUUID;
         }
-        umountDeviceFromUUID(m_recoveryUUID);
+        if (!recoveryWasMounted) {
+            umountDeviceFromUUID(m_recoveryUUID);
+        }
     }
     if (m_dataUUID.isEmpty()) {
         m_dataUUID = m_rootUUID;
@@ -164,6 +171,18 @@ QString Task::devicePathFromUUID(const QString& uuid)
         }
     }
     return QString();
+}
+
+bool Task::isMountedUUID(const QString& uuid) const
+{
+    const QStringList paths = UDisks2Manager::blockDevices();
+    for (const QString& path : paths) {
+        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
+        if (device && device->idUUID() == uuid) {
+            return !device->mountPoints().isEmpty();
+        }
+    }
+    return false;
 }
 
 void Task::umountDeviceFromUUID(const QString& uuid)
