@@ -5,8 +5,9 @@
 #
 #   bench/clone-bench.sh [-n REPETITIONS] [-d WORKDIR] [-b MARLIN_CLONE]
 #
-# Needs root, loop devices, partclone and zstd (apt-get install partclone zstd). WORKDIR (default: a new directory
-# under /var/tmp) must be on a disk file system with about 10 GB free; everything made there is removed at the end.
+# MARLIN_CLONE defaults to the one in build/. Needs root, loop devices, partclone, zstd and bc (apt-get install
+# partclone zstd bc). WORKDIR (default: /var/tmp) must be on a disk file system with about 10 GB free; everything the
+# benchmark makes there is removed at the end. Not a test: it prints figures and judges nothing.
 set -euo pipefail
 
 reps=3
@@ -21,9 +22,9 @@ while getopts "n:d:b:" opt; do
     esac
 done
 top=$(cd "$(dirname "$0")/.." && pwd)
-tool=${tool:-$top/build-clone/src/marlin-clone/marlin-clone}
+tool=${tool:-$top/build/src/marlin-clone/marlin-clone}
 [ "$(id -u)" -eq 0 ] || { echo "run as root" >&2; exit 1; }
-for needed in "$tool" partclone.ext4 zstd mkfs.ext4 losetup; do
+for needed in "$tool" partclone.ext4 zstd mkfs.ext4 losetup fsck.ext4 bc; do
     command -v "$needed" >/dev/null || { echo "missing: $needed" >&2; exit 1; }
 done
 
@@ -74,7 +75,11 @@ measure() {
     shift
     drop_caches
     local timing sync_timing
-    timing=$( { time "$@" >/dev/null 2>"$work/stderr.$name"; } 2>&1)
+    timing=$( { time "$@" >/dev/null 2>"$work/stderr.$name"; } 2>&1) || {
+        echo "$name failed:" >&2
+        cat "$work/stderr.$name" >&2
+        exit 1
+    }
     sync_timing=$( { time sync; } 2>&1)
     read -r wall user sys <<<"$timing"
     results[$name.wall]+="$wall "
@@ -83,7 +88,8 @@ measure() {
 }
 
 median() {
-    tr ' ' '\n' <<<"$1" | grep -v '^$' | sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'
+    tr ' ' '\n' <<<"$1" | grep -v '^$' | sort -g |
+        awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'
 }
 
 ours_backup() { "$tool" --tui "$src" "$work/ours.rbk"; }
@@ -106,22 +112,24 @@ done
 # Our restore must be a working file system: checked once, outside the timings.
 fsck.ext4 -fn "$dst" >/dev/null 2>&1 || { echo "restored file system is not clean" >&2; exit 1; }
 
+# Milliseconds one --rbk-info takes, process start included.
+info_ms() {
+    local start=$EPOCHREALTIME
+    "$tool" --rbk-info "$work/ours.rbk" >/dev/null
+    echo "($EPOCHREALTIME - $start) * 1000" | bc -l
+}
 info_times=""
 for ((i = 0; i < 11; i++)); do
-    start=$(date +%s%N)
-    "$tool" --rbk-info "$work/ours.rbk" >/dev/null
-    info_times+="$(( ($(date +%s%N) - start) / 1000 )) "
+    info_times+="$(info_ms) "
 done
 drop_caches
-start=$(date +%s%N)
-"$tool" --rbk-info "$work/ours.rbk" >/dev/null
-info_cold=$(( ($(date +%s%N) - start) / 1000 ))
+info_cold=$(info_ms)
 
 size() { stat -c %s "$1"; }
 m() { median "${results[$1]}"; }
 ratio() { echo "scale=3; $1 / $2" | bc; }
 
-echo "repetitions: $reps (caches dropped before every run)"
+echo "repetitions: $reps (caches dropped before every run), cores: $(nproc)"
 echo "source_used_mib: $((used_kib / 1024))"
 for name in ours_backup partclone_backup dd_backup ours_restore partclone_restore; do
     echo "${name}_wall_s: $(m $name.wall)"
@@ -136,11 +144,15 @@ echo "ratio_backup_wall_with_sync_ours_vs_partclone: $(ratio "$(m ours_backup.sy
 echo "ratio_backup_cpu_ours_vs_partclone: $(ratio "$(m ours_backup.cpu)" "$(m partclone_backup.cpu)")"
 echo "ratio_backup_wall_ours_vs_dd: $(ratio "$(m ours_backup.wall)" "$(m dd_backup.wall)")"
 echo "ratio_restore_wall_ours_vs_partclone: $(ratio "$(m ours_restore.wall)" "$(m partclone_restore.wall)")"
-echo "ratio_restore_wall_with_sync_ours_vs_partclone: $(ratio "$(m ours_restore.synced)" "$(m partclone_restore.synced)")"
+echo "ratio_restore_wall_with_sync_ours_vs_partclone:" \
+    "$(ratio "$(m ours_restore.synced)" "$(m partclone_restore.synced)")"
 echo "ratio_image_size_ours_vs_partclone: $(ratio "$(size "$work/ours.rbk")" "$(size "$work/partclone.zst")")"
+# Integrity in a backup is the checksumming (XXH3 of every chunk's data and stored bytes), done by the worker
+# threads: its share of the backup's CPU, and the wall time it adds when spread over the workers (one per core).
 checksum_s=$(median "$(cat "$work/checksum-seconds")")
 echo "ours_backup_checksum_cpu_s: $checksum_s"
-echo "ratio_integrity_cpu_vs_backup_wall: $(ratio "$checksum_s" "$(m ours_backup.wall)")"
+echo "ratio_integrity_cpu_vs_backup_cpu: $(ratio "$checksum_s" "$(m ours_backup.cpu)")"
+echo "ratio_integrity_wall_share_of_backup: $(ratio "$checksum_s / $(nproc)" "$(m ours_backup.wall)")"
 echo "ours_restore_verify_pass_s: $(median "$(cat "$work/verify-seconds")")"
-echo "rbk_info_ms: $(echo "scale=2; $(median "$info_times") / 1000" | bc)"
-echo "rbk_info_cold_cache_ms: $(echo "scale=2; $info_cold / 1000" | bc)"
+printf 'rbk_info_ms: %.1f\n' "$(median "$info_times")"
+printf 'rbk_info_cold_cache_ms: %.1f\n' "$info_cold"

@@ -19,7 +19,9 @@ BackupJob::BackupJob(std::string source, std::string target) : m_source(std::mov
 
 bool BackupJob::prepare(std::string& error)
 {
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::stat(m_target.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
         error = m_target + " exists and is not a regular file";
         return false;
@@ -58,8 +60,8 @@ void BackupJob::chooseUsedMap()
         if (UsedMap::fromExtFileSystem(m_source, m_reader.size(), m_map, why)) {
             return;
         }
-        Console::warning("copying all of " + m_source + ": its " + m_header.fsType + " file system cannot be trusted (" +
-                         why + ")");
+        Console::warning("copying all of " + m_source + ": its " + m_header.fsType +
+                         " file system cannot be trusted (" + why + ")");
     }
     m_map = UsedMap::wholeDevice(m_reader.size());
 }
@@ -78,6 +80,48 @@ bool BackupJob::readChunk(ChunkWork& work)
     return true;
 }
 
+bool BackupJob::storeChunk(ImageWriter& writer, ChunkWork& work, std::string& error) const
+{
+    if (m_map.isWholeDevice()) {
+        // Zero runs are implied by the whole-device flag; a chunk of nothing but zeros is not stored at all.
+        std::vector<Extent> data;
+        for (const Extent& extent : work.extents) {
+            if (!extent.zero) {
+                data.push_back(extent);
+            }
+        }
+        if (data.empty()) {
+            return true;
+        }
+        work.extents = std::move(data);
+        work.entry.sourceOffset = work.extents.front().offset;
+    }
+    return writer.append(work.entry, work.extents, work.storedBytes(), error);
+}
+
+bool BackupJob::copy(ImageWriter& writer, ProgressReporter& progress, std::string& error)
+{
+    ChunkPipeline::Settings settings;
+    settings.workers = ChunkPipeline::defaultWorkerCount();
+    settings.rawCapacity = kChunkBytes;
+    settings.level = kCompressionLevel;
+    settings.granularity = m_map.isWholeDevice() ? 4096 : m_map.blockSize();
+    ChunkPlanner planner(m_map.ranges(), kChunkBytes);
+    auto produce = [&](ChunkWork& work) {
+        if (!planner.next(work.extents)) {
+            return ChunkPipeline::Produced::End;
+        }
+        readChunk(work);
+        return ChunkPipeline::Produced::Chunk;
+    };
+    auto transform = [](ChunkCodec& codec, ChunkWork& work) { codec.pack(work); };
+    auto consume = [&](ChunkWork& work, std::string& message) {
+        progress.advance(work.sourceBytes);
+        return storeChunk(writer, work, message);
+    };
+    return ChunkPipeline(settings).run(produce, transform, consume, error);
+}
+
 int BackupJob::run()
 {
     const auto started = std::chrono::steady_clock::now();
@@ -89,43 +133,7 @@ int BackupJob::run()
     }
     ProgressReporter progress;
     progress.start(m_map.usedBytes());
-
-    ChunkPipeline::Settings settings;
-    settings.workers = ChunkPipeline::defaultWorkerCount();
-    settings.rawCapacity = kChunkBytes;
-    settings.level = kCompressionLevel;
-    settings.granularity = m_map.isWholeDevice() ? 4096 : m_map.blockSize();
-    ChunkPlanner planner(m_map.ranges(), kChunkBytes);
-    const bool wholeDevice = m_map.isWholeDevice();
-
-    auto produce = [&](ChunkWork& work) {
-        if (!planner.next(work.extents)) {
-            return ChunkPipeline::Produced::End;
-        }
-        readChunk(work);
-        return ChunkPipeline::Produced::Chunk;
-    };
-    auto transform = [](ChunkCodec& codec, ChunkWork& work) { codec.pack(work); };
-    auto consume = [&](ChunkWork& work, std::string& message) {
-        progress.advance(work.sourceBytes);
-        if (wholeDevice) {
-            // Zero runs are implied by the whole-device flag; a chunk of nothing but zeros is not stored at all.
-            std::vector<Extent> data;
-            for (const Extent& extent : work.extents) {
-                if (!extent.zero) {
-                    data.push_back(extent);
-                }
-            }
-            if (data.empty()) {
-                return true;
-            }
-            work.extents = std::move(data);
-            work.entry.sourceOffset = work.extents.front().offset;
-        }
-        return writer.append(work.entry, work.extents, work.storedBytes(), message);
-    };
-    ChunkPipeline pipeline(settings);
-    if (!pipeline.run(produce, transform, consume, error) || !writer.commit(error)) {
+    if (!copy(writer, progress, error) || !writer.commit(error)) {
         progress.stop();
         writer.discard();
         Console::error(error);

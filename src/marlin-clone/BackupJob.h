@@ -9,6 +9,9 @@
 
 #include <string>
 
+class ImageWriter;
+class ProgressReporter;
+
 class BackupJob
 {
 public:
@@ -24,6 +27,8 @@ private:
     bool prepare(std::string& error);
     void chooseUsedMap();
     bool readChunk(ChunkWork& work);
+    bool copy(ImageWriter& writer, ProgressReporter& progress, std::string& error);
+    bool storeChunk(ImageWriter& writer, ChunkWork& work, std::string& error) const;
 
     std::string m_source;
     std::string m_target;

@@ -25,7 +25,9 @@ std::string canonical(const std::string& path)
 
 bool deviceOf(const std::string& path, dev_t& device)
 {
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::stat(path.c_str(), &status) != 0 || !S_ISBLK(status.st_mode)) {
         return false;
     }

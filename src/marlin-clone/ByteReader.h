@@ -33,10 +33,7 @@ public:
         }
         return std::string(reinterpret_cast<const char*>(m_data + m_position - length), length);
     }
-    const uint8_t* view(size_t count)
-    {
-        return take(count) ? m_data + m_position - count : nullptr;
-    }
+    const uint8_t* view(size_t count) { return take(count) ? m_data + m_position - count : nullptr; }
     bool ok() const { return m_ok; }
     size_t position() const { return m_position; }
     size_t remaining() const { return m_size - m_position; }

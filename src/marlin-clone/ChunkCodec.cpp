@@ -3,8 +3,8 @@
 #include "Checksum.h"
 
 #include <algorithm>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 
 namespace {
 std::atomic<uint64_t> g_checksumNanoseconds{0};
@@ -21,8 +21,8 @@ void appendExtent(std::vector<Extent>& extents, uint64_t offset, uint64_t length
 } // namespace
 
 ChunkCodec::ChunkCodec(int level, uint32_t granularity, uint64_t minZeroRun)
-    : m_compressor(ZSTD_createCCtx()), m_decompressor(ZSTD_createDCtx()), m_level(level),
-      m_granularity(granularity), m_minZeroRun(minZeroRun)
+    : m_compressor(ZSTD_createCCtx()), m_decompressor(ZSTD_createDCtx()), m_level(level), m_granularity(granularity),
+      m_minZeroRun(minZeroRun)
 {
 }
 

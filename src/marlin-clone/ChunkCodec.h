@@ -7,8 +7,8 @@
 
 #include <zstd.h>
 
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 class ChunkCodec

@@ -61,8 +61,8 @@ public:
     uint64_t zeroBytes() const { return m_zeroBytes; }
 
 private:
-    bool validateChunk(const ChunkEntry& chunk, const ImageHeader& header, uint64_t& sourceCursor,
-                       uint64_t& zeroBytes, std::string& error) const;
+    bool validateChunk(const ChunkEntry& chunk, const ImageHeader& header, uint64_t& sourceCursor, uint64_t& zeroBytes,
+                       std::string& error) const;
     const uint8_t* entries() const { return m_attached ? m_entryView : m_entryBytes.data(); }
     const uint8_t* extents() const { return m_attached ? m_extentView : m_extentBytes.data(); }
 

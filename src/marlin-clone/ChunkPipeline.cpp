@@ -1,12 +1,14 @@
 #include "ChunkPipeline.h"
 
-#include "BoundedQueue.h"
-
-#include <atomic>
+#include <algorithm>
 #include <map>
-#include <memory>
 #include <thread>
-#include <vector>
+
+ChunkPipeline::ChunkPipeline(const Settings& settings)
+    : m_settings(settings), m_workers(std::max<size_t>(1, settings.workers)), m_slots(2 * m_workers + 2),
+      m_idle(m_slots), m_toTransform(m_slots), m_toConsume(m_slots)
+{
+}
 
 size_t ChunkPipeline::defaultWorkerCount()
 {
@@ -17,88 +19,89 @@ size_t ChunkPipeline::defaultWorkerCount()
 bool ChunkPipeline::run(const Producer& produce, const Transformer& transform, const Consumer& consume,
                         std::string& error)
 {
-    const size_t workers = std::max<size_t>(1, m_settings.workers);
-    // Enough chunks in flight to keep every stage busy, few enough to keep memory at a few hundred MiB at most.
-    const size_t slots = 2 * workers + 2;
-    std::vector<std::unique_ptr<ChunkWork>> pool;
-    BoundedQueue<ChunkWork*> idle(slots);
-    BoundedQueue<ChunkWork*> toTransform(slots);
-    BoundedQueue<ChunkWork*> toConsume(slots);
-    for (size_t i = 0; i < slots; ++i) {
-        pool.push_back(std::make_unique<ChunkWork>());
-        if (!pool.back()->raw.reserve(m_settings.rawCapacity)) {
+    for (size_t i = 0; i < m_slots; ++i) {
+        m_pool.push_back(std::make_unique<ChunkWork>());
+        if (!m_pool.back()->raw.reserve(m_settings.rawCapacity)) {
             error = "out of memory for chunk buffers";
             return false;
         }
-        idle.push(pool.back().get());
+        m_idle.push(m_pool.back().get());
     }
-
-    std::atomic<bool> cancelled{false};
-    std::thread reader([&] {
-        ChunkWork* work = nullptr;
-        for (uint64_t sequence = 0; !cancelled && idle.pop(work); ++sequence) {
-            work->reset(sequence);
-            if (produce(*work) == Produced::End) {
-                break;
-            }
-            const bool failed = work->failed;
-            if (!toTransform.push(work) || failed) {
-                break;
-            }
-        }
-        toTransform.close();
-    });
-
-    std::atomic<size_t> running{workers};
+    m_running = m_workers;
+    std::thread reader([&] { readLoop(produce); });
     std::vector<std::thread> transformers;
-    for (size_t i = 0; i < workers; ++i) {
-        transformers.emplace_back([&] {
-            ChunkCodec codec(m_settings.level, m_settings.granularity, m_settings.minZeroRun);
-            ChunkWork* work = nullptr;
-            while (toTransform.pop(work)) {
-                if (!work->failed && !cancelled) {
-                    transform(codec, *work);
-                }
-                if (!toConsume.push(work)) {
-                    break;
-                }
-            }
-            if (--running == 0) {
-                toConsume.close();
-            }
-        });
+    for (size_t i = 0; i < m_workers; ++i) {
+        transformers.emplace_back([&] { transformLoop(transform); });
     }
-
-    bool ok = true;
-    std::map<uint64_t, ChunkWork*> waiting;
-    uint64_t next = 0;
-    ChunkWork* work = nullptr;
-    while (ok && toConsume.pop(work)) {
-        waiting[work->sequence] = work;
-        for (auto it = waiting.find(next); ok && it != waiting.end(); it = waiting.find(next)) {
-            ChunkWork* ready = it->second;
-            waiting.erase(it);
-            if (ready->failed) {
-                error = ready->error;
-                ok = false;
-            } else {
-                ok = consume(*ready, error);
-            }
-            idle.push(ready);
-            ++next;
-        }
-    }
-    cancelled = true;
-    idle.close();
-    toTransform.close();
-    toConsume.close();
+    const bool ok = consumeLoop(consume, error);
+    m_cancelled = true;
+    m_idle.close();
+    m_toTransform.close();
+    m_toConsume.close();
     reader.join();
     for (std::thread& thread : transformers) {
         thread.join();
     }
-    if (ok && !waiting.empty()) {
-        error = "internal error: chunks lost in the pipeline";
-        ok = false;
-    }
     return ok;
+}
+
+void ChunkPipeline::readLoop(const Producer& produce)
+{
+    ChunkWork* work = nullptr;
+    for (uint64_t sequence = 0; !m_cancelled && m_idle.pop(work); ++sequence) {
+        work->reset(sequence);
+        if (produce(*work) == Produced::End) {
+            break;
+        }
+        const bool failed = work->failed;
+        if (!m_toTransform.push(work) || failed) {
+            break;
+        }
+    }
+    m_toTransform.close();
+}
+
+void ChunkPipeline::transformLoop(const Transformer& transform)
+{
+    ChunkCodec codec(m_settings.level, m_settings.granularity, m_settings.minZeroRun);
+    ChunkWork* work = nullptr;
+    while (m_toTransform.pop(work)) {
+        if (!work->failed && !m_cancelled) {
+            transform(codec, *work);
+        }
+        if (!m_toConsume.push(work)) {
+            break;
+        }
+    }
+    if (--m_running == 0) {
+        m_toConsume.close();
+    }
+}
+
+bool ChunkPipeline::consumeLoop(const Consumer& consume, std::string& error)
+{
+    std::map<uint64_t, ChunkWork*> waiting;
+    uint64_t next = 0;
+    ChunkWork* work = nullptr;
+    while (m_toConsume.pop(work)) {
+        waiting[work->sequence] = work;
+        for (auto it = waiting.find(next); it != waiting.end(); it = waiting.find(next)) {
+            ChunkWork* ready = it->second;
+            waiting.erase(it);
+            if (ready->failed) {
+                error = ready->error;
+                return false;
+            }
+            if (!consume(*ready, error)) {
+                return false;
+            }
+            m_idle.push(ready);
+            ++next;
+        }
+    }
+    if (!waiting.empty()) {
+        error = "internal error: chunks lost in the pipeline";
+        return false;
+    }
+    return true;
 }

@@ -4,12 +4,16 @@
 // calling thread, so reading, (de)compression and writing overlap. The writer sees chunks in order; the first
 // failure in chunk order stops everything.
 
+#include "BoundedQueue.h"
 #include "ChunkCodec.h"
 #include "ChunkWork.h"
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 class ChunkPipeline
 {
@@ -34,12 +38,25 @@ public:
         uint64_t minZeroRun = 64 * 1024;
     };
 
-    explicit ChunkPipeline(const Settings& settings) : m_settings(settings) {}
+    explicit ChunkPipeline(const Settings& settings);
 
     bool run(const Producer& produce, const Transformer& transform, const Consumer& consume, std::string& error);
 
     static size_t defaultWorkerCount();
 
 private:
+    void readLoop(const Producer& produce);
+    void transformLoop(const Transformer& transform);
+    bool consumeLoop(const Consumer& consume, std::string& error);
+
     Settings m_settings;
+    size_t m_workers;
+    // Enough chunks in flight to keep every stage busy, few enough to keep memory at a few hundred MiB at most.
+    size_t m_slots;
+    std::vector<std::unique_ptr<ChunkWork>> m_pool;
+    BoundedQueue<ChunkWork*> m_idle;
+    BoundedQueue<ChunkWork*> m_toTransform;
+    BoundedQueue<ChunkWork*> m_toConsume;
+    std::atomic<bool> m_cancelled{false};
+    std::atomic<size_t> m_running{0};
 };

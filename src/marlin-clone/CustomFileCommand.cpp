@@ -86,7 +86,8 @@ int CustomFileCommand::read(const std::string& url, const std::string& file)
         return 1;
     }
     UniqueFd out(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!out.valid() || !FileIo::writeAll(out.get(), found->data.data(), found->data.size()) || ::fsync(out.get()) != 0) {
+    if (!out.valid() || !FileIo::writeAll(out.get(), found->data.data(), found->data.size()) ||
+        ::fsync(out.get()) != 0) {
         Console::error("cannot write " + file + ": " + FileIo::errorText(errno));
         return 1;
     }

@@ -60,13 +60,13 @@ bool CustomFileStore::save(int fd, const ImageHeader& header, const CustomFileTa
     return true;
 }
 
-bool CustomFileStore::readSlot(int fd, const ImageHeader& header, int slot, CustomFileTable& table,
-                               uint64_t& sequence)
+bool CustomFileStore::readSlot(int fd, const ImageHeader& header, int slot, CustomFileTable& table, uint64_t& sequence)
 {
     uint8_t head[CustomFileTable::kHeaderSize];
     size_t encodedSize = 0;
     const uint64_t offset = header.customSlotOffset[slot];
-    if (!FileIo::readAt(fd, head, sizeof head, offset) || !CustomFileTable::peek(head, sizeof head, sequence, encodedSize)) {
+    if (!FileIo::readAt(fd, head, sizeof head, offset) ||
+        !CustomFileTable::peek(head, sizeof head, sequence, encodedSize)) {
         return false;
     }
     if (encodedSize > header.customSlotSize) {

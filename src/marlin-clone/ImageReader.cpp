@@ -21,7 +21,9 @@ bool ImageReader::open(const std::string& path, bool writable, std::string& erro
         error = "cannot open " + path + ": " + FileIo::errorText(errno);
         return false;
     }
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::fstat(m_fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
         error = path + " is not a regular file";
         return false;

@@ -169,7 +169,9 @@ void ImageWriter::installSignalCleanup(const std::string& path)
         return;
     }
     std::memcpy(g_cleanupPath, path.c_str(), path.size() + 1);
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = removePartialAndDie;
     sigemptyset(&action.sa_mask);
     for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {

@@ -13,7 +13,9 @@ namespace {
 std::string isoTime(int64_t seconds)
 {
     const time_t value = static_cast<time_t>(seconds);
-    struct tm parts {};
+    struct tm parts
+    {
+    };
     char text[32] = "";
     if (::gmtime_r(&value, &parts)) {
         std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);

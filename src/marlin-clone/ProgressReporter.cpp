@@ -46,7 +46,10 @@ void ProgressReporter::run()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_wake.wait_for(lock, kInterval, [this] { return m_stopping; })) {
+        // Not under the lock: a slow reader of the pipe must not hold up stop().
+        lock.unlock();
         print();
+        lock.lock();
     }
 }
 
@@ -55,7 +58,8 @@ void ProgressReporter::print()
     double percent = 0;
     if (m_total > 0) {
         // Truncated to two decimals and held below 100 until finish(), so the bar never claims completion early.
-        percent = std::min(99.99, std::floor(10000.0 * static_cast<double>(m_done) / static_cast<double>(m_total)) / 100);
+        percent =
+            std::min(99.99, std::floor(10000.0 * static_cast<double>(m_done) / static_cast<double>(m_total)) / 100);
     }
     m_lastPercent = std::max(m_lastPercent, percent);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_started;

@@ -18,7 +18,8 @@ namespace {
 constexpr uint64_t kZeroCostDivisor = 16;
 } // namespace
 
-RestoreJob::RestoreJob(std::string image, std::string target) : m_imagePath(std::move(image)), m_target(std::move(target))
+RestoreJob::RestoreJob(std::string image, std::string target)
+    : m_imagePath(std::move(image)), m_target(std::move(target))
 {
 }
 
@@ -72,7 +73,9 @@ bool RestoreJob::writeImage(int targetFd, ProgressReporter& progress, std::strin
     ChunkPipeline::Settings settings;
     settings.workers = ChunkPipeline::defaultWorkerCount();
     settings.rawCapacity = header.maxChunkBytes;
-    TargetWriter writer(targetFd, (header.flags & ImageHeader::kFlagZeroUnlisted) != 0);
+    // Not exclusive: targetFd already holds the claim, and a second claim by this process would be refused.
+    UniqueFd direct(::open(m_target.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC));
+    TargetWriter writer(targetFd, direct.get(), (header.flags & ImageHeader::kFlagZeroUnlisted) != 0);
     size_t next = 0;
     auto produce = [&](ChunkWork& work) {
         if (next == index.chunkCount()) {
@@ -127,6 +130,38 @@ void RestoreJob::rereadPartitionTable(int targetFd) const
     }
 }
 
+uint64_t RestoreJob::totalProgressUnits() const
+{
+    const ChunkIndex& index = m_image.index();
+    uint64_t total = index.storedBytes();
+    uint64_t previousEnd = 0;
+    for (size_t i = 0; i < index.chunkCount(); ++i) {
+        total += progressUnits(index.chunk(i), previousEnd);
+    }
+    return total;
+}
+
+bool RestoreJob::verifyAndWrite(ProgressReporter& progress, std::string& error)
+{
+    const auto started = std::chrono::steady_clock::now();
+    if (!ImageVerifier::verify(m_image, progress, error)) {
+        error += "; nothing was written to " + m_target;
+        return false;
+    }
+    m_verifySeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    UniqueFd target(BlockDevice::openExclusive(m_target, O_WRONLY));
+    if (!target.valid()) {
+        error = "cannot open " + m_target + " for writing: " + FileIo::errorText(errno);
+        return false;
+    }
+    if (!writeImage(target.get(), progress, error)) {
+        error = "restore onto " + m_target + " failed, the device now holds an incomplete copy: " + error;
+        return false;
+    }
+    rereadPartitionTable(target.get());
+    return true;
+}
+
 int RestoreJob::run()
 {
     const auto started = std::chrono::steady_clock::now();
@@ -139,38 +174,18 @@ int RestoreJob::run()
         Console::error(error);
         return 1;
     }
-    const ChunkIndex& index = m_image.index();
     ProgressReporter progress;
-    uint64_t total = index.storedBytes();
-    uint64_t previousEnd = 0;
-    for (size_t i = 0; i < index.chunkCount(); ++i) {
-        total += progressUnits(index.chunk(i), previousEnd);
-    }
-    progress.start(total);
-    const auto verifyStarted = std::chrono::steady_clock::now();
-    if (!ImageVerifier::verify(m_image, progress, error)) {
+    progress.start(totalProgressUnits());
+    if (!verifyAndWrite(progress, error)) {
         progress.stop();
-        Console::error(error + "; nothing was written to " + m_target);
+        Console::error(error);
         return 1;
     }
-    const std::chrono::duration<double> verifySeconds = std::chrono::steady_clock::now() - verifyStarted;
-    UniqueFd target(BlockDevice::openExclusive(m_target, O_WRONLY));
-    if (!target.valid()) {
-        progress.stop();
-        Console::error("cannot open " + m_target + " for writing: " + FileIo::errorText(errno));
-        return 1;
-    }
-    if (!writeImage(target.get(), progress, error)) {
-        progress.stop();
-        Console::error("restore onto " + m_target + " failed, the device now holds an incomplete copy: " + error);
-        return 1;
-    }
-    rereadPartitionTable(target.get());
-    target.reset();
     progress.finish();
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
-    Console::info("restore onto " + m_target + " done: " + std::to_string(index.rawBytes()) + " bytes written, " +
-                  std::to_string(seconds.count()) + " s, image verified in " + std::to_string(verifySeconds.count()) +
-                  " s, data checksums " + std::to_string(ChunkCodec::checksumSeconds()) + " s");
+    Console::info("restore onto " + m_target + " done: " + std::to_string(m_image.index().rawBytes()) +
+                  " bytes written, " + std::to_string(seconds.count()) + " s, image verified in " +
+                  std::to_string(m_verifySeconds) + " s, data checksums " +
+                  std::to_string(ChunkCodec::checksumSeconds()) + " s");
     return 0;
 }

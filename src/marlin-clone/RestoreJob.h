@@ -20,6 +20,9 @@ public:
 
 private:
     bool checkTarget(std::string& error);
+    uint64_t totalProgressUnits() const;
+    // The checksum pass over the whole image, then the writing; the target is opened only after the first.
+    bool verifyAndWrite(ProgressReporter& progress, std::string& error);
     bool writeImage(int targetFd, ProgressReporter& progress, std::string& error);
     bool writeChunk(TargetWriter& writer, const ChunkWork& work, std::string& error) const;
     void rereadPartitionTable(int targetFd) const;
@@ -29,4 +32,5 @@ private:
     std::string m_imagePath;
     std::string m_target;
     ImageReader m_image;
+    double m_verifySeconds = 0;
 };

@@ -10,8 +10,8 @@ class SourceProbe
 public:
     struct Result
     {
-        std::string type;  // "ext4", "xfs", "swap", "gpt", ... or "raw" when nothing is recognised
-        std::string id;    // the file system's UUID, or the partition table's id
+        std::string type; // "ext4", "xfs", "swap", "gpt", ... or "raw" when nothing is recognised
+        std::string id;   // the file system's UUID, or the partition table's id
         std::string label;
     };
 

@@ -90,8 +90,8 @@ bool SourceReader::readSpan(std::vector<iovec>& pieces, uint64_t offset, std::st
     while (first < pieces.size()) {
         const bool direct = aligned && m_direct.valid();
         const int fd = direct ? m_direct.get() : m_buffered.get();
-        const ssize_t done = ::preadv(fd, pieces.data() + first, static_cast<int>(pieces.size() - first),
-                                      static_cast<off_t>(offset));
+        const ssize_t done =
+            ::preadv(fd, pieces.data() + first, static_cast<int>(pieces.size() - first), static_cast<off_t>(offset));
         if (done < 0 && errno == EINTR) {
             continue;
         }

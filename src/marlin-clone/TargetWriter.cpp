@@ -1,5 +1,6 @@
 #include "TargetWriter.h"
 
+#include "BlockDevice.h"
 #include "FileIo.h"
 
 #include <fcntl.h>
@@ -13,24 +14,52 @@
 
 namespace {
 constexpr uint64_t kPage = 4096;
-constexpr uint64_t kWritebackStep = 16ull << 20;
-constexpr uint64_t kMaxDirtyBytes = 256ull << 20;
+constexpr uint64_t kSyncStep = 128ull << 20;
 constexpr size_t kZeroBufferSize = 1u << 20;
 } // namespace
 
-TargetWriter::TargetWriter(int fd, bool zeroUnlisted) : m_fd(fd), m_zeroUnlisted(zeroUnlisted) {}
+TargetWriter::TargetWriter(int fd, int directFd, bool zeroUnlisted)
+    : m_fd(fd), m_directFd(directFd), m_sectorSize(BlockDevice::logicalSectorSize(fd)), m_zeroUnlisted(zeroUnlisted),
+      m_syncer(fd)
+{
+}
+
+bool TargetWriter::writeDirect(const uint8_t* data, uint64_t offset, uint64_t length, bool& done, std::string& error)
+{
+    done = false;
+    const bool aligned = offset % m_sectorSize == 0 && length % m_sectorSize == 0 &&
+                         reinterpret_cast<uintptr_t>(data) % m_sectorSize == 0;
+    if (m_directFd < 0 || !aligned) {
+        return true;
+    }
+    if (FileIo::writeAt(m_directFd, data, length, offset)) {
+        done = true;
+        return true;
+    }
+    if (errno == EINVAL) {
+        // The device takes no direct I/O after all: everything goes through the page cache from now on.
+        m_directFd = -1;
+        return true;
+    }
+    error = "cannot write the target at offset " + std::to_string(offset) + ": " + FileIo::errorText(errno);
+    return false;
+}
 
 bool TargetWriter::write(const uint8_t* data, uint64_t offset, uint64_t length, std::string& error)
 {
     if (!fillGapBefore(offset, error)) {
         return false;
     }
-    if (!FileIo::writeAt(m_fd, data, length, offset)) {
+    bool done = false;
+    if (!writeDirect(data, offset, length, done, error)) {
+        return false;
+    }
+    if (!done && !FileIo::writeAt(m_fd, data, length, offset)) {
         error = "cannot write the target at offset " + std::to_string(offset) + ": " + FileIo::errorText(errno);
         return false;
     }
     m_cursor = offset + length;
-    pushWriteback();
+    countWritten(length);
     return true;
 }
 
@@ -61,7 +90,7 @@ bool TargetWriter::zero(uint64_t offset, uint64_t length, std::string& error)
 
 bool TargetWriter::finish(uint64_t sourceSize, std::string& error)
 {
-    if (!fillGapBefore(sourceSize, error)) {
+    if (!fillGapBefore(sourceSize, error) || !m_syncer.finish(error)) {
         return false;
     }
     if (::fsync(m_fd) != 0) {
@@ -94,18 +123,11 @@ bool TargetWriter::writeZeros(uint64_t offset, uint64_t length, std::string& err
     return true;
 }
 
-void TargetWriter::pushWriteback()
+void TargetWriter::countWritten(uint64_t bytes)
 {
-    // Keeps the amount of unwritten data small: the final sync is then short and the progress honest.
-    if (m_cursor - m_writebackStarted >= kWritebackStep) {
-        ::sync_file_range(m_fd, static_cast<off_t>(m_writebackStarted), static_cast<off_t>(m_cursor - m_writebackStarted),
-                          SYNC_FILE_RANGE_WRITE);
-        m_writebackStarted = m_cursor;
-    }
-    if (m_writebackStarted - m_writebackWaited > kMaxDirtyBytes) {
-        const uint64_t upTo = m_writebackStarted - kMaxDirtyBytes / 2;
-        ::sync_file_range(m_fd, static_cast<off_t>(m_writebackWaited), static_cast<off_t>(upTo - m_writebackWaited),
-                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-        m_writebackWaited = upTo;
+    m_unsynced += bytes;
+    if (m_unsynced >= kSyncStep) {
+        m_syncer.request();
+        m_unsynced = 0;
     }
 }

@@ -17,6 +17,9 @@ older_hash=$(hash_of "$dest/older.rbk")
 new_loop big-src 160M random
 big_src=$LOOP
 
+# Whatever is in the destination besides the older image and lost+found.
+extra_files() { ls -A "$dest" | grep -v -e '^older.rbk$' -e '^lost+found$'; }
+
 # after_failure NAME: only the older image is there, and it is unchanged.
 after_failure() {
     check "$1: no new image is accepted" test "$(accepted_images "$dest")" = "older.rbk"
@@ -25,7 +28,7 @@ after_failure() {
 
 check_not "destination full: backup fails" clone --tui "$big_src" "$dest/system.rbk"
 check "destination full: says so" grep -q 'No space left' "$WORK/err"
-check "destination full: temporary file removed" test -z "$(ls -A "$dest" | grep -v -e '^older.rbk$' -e '^lost+found$')"
+check "destination full: temporary file removed" test -z "$(extra_files)"
 after_failure "destination full"
 
 # A source with a bad region in the middle: reads there fail with EIO.
@@ -37,8 +40,10 @@ if "$PYTHON" "$HERE/faulty_disk.py" "$WORK/faulty-backing" "$WORK/faulty" $((30 
     LOOPS+=("$faulty")
     check_not "unreadable source: backup fails" clone --tui "$faulty" "$dest/system.rbk"
     check "unreadable source: names the I/O error" grep -q 'Input/output error' "$WORK/err"
-    check "unreadable source: temporary file removed" test -z "$(ls -A "$dest" | grep -v -e '^older.rbk$' -e '^lost+found$')"
+    check "unreadable source: temporary file removed" test -z "$(extra_files)"
     after_failure "unreadable source"
+    losetup -d "$faulty"
+    umount "$WORK/faulty"
 else
     fail "unreadable source: cannot mount the faulty disk (python3-fusepy missing?)"
 fi
@@ -81,4 +86,4 @@ check "next backup succeeds" clone --tui "$older_src" "$out_dir/system.rbk"
 check "next backup removes what the killed one left" test "$(ls -A "$out_dir" | grep -c partial)" -eq 0
 check "next backup is accepted" accepted "$out_dir/system.rbk"
 
-finish
+finish 21

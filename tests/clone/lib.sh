@@ -23,12 +23,14 @@ cleanup() {
         wait "$pid" 2>/dev/null
     done
     for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do
-        fsfreeze -u "${MOUNTS[i]}" 2>/dev/null
-        swapoff "${MOUNTS[i]}" 2>/dev/null
-        umount "${MOUNTS[i]}" 2>/dev/null || umount -l "${MOUNTS[i]}" 2>/dev/null
+        umount "${MOUNTS[i]}" 2>/dev/null
     done
     for ((i = ${#LOOPS[@]} - 1; i >= 0; i--)); do
         losetup -d "${LOOPS[i]}" 2>/dev/null
+    done
+    # A FUSE mount stays busy until the loop device on one of its files is gone.
+    for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do
+        mountpoint -q "${MOUNTS[i]}" && umount -l "${MOUNTS[i]}"
     done
     rm -rf "$WORK"
 }
@@ -87,6 +89,13 @@ check_not() {
     if "$@"; then fail "$what"; else pass "$what"; fi
 }
 
+# quiet COMMAND...: runs it with its output kept aside, shown only when it fails.
+quiet() {
+    "$@" >"$WORK/quiet.log" 2>&1 && return 0
+    cat "$WORK/quiet.log"
+    return 1
+}
+
 # Runs the tool as the service does (environment holding only LC_ALL=C); output lands in $WORK/out and $WORK/err.
 clone() {
     env -i LC_ALL=C "$CLONE" "$@" >"$WORK/out" 2>"$WORK/err"
@@ -106,7 +115,13 @@ accepted_images() {
     return 0
 }
 
+# finish EXPECTED: the summary; also fails when fewer checks ran than the script has, so that a step that broke off
+# early cannot pass unnoticed.
 finish() {
     echo "$passed passed, $failed failed"
+    if [ $((passed + failed)) -ne "$1" ]; then
+        echo "FAIL: $((passed + failed)) checks ran, $1 expected"
+        return 1
+    fi
     [ "$failed" -eq 0 ]
 }

@@ -229,7 +229,8 @@ void TestCloneCli::infoAnswersFastForLargeImage()
         entry.sourceOffset = i * chunkBytes;
         entry.rawLength = entry.storedLength = sizeof stored;
         entry.compression = ChunkIndex::kStoredPlain;
-        QVERIFY(writer.append(entry, {{entry.sourceOffset, sizeof stored, false}, {entry.sourceOffset + 4096, 4096, true}},
+        QVERIFY(writer.append(entry,
+                              {{entry.sourceOffset, sizeof stored, false}, {entry.sourceOffset + 4096, 4096, true}},
                               stored, error));
     }
     QVERIFY2(writer.commit(error), error.c_str());

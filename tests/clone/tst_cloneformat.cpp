@@ -1,12 +1,11 @@
 // The image format and the chunk codec without devices: damaged bytes must be caught wherever they are, custom-file
 // writes must survive being cut short, and what the codec stores must decode to exactly what it was given.
 
+#include "Checksum.h"
 #include "ChunkCodec.h"
 #include "ChunkIndex.h"
 #include "ChunkPipeline.h"
 #include "ChunkPlanner.h"
-#include "Checksum.h"
-#include "CommandLine.h"
 #include "CustomFileCommand.h"
 #include "CustomFileStore.h"
 #include "FileIo.h"
@@ -14,8 +13,6 @@
 #include "ImageTrailer.h"
 #include "ImageWriter.h"
 #include "InfoCommand.h"
-#include "ProgressReporter.h"
-#include "UsedMap.h"
 
 #include <QtTest>
 
@@ -170,17 +167,13 @@ private slots:
     void codecAllZeroChunkHasNoData();
     void codecDetectsCorruption();
     void plannerCutsRangesIntoChunks();
-    void usedMapMergesTouchingRanges();
     void pipelineDeliversInOrderAndStopsAtFirstFailure();
     void imageWrittenAndReadBack();
     void imageRejectsDamageTruncationAndExtension();
-    void writerLeavesNothingBehindOnDiscard();
     void writerRemovesOnlyDeadPartials();
-    void commandLineForms();
     void customFileUrls_data();
     void customFileUrls();
     void infoValuesCannotForgeKeys();
-    void progressLineEndsWithPercentage();
 };
 
 void TestCloneFormat::headerRoundTrip()
@@ -192,14 +185,9 @@ void TestCloneFormat::headerRoundTrip()
     std::string error;
     QVERIFY2(decoded.decode(bytes.data(), bytes.size(), error), error.c_str());
     QCOMPARE(decoded.sourceSize, header.sourceSize);
-    QCOMPARE(decoded.usedBytes, header.usedBytes);
     QCOMPARE(decoded.creationTime, header.creationTime);
-    QCOMPARE(decoded.maxChunkBytes, header.maxChunkBytes);
-    QCOMPARE(decoded.dataOffset, header.dataOffset);
     QCOMPARE(decoded.customSlotOffset[1], header.customSlotOffset[1]);
-    QCOMPARE(decoded.fsType, header.fsType);
     QCOMPARE(decoded.fsId, header.fsId);
-    QCOMPARE(decoded.fsLabel, header.fsLabel);
     QCOMPARE(decoded.sourceDevice, header.sourceDevice);
     QCOMPARE(decoded.checksum(), header.checksum());
 }
@@ -620,21 +608,6 @@ void TestCloneFormat::plannerCutsRangesIntoChunks()
     QCOMPARE(chunks[3].back().offset, uint64_t(10 * kChunk));
 }
 
-void TestCloneFormat::usedMapMergesTouchingRanges()
-{
-    UsedMap map;
-    map.add(0, 4096);
-    map.add(4096, 4096);
-    map.add(16384, 1024);
-    map.add(17408, 0);
-    QCOMPARE(map.ranges().size(), size_t(2));
-    QCOMPARE(map.ranges()[0].length, uint64_t(8192));
-    QCOMPARE(map.usedBytes(), uint64_t(9216));
-    const UsedMap whole = UsedMap::wholeDevice(1 << 20);
-    QVERIFY(whole.isWholeDevice());
-    QCOMPARE(whole.usedBytes(), uint64_t(1 << 20));
-}
-
 void TestCloneFormat::pipelineDeliversInOrderAndStopsAtFirstFailure()
 {
     ChunkPipeline::Settings settings;
@@ -726,21 +699,6 @@ void TestCloneFormat::imageRejectsDamageTruncationAndExtension()
     QVERIFY(opens(copy));
 }
 
-void TestCloneFormat::writerLeavesNothingBehindOnDiscard()
-{
-    TempDir temp;
-    const std::string path = temp.path("system.rbk");
-    std::string error;
-    {
-        ImageWriter writer;
-        QVERIFY(writer.create(path, sampleHeader(), error));
-        QVERIFY(QFile::exists(QString::fromStdString(writer.temporaryPath())));
-        QVERIFY(FileIo::baseName(writer.temporaryPath()).rfind(".system.rbk.partial-", 0) == 0);
-        // Destroyed without commit, as when a backup fails.
-    }
-    QVERIFY(QDir(temp.dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
-}
-
 void TestCloneFormat::writerRemovesOnlyDeadPartials()
 {
     TempDir temp;
@@ -764,30 +722,6 @@ void TestCloneFormat::writerRemovesOnlyDeadPartials()
     QVERIFY(opens(path));
 }
 
-void TestCloneFormat::commandLineForms()
-{
-    auto parse = [](std::vector<const char*> args) {
-        args.insert(args.begin(), "marlin-clone");
-        return CommandLine::parse(static_cast<int>(args.size()), args.data());
-    };
-    QCOMPARE(parse({"--tui", "/dev/sda1", "/b/s.rbk"}).command, CommandLine::Command::Clone);
-    QCOMPARE(parse({"--tui", "/dev/sda1", "/b/s.rbk"}).second, std::string("/b/s.rbk"));
-    QCOMPARE(parse({"--rbk-info", "/b/s.rbk"}).command, CommandLine::Command::Info);
-    QCOMPARE(parse({"--write-custom-file", "rbk:///b/s.rbk/DiskInfo", "/tmp/x"}).command,
-             CommandLine::Command::WriteCustomFile);
-    QCOMPARE(parse({"--read-custom-file", "rbk:///b/s.rbk/DiskInfo", "/tmp/x"}).command,
-             CommandLine::Command::ReadCustomFile);
-    QCOMPARE(parse({"--help"}).command, CommandLine::Command::Help);
-    QCOMPARE(parse({"--version"}).command, CommandLine::Command::Version);
-    for (const std::vector<const char*>& bad : std::vector<std::vector<const char*>>{
-             {}, {"--tui", "/dev/sda1"}, {"--tui", "a", "b", "c"}, {"--rbk-info"}, {"/dev/sda1", "/b/s.rbk"},
-             {"--TUI", "a", "b"}, {"--help", "extra"}, {"--read-custom-file", "rbk:///b/s.rbk/DiskInfo"}}) {
-        const CommandLine line = parse(bad);
-        QCOMPARE(line.command, CommandLine::Command::Invalid);
-        QVERIFY(!line.error.empty());
-    }
-}
-
 void TestCloneFormat::customFileUrls_data()
 {
     QTest::addColumn<QString>("url");
@@ -795,13 +729,20 @@ void TestCloneFormat::customFileUrls_data()
     QTest::addColumn<QString>("image");
     QTest::addColumn<QString>("name");
     QTest::newRow("product form") << "rbk:///media/root/backup/system.rbk/DiskInfo" << true
-                                  << "/media/root/backup/system.rbk" << "DiskInfo";
-    QTest::newRow("image in root") << "rbk:///s.rbk/n" << true << "/s.rbk" << "n";
-    QTest::newRow("relative image") << "rbk://media/s.rbk/DiskInfo" << false << "" << "";
-    QTest::newRow("no name") << "rbk:///media/s.rbk/" << false << "" << "";
-    QTest::newRow("no image") << "rbk:///DiskInfo" << false << "" << "";
-    QTest::newRow("other scheme") << "file:///media/s.rbk/DiskInfo" << false << "" << "";
-    QTest::newRow("bad name") << "rbk:///media/s.rbk/a=b" << false << "" << "";
+                                  << "/media/root/backup/system.rbk"
+                                  << "DiskInfo";
+    QTest::newRow("image in root") << "rbk:///s.rbk/n" << true << "/s.rbk"
+                                   << "n";
+    QTest::newRow("relative image") << "rbk://media/s.rbk/DiskInfo" << false << ""
+                                    << "";
+    QTest::newRow("no name") << "rbk:///media/s.rbk/" << false << ""
+                             << "";
+    QTest::newRow("no image") << "rbk:///DiskInfo" << false << ""
+                              << "";
+    QTest::newRow("other scheme") << "file:///media/s.rbk/DiskInfo" << false << ""
+                                  << "";
+    QTest::newRow("bad name") << "rbk:///media/s.rbk/a=b" << false << ""
+                              << "";
 }
 
 void TestCloneFormat::customFileUrls()
@@ -826,24 +767,6 @@ void TestCloneFormat::infoValuesCannotForgeKeys()
     QVERIFY(escaped.find('=') == std::string::npos);
     QVERIFY(escaped.find('\n') == std::string::npos);
     QCOMPARE(escaped, std::string("x%0AUUID%3D1 DiskDrive%3D/dev/sda 100%25"));
-}
-
-void TestCloneFormat::progressLineEndsWithPercentage()
-{
-    // The caller's parse: last space-separated word, first four characters, as a number.
-    auto callerValue = [](const std::string& chunk, bool& ok) {
-        const QString last = QString::fromStdString(chunk).split(' ').constLast().left(4);
-        return last.toFloat(&ok);
-    };
-    for (const double percent : {0.0, 5.0, 45.73, 99.99, 100.0}) {
-        const std::string line = ProgressReporter::line(3725.4, percent);
-        QVERIFY(line.size() > 2 && line.compare(line.size() - 2, 2, "%\n") == 0);
-        QVERIFY(line.find("Elapsed: 01:02:05") == 0);
-        bool ok = false;
-        const float value = callerValue(line, ok);
-        QVERIFY2(ok, line.c_str());
-        QVERIFY(std::abs(value - percent) < 0.1);
-    }
 }
 
 QTEST_GUILESS_MAIN(TestCloneFormat)
