@@ -56,6 +56,7 @@ class TestGuiE2E : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void cleanup();
     void startupClearsFlags();
     void pendingOrder_data();
@@ -64,6 +65,13 @@ private slots:
 private:
     LiveService* m_service = nullptr;
 };
+
+void TestGuiE2E::cleanupTestCase()
+{
+    // What the restore task keeps in the live system's /tmp for the logs.
+    QFile::remove("/tmp/wtmp.bak");
+    QDir("/tmp/event-log").removeRecursively();
+}
 
 void TestGuiE2E::initTestCase()
 {

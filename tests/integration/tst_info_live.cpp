@@ -97,6 +97,13 @@ void TestInfoLive::initTestCase()
     }
     QVERIFY(m_service.start());
     m_proxy = m_service.proxy();
+    // The installer's initial backup is kept aside while these tests shape the backup directory.
+    const QString recovery = Utils::mountDeviceByUUID(env("MARLIN_RECOVERY_UUID"));
+    QVERIFY(!recovery.isEmpty());
+    QDir(recovery + "/backup-kept").removeRecursively();
+    QVERIFY(QDir(recovery).rename("backup", "backup-kept"));
+    QVERIFY(QDir(recovery).mkdir("backup"));
+    Utils::umountDeviceByUUID(env("MARLIN_RECOVERY_UUID"));
 }
 
 void TestInfoLive::cleanup()
@@ -106,7 +113,10 @@ void TestInfoLive::cleanup()
 
 void TestInfoLive::cleanupTestCase()
 {
-    clearRecoveryBackupDir();
+    const QString recovery = Utils::mountDeviceByUUID(env("MARLIN_RECOVERY_UUID"));
+    QDir(recovery + "/backup").removeRecursively();
+    QDir(recovery).rename("backup-kept", "backup");
+    Utils::umountDeviceByUUID(env("MARLIN_RECOVERY_UUID"));
 }
 
 void TestInfoLive::checkListOfTheMachine()

@@ -109,6 +109,7 @@ class TestTasksE2E : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void cleanup();
     void systemBackupByTaskList();
     void manualRestoreBringsTheBackupBack();
@@ -140,6 +141,13 @@ void TestTasksE2E::initTestCase()
     if (!QFile::exists(recovery + "/backup/system.rbk")) {
         QSKIP("the environment has no initial backup (built without the cloning tool)");
     }
+}
+
+void TestTasksE2E::cleanupTestCase()
+{
+    // What the restore tasks keep in the live system's /tmp for the logs.
+    QFile::remove("/tmp/wtmp.bak");
+    QDir("/tmp/event-log").removeRecursively();
 }
 
 void TestTasksE2E::cleanup()
