@@ -5,6 +5,9 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
 #include <QtTest>
 
 LiveService::~LiveService()
@@ -68,7 +71,7 @@ void LiveService::showOutputOnFailure()
 
 QString LiveService::env(const char* name)
 {
-    return QString::fromLocal8Bit(qgetenv(name));
+    return LiveTest::env(name);
 }
 
 QString LiveService::request(int opType, const QString& operateID, const QJsonObject& extra)
@@ -78,3 +81,49 @@ QString LiveService::request(int opType, const QString& operateID, const QJsonOb
     obj.insert("operateID", operateID);
     return Utils::jsonToString(obj);
 }
+
+namespace LiveTest {
+
+QString env(const char* name)
+{
+    return QString::fromLocal8Bit(qgetenv(name));
+}
+
+bool run(const QString& program, const QStringList& args)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, args);
+    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+QString mountOptionsOf(const QString& device)
+{
+    const QStringList lines = QString::fromUtf8(readFile("/proc/self/mounts")).split('\n');
+    for (const QString& line : lines) {
+        if (line.startsWith(device + " ")) {
+            return line.section(' ', 3, 3);
+        }
+    }
+    return QString();
+}
+
+bool isMounted(const QString& device)
+{
+    return !mountOptionsOf(device).isEmpty();
+}
+
+} // namespace LiveTest

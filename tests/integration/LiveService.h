@@ -9,6 +9,19 @@
 #include <QProcess>
 #include <QTemporaryFile>
 
+// Small helpers the live tests share.
+namespace LiveTest {
+QString env(const char* name);
+// Runs a program to its end (a minute at most), its output shown; true on a clean exit with code 0.
+bool run(const QString& program, const QStringList& args);
+QByteArray readFile(const QString& path);
+// Writes a whole file, creating its directory.
+bool writeFile(const QString& path, const QByteArray& content);
+// The mount options of a device in this namespace's mount table; empty when it is not mounted.
+QString mountOptionsOf(const QString& device);
+bool isMounted(const QString& device);
+} // namespace LiveTest
+
 class LiveService
 {
 public:

@@ -21,10 +21,7 @@
 
 namespace {
 
-QString env(const char* name)
-{
-    return LiveService::env(name);
-}
+using namespace LiveTest;
 
 class Mounted
 {
@@ -38,13 +35,6 @@ private:
     QString m_uuid;
     QString m_path;
 };
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
 
 const int TaskTimeout = 900000;
 

@@ -14,31 +14,7 @@
 // information; and the usage probes on its real partitions.
 namespace {
 
-QString env(const char* name)
-{
-    return LiveService::env(name);
-}
-
-bool run(const QString& program, const QStringList& args)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, args);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
-bool isMounted(const QString& device)
-{
-    QFile mounts("/proc/self/mounts");
-    return mounts.open(QIODevice::ReadOnly) && mounts.readAll().contains((device + " ").toUtf8());
-}
+using namespace LiveTest;
 
 QJsonObject itemWithUuid(const QJsonArray& items, const QString& uuid)
 {

@@ -11,10 +11,7 @@
 // program, whose name begins with marlin-recovery-live as the service demands of its callers.
 namespace {
 
-QString env(const char* name)
-{
-    return LiveService::env(name);
-}
+using namespace LiveTest;
 
 QJsonObject payload(const QSignalSpy& spy, int index)
 {
@@ -24,14 +21,6 @@ QJsonObject payload(const QSignalSpy& spy, int index)
 QString request(int opType, const QString& operateID, const QJsonObject& extra = QJsonObject())
 {
     return LiveService::request(opType, operateID, extra);
-}
-
-bool run(const QString& program, const QStringList& args)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, args);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 // Calls a method through dbus-send from a copy of it with the given process name; returns its reply line.

@@ -11,47 +11,7 @@
 // conversion and log preservation. The live scripts are stand-ins that record their calls in /home/marlin.
 namespace {
 
-QString env(const char* name)
-{
-    return LiveService::env(name);
-}
-
-bool run(const QString& program, const QStringList& args)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, args);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
-QString mountOptionsOf(const QString& device)
-{
-    const QStringList lines = QString::fromUtf8(readFile("/proc/self/mounts")).split('\n');
-    for (const QString& line : lines) {
-        if (line.startsWith(device + " ")) {
-            return line.section(' ', 3, 3);
-        }
-    }
-    return QString();
-}
-
-bool isMounted(const QString& device)
-{
-    return !mountOptionsOf(device).isEmpty();
-}
+using namespace LiveTest;
 
 // Changes a file of a partition for the length of a test and puts the old content back afterwards.
 class PartitionFile

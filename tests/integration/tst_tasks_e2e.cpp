@@ -14,12 +14,10 @@
 // scenario runs in a service of its own (a service runs one task in its life).
 namespace {
 
-QString env(const char* name)
-{
-    return LiveService::env(name);
-}
+using namespace LiveTest;
 
-QString run(const QString& program, const QStringList& args, int* exitCode = nullptr)
+// Runs a program to its end and hands back its standard output.
+QString output(const QString& program, const QStringList& args, int* exitCode = nullptr)
 {
     QProcess process;
     process.start(program, args);
@@ -28,19 +26,6 @@ QString run(const QString& program, const QStringList& args, int* exitCode = nul
         *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
     return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Relative path → checksum of every file, and the link targets, below a directory.
@@ -224,14 +209,14 @@ void TestTasksE2E::systemBackupByTaskList()
     const QString dir = saved + BackupDir;
     for (const QString& name : {QString("system.rbk"), QString("data.rbk")}) {
         int code = -1;
-        run("md5sum", {"-c", dir + "/" + name + ".md5"}, &code);
+        output("md5sum", {"-c", dir + "/" + name + ".md5"}, &code);
         QCOMPARE(code, 0);
     }
     QTemporaryDir work;
-    run("marlin-clone", {"--read-custom-file", "rbk://" + dir + "/system.rbk/DiskInfo", work.filePath("DiskInfo")});
+    output("marlin-clone", {"--read-custom-file", "rbk://" + dir + "/system.rbk/DiskInfo", work.filePath("DiskInfo")});
     QCOMPARE(readFile(work.filePath("DiskInfo")), "UUID=" + env("MARLIN_ROOT_UUID").toUtf8() + "\nVersion=1.1\n");
     for (const QString& name : {QString("opt"), QString("var")}) {
-        const QStringList members = run("tar", {"-tf", dir + "/" + name + ".tar"}).split('\n', Qt::SkipEmptyParts);
+        const QStringList members = output("tar", {"-tf", dir + "/" + name + ".tar"}).split('\n', Qt::SkipEmptyParts);
         QVERIFY(members.size() > 2);
         QCOMPARE(members.constFirst(), QString("datainfo"));
         QCOMPARE(members.at(1), name + "/");
@@ -266,8 +251,8 @@ void TestTasksE2E::manualRestoreBringsTheBackupBack()
     QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
     const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
 
-    QCOMPARE(run("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_ROOT_DEV")}).trimmed(), env("MARLIN_ROOT_UUID"));
-    QCOMPARE(run("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_DATA_DEV")}).trimmed(), env("MARLIN_DATA_UUID"));
+    QCOMPARE(output("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_ROOT_DEV")}).trimmed(), env("MARLIN_ROOT_UUID"));
+    QCOMPARE(output("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_DATA_DEV")}).trimmed(), env("MARLIN_DATA_UUID"));
     {
         const Mounted root(env("MARLIN_ROOT_UUID"));
         QCOMPARE(treeOf(root.path()), m_rootAtBackup);
@@ -413,9 +398,9 @@ void TestTasksE2E::badManualBackupsAreRefused()
         QTemporaryDir work;
         const auto setDiskInfo = [&](const QByteArray& content) {
             writeFile(work.filePath("DiskInfo"), content);
-            run("marlin-clone", {"--write-custom-file", "rbk://" + image + "/DiskInfo", work.filePath("DiskInfo")});
+            output("marlin-clone", {"--write-custom-file", "rbk://" + image + "/DiskInfo", work.filePath("DiskInfo")});
         };
-        QVERIFY(writeFile(image + ".md5", run("md5sum", {image}).toUtf8()));
+        QVERIFY(writeFile(image + ".md5", output("md5sum", {image}).toUtf8()));
         if (damage == "flip") {
             QByteArray bytes = readFile(image);
             bytes[bytes.size() / 3] = char(bytes.at(bytes.size() / 3) ^ 0x01);
@@ -426,7 +411,7 @@ void TestTasksE2E::badManualBackupsAreRefused()
             setDiskInfo("UUID=6f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9\nVersion=1.1\n");
         }
         if (damage == "version" || damage == "foreign") {
-            QVERIFY(writeFile(image + ".md5", run("md5sum", {image}).toUtf8()));
+            QVERIFY(writeFile(image + ".md5", output("md5sum", {image}).toUtf8()));
         }
         backupDir = damage == "gone" ? recovery + "/backups/no-such-backup" : dir;
     }
