@@ -270,13 +270,9 @@ QString mountDeviceByUUID(const QString& uuid)
 
 void umountDeviceByUUID(const QString& uuid)
 {
-    const QStringList paths = UDisks2Manager::blockDevices();
-    for (const QString& path : paths) {
-        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
-        if (device && device->idUUID() == uuid) {
-            device->unmount({});
-            return;
-        }
+    std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::blockDeviceByUUID(uuid);
+    if (device) {
+        device->unmount({});
     }
 }
 

@@ -163,38 +163,19 @@ QString Task::mountDeviceFromUUID(const QString& uuid) const
 
 QString Task::devicePathFromUUID(const QString& uuid)
 {
-    const QStringList paths = UDisks2Manager::blockDevices();
-    for (const QString& path : paths) {
-        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
-        if (device && device->idUUID() == uuid) {
-            return devicePathOf(*device);
-        }
-    }
-    return QString();
+    std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::blockDeviceByUUID(uuid);
+    return device ? devicePathOf(*device) : QString();
 }
 
 bool Task::isMountedUUID(const QString& uuid) const
 {
-    const QStringList paths = UDisks2Manager::blockDevices();
-    for (const QString& path : paths) {
-        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
-        if (device && device->idUUID() == uuid) {
-            return !device->mountPoints().isEmpty();
-        }
-    }
-    return false;
+    std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::blockDeviceByUUID(uuid);
+    return device && !device->mountPoints().isEmpty();
 }
 
 void Task::umountDeviceFromUUID(const QString& uuid)
 {
-    const QStringList paths = UDisks2Manager::blockDevices();
-    for (const QString& path : paths) {
-        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
-        if (device && device->idUUID() == uuid) {
-            device->unmount({});
-            return;
-        }
-    }
+    Utils::umountDeviceByUUID(uuid);
 }
 
 void Task::umountDevicePath(const QString& devicePath)
@@ -217,14 +198,8 @@ void Task::umountDevicePath(const QString& devicePath)
 
 QPair<QString, QString> Task::driveAndDiskFromUUID(const QString& uuid)
 {
-    const QStringList paths = UDisks2Manager::blockDevices();
-    for (const QString& path : paths) {
-        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
-        if (device && device->idUUID() == uuid) {
-            return driveAndDiskOf(path);
-        }
-    }
-    return {};
+    std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::blockDeviceByUUID(uuid);
+    return device ? driveAndDiskOf(device->path()) : QPair<QString, QString>();
 }
 
 QString Task::diskPathFromDrive(const QString& drive)

@@ -92,6 +92,18 @@ std::unique_ptr<UDisks2BlockDevice> UDisks2Manager::createBlockDevice(const QStr
     return device;
 }
 
+std::unique_ptr<UDisks2BlockDevice> UDisks2Manager::blockDeviceByUUID(const QString& uuid)
+{
+    const QStringList paths = blockDevices();
+    for (const QString& path : paths) {
+        std::unique_ptr<UDisks2BlockDevice> device = createBlockDevice(path);
+        if (device && device->idUUID() == uuid) {
+            return device;
+        }
+    }
+    return nullptr;
+}
+
 std::unique_ptr<UDisks2Partition> UDisks2Manager::createPartition(const QString& path)
 {
     std::unique_ptr<UDisks2Partition> partition(new UDisks2Partition(path));

@@ -33,6 +33,8 @@ public:
     static QStringList blockDevices(const QVariantMap& options = QVariantMap());
     // Null when the path is not a block device the daemon knows.
     static std::unique_ptr<UDisks2BlockDevice> createBlockDevice(const QString& path);
+    // The first block device whose file system has this UUID; devices that cannot be read are skipped.
+    static std::unique_ptr<UDisks2BlockDevice> blockDeviceByUUID(const QString& uuid);
     // Null when the path is not a partition the daemon knows.
     static std::unique_ptr<UDisks2Partition> createPartition(const QString& path);
 };
