@@ -48,6 +48,15 @@ Q_DECLARE_METATYPE(BackupPathList)
 
 namespace Utils {
 
+// Why a restore choice cannot go ahead; the restore page turns the values it knows into messages.
+enum ErrorType
+{
+    NoError = 0,
+    PathError = 3,
+    InvalidBackupFile = 5,
+    EncryptedPartition = 8
+};
+
 // Command wrappers.
 bool getProcessNameByPid(int pid, QString& name);
 QString getCurrentTimeByDate();

@@ -7,6 +7,7 @@
 #include "comMarlinDaemonRecoveryInterface.h"
 #include "modules/recovery/RecoveryModule.h"
 #include "modules/recovery/RecoveryPage.h"
+#include "modules/recovery/SystemRestoreWidget.h"
 #include "widgets/EndPage.h"
 #include "widgets/ItemFrame.h"
 #include "widgets/WorkingPage.h"
@@ -361,7 +362,7 @@ void TestRecoveryGui::successDispatch_data()
     QTest::newRow("foreign restore") << "SystemRestore" << 1 << false << QString() << true;
     QTest::newRow("foreign backup") << "SystemBackup" << 4 << false << QString() << true;
     QTest::newRow("check list, no page") << "SystemRestore" << 7 << false << QString() << false;
-    QTest::newRow("restore page, no page") << "SystemRestore" << 8 << false << QString() << false;
+    QTest::newRow("restore page") << "SystemRestore" << 8 << false << QString() << false;
     QTest::newRow("repair tool") << "SystemRestore" << 9 << false << QString() << false;
     QTest::newRow("fsck, no page") << "SystemRestore" << 6 << true << QString() << true;
     QTest::newRow("no opType") << "SystemRestore" << 0 << true << QString() << true;
@@ -380,7 +381,10 @@ void TestRecoveryGui::successDispatch()
     QVERIFY(!id.isEmpty());
     m_module->homePage()->startBusy();
     m_module->onSuccess(opType < 0 ? QString("Success!") : response(opType, sameID ? id : ForeignID));
-    if (title.isEmpty()) {
+    if (opType == 8) {
+        // The restore page exists from the start and comes up with the information.
+        QCOMPARE(m_window->topWidget(), m_module->systemRestoreWidget());
+    } else if (title.isEmpty()) {
         QCOMPARE(m_window->topWidget(), m_module->homePage());
     } else {
         QCOMPARE(m_window->topWidget(), m_module->endPage());

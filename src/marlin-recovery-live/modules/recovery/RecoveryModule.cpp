@@ -2,6 +2,8 @@
 
 #include "FrameInterface.h"
 #include "RecoveryPage.h"
+#include "RepairFileSystemWidget.h"
+#include "SystemRestoreWidget.h"
 #include "comMarlinDaemonRecoveryInterface.h"
 #include "widgets/EndPage.h"
 #include "widgets/WorkingPage.h"
@@ -73,6 +75,8 @@ RecoveryModule::RecoveryModule(FrameInterface* frame, ComMarlinDaemonRecoveryInt
 RecoveryModule::~RecoveryModule()
 {
     delete m_recoveryPage;
+    delete m_systemRestoreWidget;
+    delete m_repairFileSystemWidget;
     delete m_workingPage;
     delete m_endPage;
 }
@@ -107,8 +111,18 @@ void RecoveryModule::initialize()
     if (m_recoveryPage == nullptr) {
         m_recoveryPage = new RecoveryPage;
     }
-    // SystemRestoreWidget plugs in here: create it and connect cancel, systemRestoreClicked, manualRestoreClicked,
-    // customRestoreClicked and recoveryTriggered to the slots of the same purpose.
+    if (m_systemRestoreWidget == nullptr) {
+        m_systemRestoreWidget = new SystemRestoreWidget;
+        connect(m_systemRestoreWidget, &SystemRestoreWidget::cancel, this, &RecoveryModule::onBack);
+        connect(m_systemRestoreWidget, &SystemRestoreWidget::systemRestoreClicked, this,
+                &RecoveryModule::onSystemRestoreClicked);
+        connect(m_systemRestoreWidget, &SystemRestoreWidget::manualRestoreClicked, this,
+                &RecoveryModule::onManualRestoreClicked);
+        connect(m_systemRestoreWidget, &SystemRestoreWidget::customRestoreClicked, this,
+                &RecoveryModule::onCustomRestoreClicked);
+        connect(m_systemRestoreWidget, &SystemRestoreWidget::recoveryTriggered, this,
+                &RecoveryModule::onRecoveryTriggered);
+    }
     connect(m_recoveryPage, &RecoveryPage::notifyRepairFileSystem, this, &RecoveryModule::onSystemRepairTool,
             Qt::UniqueConnection);
     connect(m_recoveryPage, &RecoveryPage::notifySystemRestore, this, &RecoveryModule::onSystemRestore,
@@ -222,8 +236,14 @@ void RecoveryModule::onSystemRestore()
 void RecoveryModule::onRepairFileSystem()
 {
     m_recoveryPage->setErrorTip(QString(), false);
-    // RepairFileSystemWidget plugs in here: create it once, run its setup and connect backwardBtnClicked to
-    // onBack and repairFileSystemClicked to doRepairFileSystem.
+    if (m_repairFileSystemWidget == nullptr) {
+        m_repairFileSystemWidget = new RepairFileSystemWidget;
+        m_repairFileSystemWidget->initUI();
+        m_repairFileSystemWidget->initLayout();
+        connect(m_repairFileSystemWidget, &RepairFileSystemWidget::backwardBtnClicked, this, &RecoveryModule::onBack);
+        connect(m_repairFileSystemWidget, &RepairFileSystemWidget::repairFileSystemClicked, this,
+                &RecoveryModule::doRepairFileSystem);
+    }
     m_recoveryPage->startBusy();
     sendPageRequest(PartitionCheckOp, "onRepairFileSystem, error: ");
 }
@@ -356,9 +376,10 @@ void RecoveryModule::onSuccess(QString msg)
         showOutcome(EndPage::Success, tr("Restore Successful"), QString(), tr("Reboot Now"));
     } else if (isBackup(opType) && operateIDMatches(response)) {
         showOutcome(EndPage::Success, tr("Backup Successful"), QString(), tr("Reboot Now"));
+    } else if (opType == FixPartitionOp && m_repairFileSystemWidget != nullptr) {
+        m_repairFileSystemWidget->fixSuccess();
     } else if (opType == PartitionCheckOp || opType == RestorePageOp || opType == RepairToolOp) {
-        // RepairFileSystemWidget (7) and SystemRestoreWidget (8) plug in here: show the page and load "data"
-        // before the busy state ends.
+        showInformationPage(opType, response.value("data").toString());
         m_recoveryPage->stopBusy();
     }
     finishResponse(response);
@@ -379,9 +400,27 @@ void RecoveryModule::onError(QString errMsg)
     } else if (opType == RepairToolOp) {
         m_recoveryPage->stopBusy();
         m_recoveryPage->setErrorTip(raw, true);
+    } else if (opType == FixPartitionOp && m_repairFileSystemWidget != nullptr) {
+        m_repairFileSystemWidget->fixFailed(error);
     }
-    // RepairFileSystemWidget plugs in for opType 6: its fixFailed(error).
     finishResponse(response);
+}
+
+void RecoveryModule::showInformationPage(int opType, const QString& data)
+{
+    if (opType == PartitionCheckOp && m_repairFileSystemWidget != nullptr) {
+        m_frame->showWidget(this, m_repairFileSystemWidget);
+        // The page has its own back button, which it disables while a repair runs.
+        m_frame->setBackwardButtonVisible(false);
+        m_repairFileSystemWidget->loadPartitionCheckList(data);
+    } else if (opType == RestorePageOp && m_systemRestoreWidget != nullptr) {
+        m_systemRestoreWidget->loadRestorePageInfo(data);
+        // A pending order has already put its progress page up; the options must not cover it.
+        if (m_systemRestoreWidget->isShowingOptions()) {
+            m_frame->showWidget(this, m_systemRestoreWidget);
+            m_frame->setBackwardButtonVisible(false);
+        }
+    }
 }
 
 void RecoveryModule::finishResponse(const QJsonObject& response)

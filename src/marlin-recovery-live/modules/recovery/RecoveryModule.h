@@ -10,8 +10,6 @@ class AsyncTask;
 class EndPage;
 class RecoveryPage;
 class WorkingPage;
-// Pages that join later; until they exist their pointers stay null and the answers for them only end the home
-// page's busy state.
 class RepairFileSystemWidget;
 class SystemRestoreWidget;
 
@@ -50,6 +48,8 @@ public:
     RecoveryPage* homePage() const { return m_recoveryPage; }
     WorkingPage* workingPage() const { return m_workingPage; }
     EndPage* endPage() const { return m_endPage; }
+    SystemRestoreWidget* systemRestoreWidget() const { return m_systemRestoreWidget; }
+    RepairFileSystemWidget* repairFileSystemWidget() const { return m_repairFileSystemWidget; }
     int lastOpType() const { return m_opType; }
     QString lastOperateID() const { return m_operateID; }
 
@@ -73,6 +73,8 @@ private:
     void sendPageRequest(int opType, const QString& logPrefix);
     bool operateIDMatches(const QJsonObject& response) const;
     void finishResponse(const QJsonObject& response);
+    // The page an information answer belongs to, filled with the answer's data; nothing when it does not exist.
+    void showInformationPage(int opType, const QString& data);
     void showOutcome(int state, const QString& title, const QString& message, const QString& button);
 
     RecoveryPage* m_recoveryPage = nullptr;

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "utils.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+class BaseTableView;
+class RadioItem;
+class SettingsGroup;
+class TreeViewModel;
+
+namespace Tessel::Widgets {
+class TFileChooserEdit;
+class TTipLabel;
+} // namespace Tessel::Widgets
+
+// The three ways back to a working system: reset to factory settings from the initial backup (optionally keeping
+// personal files), restore from a directory of backup files, or restore from a restore point in a table. The page
+// only validates the choice and asks its owner through signals; errors come back through
+// onManualRestoreErrorChanged().
+class RestorePage : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum Mode
+    {
+        FactoryReset = 0,
+        BackupFiles = 1,
+        RestorePoint = 2
+    };
+
+    explicit RestorePage(QWidget* parent = nullptr);
+
+    // For the recovery live environment: directory chooser, a title, no context menus.
+    void setLiveMode();
+    bool isLiveMode() const { return m_isLive; }
+    // Device, encrypted and LVM systems can only go back to the factory state.
+    void setFactoryResetOnly();
+
+    int mode() const { return m_mode; }
+    RadioItem* factoryItem() const { return m_factoryItem; }
+    RadioItem* backupFilesItem() const { return m_filesItem; }
+    RadioItem* restorePointItem() const { return m_restorePointItem; }
+    QCheckBox* keepCheckBox() const { return m_keepCheckBox; }
+    Tessel::Widgets::TFileChooserEdit* fileChooser() const { return m_fileChooser; }
+    Tessel::Widgets::TTipLabel* tipLabel() const { return m_tipLabel; }
+    QPushButton* restoreButton() const { return m_restoreButton; }
+    QPushButton* busyButton() const { return m_busyButton; }
+    BaseTableView* tableView() const { return m_tableView; }
+    TreeViewModel* model() const { return m_model; }
+    SettingsGroup* group() const { return m_group; }
+
+    // A directory holds a backup image when it exists and has a file with the suffix "rbk", exactly.
+    static bool hasBackupImage(const QString& directory);
+
+signals:
+    void requestSystemRestore(bool formatData);
+    void requestManualRestore(QString directory);
+    void requestManualRestoreNew(QString directory, QString backupUUID);
+    void requestTreeViewListItem(TreeViewModel* model);
+
+public slots:
+    void onSystemRestoreItemVisibelChanged(bool value);
+    void onRestoreButtonVisibleChanged(bool value);
+    void onManualRestoreErrorChanged(Utils::ErrorType errorType);
+    void onCancelRestore();
+    void onItemChecked();
+    void restore();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void initItems();
+    void initLayout();
+    void initConnections();
+    void finishDeferredSetup();
+    QWidget* newKeepContent(QCheckBox* checkBox);
+    void showRestorePointContent(const QMargins& margins);
+    void onDirectoryChanged(const QString& directory);
+    void onRowClicked(const QModelIndex& index);
+    void updateColumnWidth();
+    void confirmFactoryReset();
+    void restoreFromRestorePoint();
+
+    QCheckBox* m_keepCheckBox;
+    Tessel::Widgets::TFileChooserEdit* m_fileChooser;
+    Tessel::Widgets::TTipLabel* m_tipLabel;
+    QPushButton* m_restoreButton;
+    RadioItem* m_factoryItem;
+    RadioItem* m_filesItem;
+    RadioItem* m_restorePointItem;
+    QPushButton* m_busyButton;
+    BaseTableView* m_tableView;
+    TreeViewModel* m_model;
+    SettingsGroup* m_group;
+    QWidget* m_tableHolder;
+    QVBoxLayout* m_layout;
+    int m_mode = FactoryReset;
+    bool m_isLive = false;
+};
