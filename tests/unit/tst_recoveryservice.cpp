@@ -21,6 +21,8 @@ class TestRecoveryService : public QObject
     Q_OBJECT
 
 private slots:
+    void backupDirOnDevice_data();
+    void backupDirOnDevice();
     void requestRecordsReadLeniently();
     void progressIsForwardedIncreasingAndBounded();
     void taskOutcomesCarryTheCurrentRequest();
@@ -28,6 +30,33 @@ private slots:
     void liveCallerNames_data();
     void liveCallerNames();
 };
+
+void TestRecoveryService::backupDirOnDevice_data()
+{
+    QTest::addColumn<QString>("mountPoint");
+    QTest::addColumn<QString>("backupDir");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("found under the mount") << "/media/root/data"
+                                           << "/media/root/data/backups/a"
+                                           << "/media/root/data/backups/a";
+    QTest::newRow("relative to the device") << "/media/root/data"
+                                            << "/backups/a"
+                                            << "/media/root/data/backups/a";
+    QTest::newRow("only a name prefix") << "/media/root/data"
+                                        << "/media/root/data2/b"
+                                        << "/media/root/data/media/root/data2/b";
+    QTest::newRow("not mounted") << ""
+                                 << "/backups/a"
+                                 << "/backups/a";
+}
+
+void TestRecoveryService::backupDirOnDevice()
+{
+    QFETCH(QString, mountPoint);
+    QFETCH(QString, backupDir);
+    QFETCH(QString, path);
+    QCOMPARE(RecoveryService::backupDirOnDevice(mountPoint, backupDir), path);
+}
 
 void TestRecoveryService::liveCallerNames_data()
 {

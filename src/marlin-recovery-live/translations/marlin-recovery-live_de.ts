@@ -130,4 +130,129 @@
         <translation>Die Aufgabe konnte nicht initialisiert werden</translation>
     </message>
 </context>
+<context>
+    <name>RestorePage</name>
+    <message>
+        <source>Keep personal files and apps</source>
+        <translation>Persönliche Dateien und Apps behalten</translation>
+    </message>
+    <message>
+        <source>Reset to factory settings</source>
+        <translation>Auf Werkseinstellungen zurücksetzen</translation>
+    </message>
+    <message>
+        <source>The initial backup file does not exist, so your system cannot be reset to factory settings.</source>
+        <translation>Die Erstsicherung ist nicht vorhanden, daher kann Ihr System nicht auf die Werkseinstellungen zurückgesetzt werden.</translation>
+    </message>
+    <message>
+        <source>Restore Now</source>
+        <translation>Jetzt wiederherstellen</translation>
+    </message>
+    <message>
+        <source>Restore from backup files</source>
+        <translation>Aus Sicherungsdateien wiederherstellen</translation>
+    </message>
+    <message>
+        <source>Backup directory</source>
+        <translation>Sicherungsverzeichnis</translation>
+    </message>
+    <message>
+        <source>Restore from a restore point</source>
+        <translation>Von einem Wiederherstellungspunkt wiederherstellen</translation>
+    </message>
+    <message>
+        <source>Applying changes to your system...</source>
+        <translation>Änderungen werden auf Ihr System angewendet...</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Wiederherstellung</translation>
+    </message>
+    <message>
+        <source>Backup file is invalid</source>
+        <translation>Die Sicherungsdatei ist ungültig</translation>
+    </message>
+    <message>
+        <source>The initial backup file is broken, so your system cannot be reset to factory settings.</source>
+        <translation>Die Erstsicherung ist beschädigt, daher kann Ihr System nicht auf die Werkseinstellungen zurückgesetzt werden.</translation>
+    </message>
+    <message>
+        <source>The system contains encrypted partition, please decrypt it before using the backup and restore function.</source>
+        <translation>Das System enthält eine verschlüsselte Partition. Bitte entschlüsseln Sie sie, bevor Sie die Sicherungs- und Wiederherstellungsfunktion verwenden.</translation>
+    </message>
+    <message>
+        <source>Invalid path</source>
+        <translation>Ungültiger Pfad</translation>
+    </message>
+    <message>
+        <source>Keep Personal Files</source>
+        <translation>Persönliche Dateien behalten</translation>
+    </message>
+    <message>
+        <source>It will reset data on your system disk but keep your personal data. You need to create an account with the same username as the current user so that you can access your personal data later. Please confirm before proceeding.</source>
+        <translation>Die Daten auf Ihrem Systemdatenträger werden zurückgesetzt, Ihre persönlichen Daten bleiben jedoch erhalten. Damit Sie später auf Ihre persönlichen Daten zugreifen können, müssen Sie ein Konto mit demselben Benutzernamen wie der aktuelle Benutzer anlegen. Bitte bestätigen Sie, bevor Sie fortfahren.</translation>
+    </message>
+    <message>
+        <source>Reset to Factory Settings</source>
+        <translation>Auf Werkseinstellungen zurücksetzen</translation>
+    </message>
+    <message>
+        <source>It will permanently clear data of all users on this device, please confirm before proceeding</source>
+        <translation>Dadurch werden die Daten aller Benutzer auf diesem Gerät dauerhaft gelöscht. Bitte bestätigen Sie, bevor Sie fortfahren</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Confirm and Reset</source>
+        <translation>Bestätigen und zurücksetzen</translation>
+    </message>
+</context>
+<context>
+    <name>Recovery.Table.Header</name>
+    <message>
+        <source>Backup File</source>
+        <translation>Sicherungsdatei</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+</context>
+<context>
+    <name>RepairFileSystemWidget</name>
+    <message>
+        <source>Repair File System</source>
+        <translation>Dateisystem reparieren</translation>
+    </message>
+    <message>
+        <source>The file system has no errors.</source>
+        <translation>Das Dateisystem weist keine Fehler auf.</translation>
+    </message>
+    <message>
+        <source>Repairing...</source>
+        <translation>Reparatur läuft...</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to repair the file system of %1? It may lead to data loss.</source>
+        <translation>Möchten Sie das Dateisystem von %1 wirklich reparieren? Dabei kann es zu Datenverlust kommen.</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Repair now</source>
+        <translation>Jetzt reparieren</translation>
+    </message>
+    <message>
+        <source>Repair completed. Reboot to enter the system.</source>
+        <translation>Reparatur abgeschlossen. Starten Sie den Computer neu, um ins System zu gelangen.</translation>
+    </message>
+    <message>
+        <source>Repair failed, please try another repair method.</source>
+        <translation>Reparatur fehlgeschlagen. Bitte versuchen Sie eine andere Reparaturmethode.</translation>
+    </message>
+</context>
 </TS>

@@ -125,6 +125,14 @@ int RecoveryService::SystemRestore(const QString& restoreReq)
     return 0;
 }
 
+QString RecoveryService::backupDirOnDevice(const QString& mountPoint, const QString& backupDir)
+{
+    if (!mountPoint.isEmpty() && (backupDir == mountPoint || backupDir.startsWith(mountPoint + "/"))) {
+        return backupDir;
+    }
+    return mountPoint + backupDir;
+}
+
 int RecoveryService::ManualRestore(const QString& restoreReq)
 {
     if (!isValidLiveCaller()) {
@@ -144,7 +152,7 @@ int RecoveryService::ManualRestore(const QString& restoreReq)
         Utils::umountDeviceByUUID(request.backupUUID);
     }
     if (request.opType == OpDeviceRestore) {
-        path = Utils::mountDeviceByUUID(request.backupUUID) + request.backupDir;
+        path = backupDirOnDevice(Utils::mountDeviceByUUID(request.backupUUID), request.backupDir);
     }
     qInfo().noquote() << "ManualRestore, req: " + restoreReq;
     if ((request.opType == OpManualRestore || request.opType == OpDeviceRestore) && m_task == nullptr) {

@@ -26,6 +26,9 @@ public:
 
     // Whether a caller's kernel command name and executable name are those of the live GUI.
     static bool isLiveCallerName(const QString& commName, const QString& exeName);
+    // A backup directory on the device mounted at mountPoint. The restore page sends the absolute path it was
+    // found under, which already starts with that mount point; a path relative to the device gets it in front.
+    static QString backupDirOnDevice(const QString& mountPoint, const QString& backupDir);
 
     // Takes the one task of this service run and forwards its progress and outcome as signals.
     void setTask(Task* task);
