@@ -130,4 +130,129 @@
         <translation>任务初始化失败</translation>
     </message>
 </context>
+<context>
+    <name>RestorePage</name>
+    <message>
+        <source>Keep personal files and apps</source>
+        <translation>保留个人文件和应用</translation>
+    </message>
+    <message>
+        <source>Reset to factory settings</source>
+        <translation>恢复出厂设置</translation>
+    </message>
+    <message>
+        <source>The initial backup file does not exist, so your system cannot be reset to factory settings.</source>
+        <translation>初始备份文件不存在，无法将系统恢复出厂设置。</translation>
+    </message>
+    <message>
+        <source>Restore Now</source>
+        <translation>立即还原</translation>
+    </message>
+    <message>
+        <source>Restore from backup files</source>
+        <translation>从备份文件还原</translation>
+    </message>
+    <message>
+        <source>Backup directory</source>
+        <translation>备份目录</translation>
+    </message>
+    <message>
+        <source>Restore from a restore point</source>
+        <translation>从还原点还原</translation>
+    </message>
+    <message>
+        <source>Applying changes to your system...</source>
+        <translation>正在将更改应用到系统...</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>还原</translation>
+    </message>
+    <message>
+        <source>Backup file is invalid</source>
+        <translation>备份文件无效</translation>
+    </message>
+    <message>
+        <source>The initial backup file is broken, so your system cannot be reset to factory settings.</source>
+        <translation>初始备份文件已损坏，无法将系统恢复出厂设置。</translation>
+    </message>
+    <message>
+        <source>The system contains encrypted partition, please decrypt it before using the backup and restore function.</source>
+        <translation>系统中有加密分区，请先解密，再使用备份还原功能。</translation>
+    </message>
+    <message>
+        <source>Invalid path</source>
+        <translation>路径无效</translation>
+    </message>
+    <message>
+        <source>Keep Personal Files</source>
+        <translation>保留个人文件</translation>
+    </message>
+    <message>
+        <source>It will reset data on your system disk but keep your personal data. You need to create an account with the same username as the current user so that you can access your personal data later. Please confirm before proceeding.</source>
+        <translation>此操作将重置系统盘上的数据，但会保留您的个人数据。您需要创建一个与当前用户名相同的账户，之后才能访问您的个人数据。请确认后再继续。</translation>
+    </message>
+    <message>
+        <source>Reset to Factory Settings</source>
+        <translation>恢复出厂设置</translation>
+    </message>
+    <message>
+        <source>It will permanently clear data of all users on this device, please confirm before proceeding</source>
+        <translation>此操作将永久清除本设备上所有用户的数据，请确认后再继续</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Confirm and Reset</source>
+        <translation>确认并重置</translation>
+    </message>
+</context>
+<context>
+    <name>Recovery.Table.Header</name>
+    <message>
+        <source>Backup File</source>
+        <translation>备份文件</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>时间</translation>
+    </message>
+</context>
+<context>
+    <name>RepairFileSystemWidget</name>
+    <message>
+        <source>Repair File System</source>
+        <translation>修复文件系统</translation>
+    </message>
+    <message>
+        <source>The file system has no errors.</source>
+        <translation>文件系统没有错误。</translation>
+    </message>
+    <message>
+        <source>Repairing...</source>
+        <translation>正在修复...</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to repair the file system of %1? It may lead to data loss.</source>
+        <translation>确定要修复 %1 的文件系统吗？此操作可能导致数据丢失。</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Repair now</source>
+        <translation>立即修复</translation>
+    </message>
+    <message>
+        <source>Repair completed. Reboot to enter the system.</source>
+        <translation>修复完成，请重启后进入系统。</translation>
+    </message>
+    <message>
+        <source>Repair failed, please try another repair method.</source>
+        <translation>修复失败，请尝试其他修复方法。</translation>
+    </message>
+</context>
 </TS>
