@@ -17,16 +17,22 @@ LiveService::~LiveService()
 
 bool LiveService::start()
 {
-    if (!m_output.open()) {
+    if (!m_output.isOpen() && !m_output.open()) {
+        return false;
+    }
+    QDBusConnectionInterface* bus = QDBusConnection::systemBus().interface();
+    if (bus->isServiceRegistered("com.marlin.recovery").value()) {
+        // A service left over from an interrupted run would take the calls meant for this one.
+        qWarning().noquote() << "com.marlin.recovery is already owned on this bus";
         return false;
     }
     m_service.setProcessChannelMode(QProcess::MergedChannels);
-    m_service.setStandardOutputFile(m_output.fileName());
+    // Appended: a restarted service adds to what the first one wrote.
+    m_service.setStandardOutputFile(m_output.fileName(), QIODevice::Append);
     m_service.start(QStringLiteral(MARLIN_BINARY_DIR "/src/marlin-recovery-service/marlin-recovery-service"));
     if (!m_service.waitForStarted()) {
         return false;
     }
-    QDBusConnectionInterface* bus = QDBusConnection::systemBus().interface();
     QDeadlineTimer deadline(20000);
     while (!bus->isServiceRegistered("com.marlin.recovery").value()) {
         if (deadline.hasExpired() || m_service.state() == QProcess::NotRunning) {

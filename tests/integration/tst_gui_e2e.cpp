@@ -1,10 +1,13 @@
 // The real window and controller against the real service on the fabricated machine: a pending order left in the
-// recovery partition runs at start-up and ends on the result page.
+// recovery partition runs at start-up and ends on the result page; a restore point chosen on the restore page
+// brings the system back; a damaged file system is repaired from the repair page.
 
+#include "GuiDriver.h"
 #include "LiveService.h"
 #include "MainWindow.h"
 #include "Startup.h"
 #include "modules/recovery/RecoveryModule.h"
+#include "modules/recovery/RepairFileSystemWidget.h"
 #include "utils.h"
 #include "widgets/EndPage.h"
 #include "widgets/WorkingPage.h"
@@ -13,10 +16,12 @@
 #include <tessel/widgets/TIconButton.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QtTest>
 
 namespace {
@@ -37,6 +42,47 @@ private:
 };
 
 const int TaskTimeout = 900000;
+const QString RestorePointDir = "/backups/restore-point-1";
+
+QString taskList(const QJsonArray& tasks)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonObject{{"tasks", tasks}}).toJson(QJsonDocument::Compact));
+}
+
+QJsonObject task(const QString& command, const QStringList& args)
+{
+    return QJsonObject{{"command", command}, {"args", QJsonArray::fromStringList(args)}};
+}
+
+// Path → content of every regular file below a directory.
+QMap<QString, QByteArray> treeOf(const QString& dir)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!path.contains("/lost+found/")) {
+            tree.insert(path.mid(dir.size()), readFile(path));
+        }
+    }
+    return tree;
+}
+
+int exitCodeOf(const QString& program, const QStringList& args)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, args);
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
+        return -1;
+    }
+    return process.exitCode();
+}
+
+QString screenshotDir()
+{
+    return qEnvironmentVariable("SCREENSHOT_DIR");
+}
 
 } // namespace
 
@@ -51,8 +97,13 @@ private slots:
     void startupClearsFlags();
     void pendingOrder_data();
     void pendingOrder();
+    void restoreFromARestorePoint();
+    void repairADamagedFileSystem();
 
 private:
+    // A manual backup of the root and of opt and var on the data partition, made by the service and recorded
+    // where the restore page looks for restore points.
+    bool makeRestorePoint();
     LiveService* m_service = nullptr;
 };
 
@@ -150,6 +201,105 @@ void TestGuiE2E::pendingOrder()
     QCOMPARE(module->endPage()->title(), title);
     QCOMPARE(module->endPage()->state(), int(EndPage::Success));
     QVERIFY(!window.backwardButton()->isVisible());
+}
+
+bool TestGuiE2E::makeRestorePoint()
+{
+    const QString root = "root:" + env("MARLIN_ROOT_UUID");
+    const QString data = "data:" + env("MARLIN_DATA_UUID");
+    const QJsonArray tasks{task("create-backup-image", {root, data, RestorePointDir, "system.rbk"}),
+                           task("create-backup-directory", {data, data, RestorePointDir})};
+    QSignalSpy success(m_service->proxy(), &ComMarlinDaemonRecoveryInterface::Success);
+    QSignalSpy error(m_service->proxy(), &ComMarlinDaemonRecoveryInterface::Error);
+    // Partition images, as the installed system orders them (a whole-disk backup cannot go onto its own disk).
+    const QString request = LiveService::request(4, "restore-point", {{"recoveryInfo", taskList(tasks)}});
+    if (m_service->proxy()->SystemBackup(request).value() != 0 ||
+        !QTest::qWaitFor([&] { return !success.isEmpty() || !error.isEmpty(); }, TaskTimeout) || success.isEmpty()) {
+        return false;
+    }
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    return writeFile(recovery + "/backup/savePath.json",
+                     QString(R"({"%1": {"1709980000": "%2"}})").arg(env("MARLIN_DATA_UUID"), RestorePointDir).toUtf8());
+}
+
+void TestGuiE2E::restoreFromARestorePoint()
+{
+    m_service = new LiveService;
+    QVERIFY(m_service->start());
+    QMap<QString, QByteArray> rootAtBackup;
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        rootAtBackup = treeOf(root + "");
+        QVERIFY(rootAtBackup.contains("/etc/hostname"));
+    }
+    QVERIFY(makeRestorePoint());
+    // The service runs one task per process: the restore gets a fresh one, as after a reboot.
+    m_service->stop();
+    QVERIFY(m_service->start());
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        QVERIFY(writeFile(root + "/etc/hostname", "broken-after-backup\n"));
+        QVERIFY(writeFile(root + "/usr/bin/intruder", "#!/bin/sh\n"));
+    }
+
+    CmdLineInfo cmdLine;
+    QVERIFY(Utils::getCmdLineInfo(cmdLine));
+    MainWindow window(cmdLine, false, QString());
+    window.setFixedSize(860, 640);
+    window.show();
+    QTRY_VERIFY(window.recoveryModule() != nullptr);
+    GuiDriver gui(&window, screenshotDir().isEmpty() ? QString() : screenshotDir() + "/restore-point");
+    QVERIFY2(gui.openRestorePage(), qPrintable(gui.error()));
+    QVERIFY2(gui.restoreFromRestorePoint(RestorePointDir), qPrintable(gui.error()));
+    QString title;
+    QVERIFY2(gui.waitForResult(&title, TaskTimeout), qPrintable(gui.error()));
+    QCOMPARE(title, QString("Restore Successful"));
+    QCOMPARE(window.recoveryModule()->lastOpType(), 0);
+
+    QCOMPARE(exitCodeOf("fsck", {"-n", env("MARLIN_ROOT_DEV")}), 0);
+    QProcess blkid;
+    blkid.start("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_ROOT_DEV")});
+    QVERIFY(blkid.waitForFinished(60000));
+    QCOMPARE(QString::fromUtf8(blkid.readAllStandardOutput()).trimmed(), env("MARLIN_ROOT_UUID"));
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        QCOMPARE(treeOf(root + ""), rootAtBackup);
+    }
+    const Mounted data(env("MARLIN_DATA_UUID"));
+    QVERIFY(QDir(data + RestorePointDir).removeRecursively());
+}
+
+void TestGuiE2E::repairADamagedFileSystem()
+{
+    // The boot partition is in the installed system's fstab, so the page offers it; its superblock says the file
+    // system has errors and an inode is gone.
+    const QString boot = env("MARLIN_BOOT_DEV");
+    QVERIFY(run("debugfs", {"-w", "-R", "mkdir /repair-victim", boot}));
+    QVERIFY(run("debugfs", {"-w", "-R", "clri /repair-victim", boot}));
+    QVERIFY(run("debugfs", {"-w", "-R", "ssv state 2", boot}));
+    QVERIFY(exitCodeOf("fsck", {"-n", boot}) != 0);
+
+    m_service = new LiveService;
+    QVERIFY(m_service->start());
+    CmdLineInfo cmdLine;
+    QVERIFY(Utils::getCmdLineInfo(cmdLine));
+    MainWindow window(cmdLine, false, QString());
+    window.setFixedSize(860, 640);
+    window.show();
+    QTRY_VERIFY(window.recoveryModule() != nullptr);
+    GuiDriver gui(&window, screenshotDir().isEmpty() ? QString() : screenshotDir() + "/repair");
+    QVERIFY2(gui.openRepairPage(120000), qPrintable(gui.error()));
+    RepairFileSystemWidget* page = window.recoveryModule()->repairFileSystemWidget();
+    // Errors come first; partitions outside the installed system are not offered.
+    QCOMPARE(page->devicePathOfRow(1), boot);
+    for (int n = 1; n <= page->rowCount(); ++n) {
+        QVERIFY(page->devicePathOfRow(n) != env("MARLIN_SPARE_DEV"));
+    }
+    QString result;
+    QVERIFY2(gui.repairPartition(boot, &result, 120000), qPrintable(gui.error()));
+    QCOMPARE(result, QString("Repair completed. Reboot to enter the system."));
+    QVERIFY(page->backwardButton()->isEnabled());
+    QCOMPARE(exitCodeOf("fsck", {"-n", boot}), 0);
 }
 
 int main(int argc, char** argv)

@@ -1,0 +1,228 @@
+#include "GuiDriver.h"
+
+#include "MainWindow.h"
+#include "modules/recovery/RecoveryModule.h"
+#include "modules/recovery/RecoveryPage.h"
+#include "modules/recovery/RepairFileSystemWidget.h"
+#include "modules/recovery/SystemRestoreWidget.h"
+#include "widgets/EndPage.h"
+#include "widgets/ItemFrame.h"
+#include "widgets/WorkingPage.h"
+
+#include <BaseTableView.h>
+#include <RadioItem.h>
+#include <RestorePage.h>
+#include <TreeViewModel.h>
+
+#include <tessel/widgets/TDialog.h>
+#include <tessel/widgets/TLabel.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardItem>
+#include <QTest>
+#include <QTimer>
+
+using namespace Tessel::Widgets;
+
+namespace {
+const int PageTimeout = 180000;
+} // namespace
+
+GuiDriver::GuiDriver(MainWindow* window, const QString& screenshotDir)
+    : m_window(window), m_screenshotDir(screenshotDir)
+{
+    if (!m_screenshotDir.isEmpty()) {
+        QDir().mkpath(m_screenshotDir);
+    }
+}
+
+RecoveryModule* GuiDriver::module() const
+{
+    return m_window->recoveryModule();
+}
+
+bool GuiDriver::fail(const QString& reason)
+{
+    m_error = reason;
+    return false;
+}
+
+void GuiDriver::shot(const QString& name)
+{
+    if (m_screenshotDir.isEmpty()) {
+        return;
+    }
+    QCoreApplication::processEvents();
+    const QString file =
+        QString("%1/%2-%3.png").arg(m_screenshotDir).arg(m_screenshots.size() + 1, 2, 10, QChar('0')).arg(name);
+    if (m_window->grab().save(file)) {
+        m_screenshots.append(file);
+    }
+}
+
+bool GuiDriver::waitForTop(const std::function<QWidget*()>& page, int timeoutMs, const QString& what)
+{
+    if (!QTest::qWaitFor([&] { return page() != nullptr && m_window->topWidget() == page(); }, timeoutMs)) {
+        return fail(what + " did not come up");
+    }
+    QTest::qWait(50);
+    return true;
+}
+
+void GuiDriver::answerNextDialog(int index, const QString& shotName)
+{
+    auto* timer = new QTimer(m_window);
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, m_window, [this, timer, index, shotName] {
+        auto* dialog = qobject_cast<TDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isVisible()) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        if (!m_screenshotDir.isEmpty()) {
+            QCoreApplication::processEvents();
+            const QString file = QString("%1/%2-%3.png")
+                                     .arg(m_screenshotDir)
+                                     .arg(m_screenshots.size() + 1, 2, 10, QChar('0'))
+                                     .arg(shotName);
+            if (dialog->grab().save(file)) {
+                m_screenshots.append(file);
+            }
+        }
+        dialog->getButton(index)->click();
+    });
+    timer->start();
+}
+
+bool GuiDriver::openRestorePage()
+{
+    RecoveryPage* home = module()->homePage();
+    if (!waitForTop([home] { return home; }, 5000, "the home page")) {
+        return false;
+    }
+    QTest::mouseClick(home->tile(1), Qt::LeftButton);
+    shot("home-system-restore");
+    QTest::mouseClick(home->nextButton(), Qt::LeftButton);
+    if (!waitForTop([this] { return module()->systemRestoreWidget(); }, PageTimeout, "the restore page")) {
+        return fail(m_error + ": " + home->errorLabel()->text());
+    }
+    shot("restore-page");
+    return true;
+}
+
+bool GuiDriver::factoryReset(bool keepPersonalFiles)
+{
+    RestorePage* page = module()->systemRestoreWidget()->restorePage();
+    page->factoryItem()->radioButton()->click();
+    if (!page->restoreButton()->isEnabled()) {
+        return fail("Restore Now is disabled for the factory reset");
+    }
+    page->keepCheckBox()->setChecked(keepPersonalFiles);
+    shot(keepPersonalFiles ? "factory-reset-keep-files" : "factory-reset-clear-all");
+    answerNextDialog(1, "factory-reset-confirmation");
+    QTest::mouseClick(page->restoreButton(), Qt::LeftButton);
+    return waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page after the confirmation");
+}
+
+bool GuiDriver::restoreFromRestorePoint(const QString& pathSuffix)
+{
+    RestorePage* page = module()->systemRestoreWidget()->restorePage();
+    if (page->restorePointItem() == nullptr) {
+        return fail("the restore page offers no restore points");
+    }
+    page->restorePointItem()->radioButton()->click();
+    TreeViewModel* model = page->model();
+    int row = -1;
+    for (int i = 0; i < model->rowCount() && row < 0; ++i) {
+        if (model->item(i, TreeViewModel::PathColumn)->text().endsWith(pathSuffix)) {
+            row = i;
+        }
+    }
+    if (row < 0) {
+        return fail("no restore point ends with " + pathSuffix);
+    }
+    BaseTableView* table = page->tableView();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      table->visualRect(model->index(row, 0)).center());
+    if (!page->restoreButton()->isEnabled()) {
+        return fail("Restore Now stays disabled after choosing the restore point");
+    }
+    shot("restore-point-chosen");
+    QTest::mouseClick(page->restoreButton(), Qt::LeftButton);
+    return waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page");
+}
+
+bool GuiDriver::waitForResult(QString* title, int timeoutMs)
+{
+    int lastShot = -1;
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            WorkingPage* progress = module()->workingPage();
+            // A picture on the way, once past the start and once past the middle.
+            const int value = progress != nullptr ? progress->progressValue() : 0;
+            const int stage = value >= 50 ? 50 : (value >= 5 ? 5 : -1);
+            if (stage > lastShot && m_window->topWidget() == progress) {
+                lastShot = stage;
+                shot(QString("progress-%1").arg(value));
+            }
+            return module()->endPage() != nullptr && m_window->topWidget() == module()->endPage();
+        },
+        timeoutMs);
+    if (!ended) {
+        return fail("no result page within the time allowed");
+    }
+    QTest::qWait(50);
+    shot("result");
+    *title = module()->endPage()->title();
+    return true;
+}
+
+void GuiDriver::backToHome()
+{
+    module()->active();
+    QTest::qWait(50);
+}
+
+bool GuiDriver::openRepairPage(int timeoutMs)
+{
+    QMetaObject::invokeMethod(module(), "onRepairFileSystem");
+    if (!waitForTop([this] { return module()->repairFileSystemWidget(); }, timeoutMs, "the repair page")) {
+        return fail(m_error + ": " + module()->homePage()->errorLabel()->text());
+    }
+    shot("repair-page");
+    return true;
+}
+
+bool GuiDriver::repairPartition(const QString& devicePath, QString* resultText, int timeoutMs)
+{
+    RepairFileSystemWidget* page = module()->repairFileSystemWidget();
+    int row = 0;
+    for (int n = 1; n <= page->rowCount() && row == 0; ++n) {
+        row = page->devicePathOfRow(n) == devicePath ? n : 0;
+    }
+    if (row == 0) {
+        return fail(devicePath + " is not on the repair page");
+    }
+    auto* button = page->findChild<QAbstractButton*>(QString("repair_btn_%1").arg(row));
+    if (button == nullptr) {
+        return fail(devicePath + " has no repair button: no errors were found on it");
+    }
+    answerNextDialog(1, "repair-confirmation");
+    QTest::mouseClick(button, Qt::LeftButton);
+    if (!QTest::qWaitFor([&] { return page->isRepairing(); }, 10000)) {
+        return fail("the repair did not start");
+    }
+    shot("repairing");
+    if (!QTest::qWaitFor([&] { return !page->isRepairing(); }, timeoutMs)) {
+        return fail("the repair did not end in time");
+    }
+    shot("repair-result");
+    *resultText = page->resultText();
+    return true;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+// Drives the real window of the live program the way a person would: clicks on the pages, answers the
+// confirmation dialogs, waits for the service's answers. Shared by the end-to-end tests and the demo, so both walk
+// exactly the same path. Every step answers false with a reason in error() when the GUI did not get where it
+// should, and saves a screenshot of each state it reaches when a screenshot directory is set.
+
+#include <QStringList>
+
+#include <functional>
+
+class MainWindow;
+class QWidget;
+class RecoveryModule;
+
+class GuiDriver
+{
+public:
+    explicit GuiDriver(MainWindow* window, const QString& screenshotDir = QString());
+
+    QString error() const { return m_error; }
+    QStringList screenshots() const { return m_screenshots; }
+    RecoveryModule* module() const;
+
+    // Home page → "System Restore" → Next, until the restore page is up.
+    bool openRestorePage();
+    // The factory reset with or without personal files, confirmed in its dialog; ends on the progress page.
+    bool factoryReset(bool keepPersonalFiles);
+    // The restore point whose path ends with pathSuffix, chosen in the table; ends on the progress page.
+    bool restoreFromRestorePoint(const QString& pathSuffix);
+    // Waits for the result page and reports its title; progress is photographed on the way.
+    bool waitForResult(QString* title, int timeoutMs);
+    // Back to the home page, as when the program starts again.
+    void backToHome();
+
+    // Opens the file-system repair page (reached through the controller's slot, as the live system does).
+    bool openRepairPage(int timeoutMs);
+    // Repairs the partition's file system through its row's repair button and reports the page's result line.
+    bool repairPartition(const QString& devicePath, QString* resultText, int timeoutMs);
+
+    // Saves the window as NN-name.png in the screenshot directory (no-op without one).
+    void shot(const QString& name);
+
+private:
+    bool fail(const QString& reason);
+    // Waits until the page the getter names exists and is on top (pages are made on first use).
+    bool waitForTop(const std::function<QWidget*()>& page, int timeoutMs, const QString& what);
+    // Clicks the button at index of the next modal dialog, once it is on screen; its screenshot is taken first.
+    void answerNextDialog(int index, const QString& shotName);
+
+    MainWindow* m_window;
+    QString m_screenshotDir;
+    QStringList m_screenshots;
+    QString m_error;
+};
