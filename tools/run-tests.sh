@@ -14,31 +14,11 @@ if [ "${1:-}" = "--sanitize" ]; then
     shift
 fi
 
-install_packages() {
-    local wanted missing=()
-    mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$top/tools/packages.txt")
-    for pkg in "${wanted[@]}"; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    # Services must not be started by the package scripts: the tests start their own.
-    local policy=/usr/sbin/policy-rc.d ours=no
-    if [ ! -e "$policy" ]; then
-        printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod +x "$policy" && ours=yes
-    fi
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-    if [ "$ours" = yes ]; then rm -f "$policy"; fi
-}
-
-if [ "$(id -u)" -ne 0 ]; then
-    echo "run-tests.sh: the tests build loop disks and mount namespaces; run it as root (sudo $0)" >&2
-    exit 1
-fi
+# shellcheck source=tools/common.sh
+. "$top/tools/common.sh"
+require_root
 install_packages
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIN_SANITIZE="$sanitize"
+configure "$build" "$sanitize"
 cd "$build"
 if [ "$sanitize" = ON ]; then
     # Only what the selected tests need: their programs are named like the tests.

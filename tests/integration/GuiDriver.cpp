@@ -130,13 +130,28 @@ bool GuiDriver::factoryReset(bool keepPersonalFiles)
     return waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page after the confirmation");
 }
 
-bool GuiDriver::restoreFromRestorePoint(const QString& pathSuffix)
+bool GuiDriver::showRestorePoints(int* count)
 {
     RestorePage* page = module()->systemRestoreWidget()->restorePage();
     if (page->restorePointItem() == nullptr) {
         return fail("the restore page offers no restore points");
     }
     page->restorePointItem()->radioButton()->click();
+    *count = 0;
+    for (int i = 0; i < page->model()->rowCount(); ++i) {
+        *count += page->model()->item(i, TreeViewModel::PathColumn)->text().isEmpty() ? 0 : 1;
+    }
+    shot("restore-points");
+    return true;
+}
+
+bool GuiDriver::restoreFromRestorePoint(const QString& pathSuffix)
+{
+    int count = 0;
+    if (!showRestorePoints(&count)) {
+        return false;
+    }
+    RestorePage* page = module()->systemRestoreWidget()->restorePage();
     TreeViewModel* model = page->model();
     int row = -1;
     for (int i = 0; i < model->rowCount() && row < 0; ++i) {

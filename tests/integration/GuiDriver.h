@@ -26,6 +26,8 @@ public:
     bool openRestorePage();
     // The factory reset with or without personal files, confirmed in its dialog; ends on the progress page.
     bool factoryReset(bool keepPersonalFiles);
+    // Chooses "Restore from a restore point" and reports how many backups the table lists.
+    bool showRestorePoints(int* count);
     // The restore point whose path ends with pathSuffix, chosen in the table; ends on the progress page.
     bool restoreFromRestorePoint(const QString& pathSuffix);
     // Waits for the result page and reports its title; progress is photographed on the way.

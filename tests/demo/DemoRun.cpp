@@ -1,0 +1,268 @@
+#include "DemoRun.h"
+
+#include "GuiDriver.h"
+#include "LiveService.h"
+#include "MainWindow.h"
+#include "modules/recovery/RecoveryModule.h"
+#include "utils.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QKeySequence>
+#include <QProcess>
+#include <QShortcut>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cstdio>
+
+using namespace LiveTest;
+
+namespace {
+
+const int TaskTimeout = 900000;
+const QString PlantedFile = "/usr/bin/left-by-malware";
+const QString PersonalFile = "/home/alice/Documents/letter-to-keep.txt";
+
+void say(const QString& text)
+{
+    std::fprintf(stdout, "%s\n", qPrintable(text));
+    std::fflush(stdout);
+}
+
+QJsonObject task(const QString& command, const QStringList& args)
+{
+    return QJsonObject{{"command", command}, {"args", QJsonArray::fromStringList(args)}};
+}
+
+int exitCodeOf(const QString& program, const QStringList& args)
+{
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
+        return -1;
+    }
+    return process.exitCode();
+}
+
+// A partition mounted by UUID for as long as the object lives.
+class Mounted
+{
+public:
+    explicit Mounted(const QString& uuid) : m_uuid(uuid), m_path(Utils::mountDeviceByUUID(uuid)) {}
+    ~Mounted() { Utils::umountDeviceByUUID(m_uuid); }
+    Mounted(const Mounted&) = delete;
+    Mounted& operator=(const Mounted&) = delete;
+    QString path(const QString& relative = QString()) const { return m_path + relative; }
+    bool isValid() const { return !m_path.isEmpty(); }
+
+private:
+    QString m_uuid;
+    QString m_path;
+};
+
+} // namespace
+
+DemoRun::DemoRun(const QString& screenshotDir, bool scripted, QObject* parent)
+    : QObject(parent), m_screenshotDir(screenshotDir), m_scripted(scripted)
+{
+}
+
+DemoRun::~DemoRun() = default;
+
+void DemoRun::report(bool ok, const QString& text)
+{
+    if (!ok) {
+        ++m_failures;
+    }
+    say(QString(ok ? "  [ok]     " : "  [FAILED] ") + text);
+}
+
+int DemoRun::run()
+{
+    say("Preparing the machine: the real service makes two restore points, then the system gets broken.");
+    if (!prepareMachine()) {
+        say("The machine could not be prepared; see the messages above.");
+        return 1;
+    }
+    openWindow();
+    return m_scripted ? runScripted() : runInteractive();
+}
+
+bool DemoRun::restartService()
+{
+    // The service runs one task per process, as in the live system, where a reboot follows every task.
+    m_service = std::make_unique<LiveService>();
+    if (!m_service->start()) {
+        report(false, "the recovery service did not start on the live environment's bus");
+        return false;
+    }
+    return true;
+}
+
+bool DemoRun::makeRestorePoint(const QString& directory, const QString& createTime, const QString& marker)
+{
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        if (!root.isValid() || !writeFile(root.path("/etc/motd"), marker.toUtf8() + "\n")) {
+            return false;
+        }
+    }
+    if (!restartService()) {
+        return false;
+    }
+    const QString root = "root:" + env("MARLIN_ROOT_UUID");
+    const QString data = "data:" + env("MARLIN_DATA_UUID");
+    const QJsonArray tasks{task("create-backup-image", {root, data, directory, "system.rbk"}),
+                           task("create-backup-directory", {data, data, directory})};
+    const QString order = QString::fromUtf8(QJsonDocument(QJsonObject{{"tasks", tasks}}).toJson());
+    QSignalSpy success(m_service->proxy(), &ComMarlinDaemonRecoveryInterface::Success);
+    QSignalSpy error(m_service->proxy(), &ComMarlinDaemonRecoveryInterface::Error);
+    const int code =
+        m_service->proxy()->SystemBackup(LiveService::request(4, "demo-" + createTime, {{"recoveryInfo", order}}));
+    const bool ended =
+        code == 0 && QTest::qWaitFor([&] { return !success.isEmpty() || !error.isEmpty(); }, TaskTimeout);
+    m_service.reset();
+    const bool ok = ended && !success.isEmpty();
+    report(ok, "restore point " + directory + " on the data partition");
+    if (ok) {
+        m_restorePoints.append(createTime + ":" + directory);
+    }
+    return ok;
+}
+
+bool DemoRun::breakTheSystem()
+{
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        if (!root.isValid() || !data.isValid() || !writeFile(root.path("/etc/hostname"), "broken\n") ||
+            !writeFile(root.path(PlantedFile), "#!/bin/sh\n") ||
+            !writeFile(data.path(PersonalFile), "Dear Bob, this letter must survive the reset.\n")) {
+            return false;
+        }
+    }
+    report(true, "the system partition has a changed hostname and a planted program " + PlantedFile);
+    report(true, "alice wrote " + PersonalFile + " on the data partition");
+    return true;
+}
+
+bool DemoRun::damageBootFileSystem()
+{
+    // The boot file system loses an inode and is marked as having errors.
+    const QString boot = env("MARLIN_BOOT_DEV");
+    for (const QString& request : {QString("mkdir /lost-inode"), QString("clri /lost-inode"), QString("ssv state 2")}) {
+        if (exitCodeOf("debugfs", {"-w", "-R", request, boot}) != 0) {
+            report(false, "debugfs could not damage " + boot);
+            return false;
+        }
+    }
+    const bool damaged = exitCodeOf("fsck", {"-n", boot}) != 0;
+    report(damaged, "the boot file system " + boot + " is damaged (fsck -n finds errors)");
+    return damaged;
+}
+
+bool DemoRun::prepareMachine()
+{
+    QJsonObject points;
+    if (!makeRestorePoint("/backups/2026-11-02", "1793577600", "restore point of November") ||
+        !makeRestorePoint("/backups/2026-12-01", "1796083200", "restore point of December")) {
+        return false;
+    }
+    for (const QString& point : m_restorePoints) {
+        points.insert(point.section(':', 0, 0), point.section(':', 1));
+    }
+    {
+        // Where the installed system records its backups for the restore page.
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        const QJsonObject history{{env("MARLIN_DATA_UUID"), points}};
+        if (!recovery.isValid() ||
+            !writeFile(recovery.path("/backup/savePath.json"), QJsonDocument(history).toJson())) {
+            return false;
+        }
+    }
+    // In the scripted run the reset comes first and rewrites the boot partition: the damage is done after it.
+    return breakTheSystem() && (m_scripted || damageBootFileSystem()) && restartService();
+}
+
+void DemoRun::openWindow()
+{
+    CmdLineInfo cmdLine;
+    Utils::getCmdLineInfo(cmdLine);
+    m_window = std::make_unique<MainWindow>(cmdLine, false, QString());
+    m_window->show();
+    // The window builds its module once the event loop runs.
+    if (!QTest::qWaitFor([this] { return m_window->recoveryModule() != nullptr; }, 10000)) {
+        m_window->initAllModule();
+    }
+}
+
+int DemoRun::runScripted()
+{
+    GuiDriver gui(m_window.get(), m_screenshotDir);
+    say("Factory reset keeping personal files, through the window:");
+    bool ok = gui.openRestorePage();
+    int points = 0;
+    // The restore points are in the table; the reset is chosen afterwards.
+    ok = ok && gui.showRestorePoints(&points);
+    report(ok && points == m_restorePoints.size(), QString("the restore page lists %1 restore points").arg(points));
+    QString title;
+    ok = ok && gui.factoryReset(true) && gui.waitForResult(&title, TaskTimeout);
+    report(ok && title == "Restore Successful", "result page: " + (ok ? title : gui.error()));
+    if (ok) {
+        checkFactoryReset();
+    }
+
+    say("File-system repair, through the window:");
+    gui.backToHome();
+    QString result;
+    ok = damageBootFileSystem() && gui.openRepairPage(180000) &&
+         gui.repairPartition(env("MARLIN_BOOT_DEV"), &result, 300000);
+    report(ok && result == "Repair completed. Reboot to enter the system.",
+           "repair page: " + (ok ? result : gui.error()));
+    if (ok) {
+        checkRepair();
+    }
+    say(QString("Screenshots (%1): %2").arg(gui.screenshots().size()).arg(m_screenshotDir));
+    for (const QString& file : gui.screenshots()) {
+        say("  " + file);
+    }
+    return m_failures == 0 ? 0 : 1;
+}
+
+bool DemoRun::checkFactoryReset()
+{
+    const Mounted root(env("MARLIN_ROOT_UUID"));
+    const Mounted data(env("MARLIN_DATA_UUID"));
+    const bool reset = readFile(root.path("/etc/hostname")) == "marlin-pc\n" && !QFile::exists(root.path(PlantedFile));
+    report(reset, "the system partition is back to its initial backup (hostname marlin-pc, planted program gone)");
+    const bool kept = readFile(data.path(PersonalFile)).startsWith("Dear Bob");
+    report(kept, "alice's letter is still on the data partition");
+    return reset && kept;
+}
+
+bool DemoRun::checkRepair()
+{
+    const bool clean = exitCodeOf("fsck", {"-n", env("MARLIN_BOOT_DEV")}) == 0;
+    report(clean, "fsck -n finds the boot file system clean");
+    return clean;
+}
+
+int DemoRun::runInteractive()
+{
+    say("The recovery program is open on the fabricated machine. Try:");
+    say("  - System Restore > Reset to factory settings (keep or clear personal files), or a restore point;");
+    say("  - Ctrl+R opens the file-system repair page (the live system reaches it without a home-page button),");
+    say("    where the damaged boot partition can be repaired (a factory reset rewrites it: repair first);");
+    say("  - Ctrl+Q ends the demo. Reboot and power off only leave a line in the environment's power.log.");
+    say("The service runs one restore per start, as in the live system: run the demo again for another.");
+    auto* repair = new QShortcut(QKeySequence("Ctrl+R"), m_window.get());
+    connect(repair, &QShortcut::activated, this,
+            [this] { QMetaObject::invokeMethod(m_window->recoveryModule(), "onRepairFileSystem"); });
+    auto* quit = new QShortcut(QKeySequence("Ctrl+Q"), m_window.get());
+    connect(quit, &QShortcut::activated, qApp, &QApplication::quit);
+    return QApplication::exec();
+}
