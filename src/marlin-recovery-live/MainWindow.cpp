@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "widgets/LiveWidgets.h"
 
 #include "comMarlinDaemonRecoveryInterface.h"
 #include "modules/recovery/RecoveryModule.h"
@@ -45,13 +46,7 @@ void MainWindow::initUI()
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
 
-    m_backwardBtn = new TIconButton(this);
-    m_backwardBtn->setAccessibleName("backwardButton");
-    m_backwardBtn->setFixedSize(50, 50);
-    m_backwardBtn->setIcon(QIcon(":/return.svg"));
-    m_backwardBtn->setIconSize(QSize(50, 50));
-    m_backwardBtn->setFlat(true);
-    m_backwardBtn->setFocusPolicy(Qt::NoFocus);
+    m_backwardBtn = LiveWidgets::newBackwardButton(this);
     m_backwardBtn->hide();
     connect(m_backwardBtn, &TIconButton::clicked, this, &MainWindow::onBackWardClick);
 

@@ -1,6 +1,7 @@
 // Drives the file-system repair page on its own: lists as the worker writes them, the confirmation answered through
 // the real dialog, the outcome reported as the controller does.
 
+#include "DialogAnswer.h"
 #include "modules/recovery/RepairFileSystemWidget.h"
 #include "widgets/ItemFrame.h"
 
@@ -103,8 +104,6 @@ private slots:
     void screenshots();
 
 private:
-    // The next confirmation is answered with the button of that index; -1 closes it.
-    void answerNextDialog(int index, bool shot = false);
     void startRepair(int row);
     TIconButton* button(const QString& name) const { return m_page->findChild<TIconButton*>(name); }
     QLabel* status(int row) const { return m_page->findChild<QLabel*>("label_indicate_" + QString::number(row)); }
@@ -113,9 +112,6 @@ private:
 
     std::unique_ptr<QWidget> m_host;
     RepairFileSystemWidget* m_page = nullptr;
-    int m_dialogs = 0;
-    QString m_dialogMessage;
-    QStringList m_dialogButtons;
 };
 
 void TestRepairPage::init()
@@ -128,7 +124,6 @@ void TestRepairPage::init()
     (new QVBoxLayout(m_host.get()))->addWidget(m_page);
     m_host->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_host.get()));
-    m_dialogs = 0;
 }
 
 void TestRepairPage::cleanup()
@@ -136,32 +131,13 @@ void TestRepairPage::cleanup()
     m_host.reset();
 }
 
-void TestRepairPage::answerNextDialog(int index, bool shot)
-{
-    QTimer::singleShot(0, this, [this, index, shot] {
-        auto* dialog = qobject_cast<TDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr) {
-            return;
-        }
-        ++m_dialogs;
-        m_dialogMessage = dialog->message();
-        m_dialogButtons.clear();
-        for (int i = 0; i < dialog->buttonCount(); ++i) {
-            m_dialogButtons << dialog->getButton(i)->text();
-        }
-        if (shot) {
-            saveShot(m_host.get(), "repair-confirm", dialog);
-        }
-        index < 0 ? dialog->reject() : dialog->getButton(index)->click();
-    });
-}
-
 void TestRepairPage::startRepair(int row)
 {
     TIconButton* repair = button("repair_btn_" + QString::number(row));
     QVERIFY(repair != nullptr);
-    answerNextDialog(RepairIndex);
+    const DialogAnswer answer(RepairIndex);
     QTest::mouseClick(repair, Qt::LeftButton);
+    QCOMPARE(answer.count(), 1);
     QCOMPARE(m_page->repairingRow(), row);
 }
 
@@ -247,11 +223,13 @@ void TestRepairPage::repairRuns()
     QSignalSpy closeBtn(m_page, &RepairFileSystemWidget::enableCloseBtn);
     QSignalSpy back(m_page, &RepairFileSystemWidget::backwardBtnClicked);
 
-    answerNextDialog(CancelIndex);
-    QTest::mouseClick(button("repair_btn_2"), Qt::LeftButton);
-    QCOMPARE(m_dialogMessage,
-             QString("Are you sure you want to repair the file system of /dev/sda4? It may lead to data loss."));
-    QCOMPARE(m_dialogButtons, QStringList({"Cancel", "Repair now"}));
+    {
+        const DialogAnswer cancel(CancelIndex);
+        QTest::mouseClick(button("repair_btn_2"), Qt::LeftButton);
+        QCOMPARE(cancel.message(),
+                 QString("Are you sure you want to repair the file system of /dev/sda4? It may lead to data loss."));
+        QCOMPARE(cancel.buttons(), QStringList({"Cancel", "Repair now"}));
+    }
     QCOMPARE(repairs.size() + returnBtn.size() + closeBtn.size(), 0);
     QVERIFY(!m_page->isRepairing() && m_page->backwardButton()->isEnabled());
 
@@ -270,10 +248,10 @@ void TestRepairPage::repairRuns()
     QCOMPARE(back.size(), 0);
 
     // Another partition with errors: no question, no request, its row untouched.
-    answerNextDialog(CancelIndex);
+    const DialogAnswer cancel(CancelIndex);
     QTest::mouseClick(button("repair_btn_1"), Qt::LeftButton);
-    QCoreApplication::processEvents();
-    QCOMPARE(m_dialogs, 2);
+    QTest::qWait(50);
+    QVERIFY(!cancel.seen());
     QCOMPARE(repairs.size(), 1);
     QCOMPARE(m_page->repairingRow(), 2);
     QVERIFY(status(1)->findChild<TSpinner*>() == nullptr);
@@ -384,8 +362,11 @@ void TestRepairPage::screenshots()
     saveShot(m_host.get(), "repair-no-errors");
     m_page->loadPartitionCheckList(mixedList());
     saveShot(m_host.get(), "repair-list");
-    answerNextDialog(RepairIndex, true);
-    QTest::mouseClick(button("repair_btn_1"), Qt::LeftButton);
+    {
+        const DialogAnswer repair(RepairIndex,
+                                  [this](TDialog* dialog) { saveShot(m_host.get(), "repair-confirm", dialog); });
+        QTest::mouseClick(button("repair_btn_1"), Qt::LeftButton);
+    }
     saveShot(m_host.get(), "repair-running");
     m_page->fixSuccess();
     saveShot(m_host.get(), "repair-success");

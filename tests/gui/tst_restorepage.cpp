@@ -1,6 +1,7 @@
 // The restore page as the live program shows it: which choices the service's information leaves, the restore point
 // table, the backup directory check, the factory-reset confirmation, and what each choice asks for.
 
+#include "DialogAnswer.h"
 #include "MainWindow.h"
 #include "comMarlinDaemonRecoveryInterface.h"
 #include "modules/recovery/RecoveryModule.h"
@@ -31,7 +32,6 @@
 #include <QStandardItem>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <memory>
 
 using namespace Tessel::Widgets;
@@ -74,44 +74,6 @@ void saveShot(QWidget* widget, const QString& name)
     }
     QCoreApplication::processEvents();
     QVERIFY(widget->window()->grab().save(dir + "/" + name + ".png"));
-}
-
-// Answers the next modal dialog with the button at index (-1: close it) and reports its title and message.
-struct DialogAnswer
-{
-    QString title;
-    QString message;
-    QSize size;
-    bool seen = false;
-};
-
-void answerNextDialog(QObject* context, DialogAnswer* answer, int index, const QString& shot = QString())
-{
-    // Polls: the dialog may open only after queued calls have run.
-    auto* timer = new QTimer(context);
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, context, [timer, answer, index, shot] {
-        auto* dialog = qobject_cast<TDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr || !dialog->isVisible()) {
-            return;
-        }
-        timer->stop();
-        timer->deleteLater();
-        answer->seen = true;
-        answer->title = dialog->title();
-        answer->message = dialog->message();
-        answer->size = dialog->size();
-        if (!shot.isEmpty() && !qEnvironmentVariable("SCREENSHOT_DIR").isEmpty()) {
-            QCoreApplication::processEvents();
-            dialog->grab().save(qEnvironmentVariable("SCREENSHOT_DIR") + "/" + shot + ".png");
-        }
-        if (index < 0) {
-            dialog->reject();
-        } else {
-            dialog->getButton(index)->click();
-        }
-    });
-    timer->start();
 }
 
 } // namespace
@@ -255,10 +217,9 @@ void TestRestorePage::reducedToFactoryReset()
     }
 
     QSignalSpy reset(m_widget, &SystemRestoreWidget::systemRestoreClicked);
-    DialogAnswer answer;
-    answerNextDialog(this, &answer, 1);
+    const DialogAnswer answer(1);
     page()->restore();
-    QVERIFY(answer.seen);
+    QVERIFY(answer.seen());
     QCOMPARE(reset.size(), 1);
     QCOMPARE(reset.first().first().toBool(), false);
 }
@@ -464,19 +425,23 @@ void TestRestorePage::factoryResetConfirmation()
     load(pageInfo({}));
     page()->keepCheckBox()->setChecked(keep);
     QSignalSpy reset(m_widget, &SystemRestoreWidget::systemRestoreClicked);
-    DialogAnswer answer;
-    answerNextDialog(this, &answer, button,
-                     button == 0 ? (keep ? "restore-confirm-keep" : "restore-confirm-clear") : QString());
+    const QString shot = keep ? "restore-confirm-keep" : "restore-confirm-clear";
+    const DialogAnswer answer(button, [&](TDialog* dialog) {
+        if (button == 0) {
+            saveShot(dialog, shot);
+        }
+    });
     QTest::mouseClick(page()->restoreButton(), Qt::LeftButton);
-    QTRY_VERIFY(answer.seen);
-    QCOMPARE(answer.title, title);
+    QTRY_VERIFY(answer.seen());
+    QCOMPARE(answer.title(), title);
+    QCOMPARE(answer.buttons(), QStringList({"Cancel", "Confirm and Reset"}));
     if (!keep) {
-        QCOMPARE(answer.size, QSize(450, 240));
+        QCOMPARE(answer.size(), QSize(450, 240));
         QCOMPARE(
-            answer.message,
+            answer.message(),
             QString("It will permanently clear data of all users on this device, please confirm before proceeding"));
     } else {
-        QVERIFY(answer.message.startsWith("It will reset data on your system disk but keep your personal data."));
+        QVERIFY(answer.message().startsWith("It will reset data on your system disk but keep your personal data."));
     }
     QCOMPARE(reset.size(), requests);
     if (requests > 0) {
@@ -494,10 +459,9 @@ void TestRestorePage::reducedFactoryItemKeepsFilesChecked()
     // The box can still be cleared for a full reset afterwards.
     page()->keepCheckBox()->click();
     QSignalSpy reset(m_widget, &SystemRestoreWidget::systemRestoreClicked);
-    DialogAnswer answer;
-    answerNextDialog(this, &answer, 1);
+    const DialogAnswer answer(1);
     page()->restore();
-    QCOMPARE(answer.title, QString("Reset to Factory Settings"));
+    QCOMPARE(answer.title(), QString("Reset to Factory Settings"));
     QCOMPARE(reset.size(), 1);
     QCOMPARE(reset.first().first().toBool(), true);
 }

@@ -1,5 +1,7 @@
 #include "GuiDriver.h"
 
+#include "DialogAnswer.h"
+
 #include "MainWindow.h"
 #include "modules/recovery/RecoveryModule.h"
 #include "modules/recovery/RecoveryPage.h"
@@ -25,7 +27,6 @@
 #include <QRadioButton>
 #include <QStandardItem>
 #include <QTest>
-#include <QTimer>
 
 using namespace Tessel::Widgets;
 
@@ -54,15 +55,7 @@ bool GuiDriver::fail(const QString& reason)
 
 void GuiDriver::shot(const QString& name)
 {
-    if (m_screenshotDir.isEmpty()) {
-        return;
-    }
-    QCoreApplication::processEvents();
-    const QString file =
-        QString("%1/%2-%3.png").arg(m_screenshotDir).arg(m_screenshots.size() + 1, 2, 10, QChar('0')).arg(name);
-    if (m_window->grab().save(file)) {
-        m_screenshots.append(file);
-    }
+    shotOf(m_window, name);
 }
 
 bool GuiDriver::waitForTop(const std::function<QWidget*()>& page, int timeoutMs, const QString& what)
@@ -74,30 +67,17 @@ bool GuiDriver::waitForTop(const std::function<QWidget*()>& page, int timeoutMs,
     return true;
 }
 
-void GuiDriver::answerNextDialog(int index, const QString& shotName)
+void GuiDriver::shotOf(QWidget* widget, const QString& name)
 {
-    auto* timer = new QTimer(m_window);
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, m_window, [this, timer, index, shotName] {
-        auto* dialog = qobject_cast<TDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr || !dialog->isVisible()) {
-            return;
-        }
-        timer->stop();
-        timer->deleteLater();
-        if (!m_screenshotDir.isEmpty()) {
-            QCoreApplication::processEvents();
-            const QString file = QString("%1/%2-%3.png")
-                                     .arg(m_screenshotDir)
-                                     .arg(m_screenshots.size() + 1, 2, 10, QChar('0'))
-                                     .arg(shotName);
-            if (dialog->grab().save(file)) {
-                m_screenshots.append(file);
-            }
-        }
-        dialog->getButton(index)->click();
-    });
-    timer->start();
+    if (m_screenshotDir.isEmpty()) {
+        return;
+    }
+    QCoreApplication::processEvents();
+    const QString file =
+        QString("%1/%2-%3.png").arg(m_screenshotDir).arg(m_screenshots.size() + 1, 2, 10, QChar('0')).arg(name);
+    if (widget->grab().save(file)) {
+        m_screenshots.append(file);
+    }
 }
 
 bool GuiDriver::openRestorePage()
@@ -125,7 +105,7 @@ bool GuiDriver::factoryReset(bool keepPersonalFiles)
     }
     page->keepCheckBox()->setChecked(keepPersonalFiles);
     shot(keepPersonalFiles ? "factory-reset-keep-files" : "factory-reset-clear-all");
-    answerNextDialog(1, "factory-reset-confirmation");
+    const DialogAnswer confirm(1, [this](TDialog* dialog) { shotOf(dialog, "factory-reset-confirmation"); });
     QTest::mouseClick(page->restoreButton(), Qt::LeftButton);
     return waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page after the confirmation");
 }
@@ -228,7 +208,7 @@ bool GuiDriver::repairPartition(const QString& devicePath, QString* resultText, 
     if (button == nullptr) {
         return fail(devicePath + " has no repair button: no errors were found on it");
     }
-    answerNextDialog(1, "repair-confirmation");
+    const DialogAnswer confirm(1, [this](TDialog* dialog) { shotOf(dialog, "repair-confirmation"); });
     QTest::mouseClick(button, Qt::LeftButton);
     if (!QTest::qWaitFor([&] { return page->isRepairing(); }, 10000)) {
         return fail("the repair did not start");

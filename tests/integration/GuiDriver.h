@@ -47,8 +47,7 @@ private:
     bool fail(const QString& reason);
     // Waits until the page the getter names exists and is on top (pages are made on first use).
     bool waitForTop(const std::function<QWidget*()>& page, int timeoutMs, const QString& what);
-    // Clicks the button at index of the next modal dialog, once it is on screen; its screenshot is taken first.
-    void answerNextDialog(int index, const QString& shotName);
+    void shotOf(QWidget* widget, const QString& name);
 
     MainWindow* m_window;
     QString m_screenshotDir;

@@ -23,6 +23,7 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QtTest>
+#include <memory>
 
 namespace {
 
@@ -82,6 +83,18 @@ int exitCodeOf(const QString& program, const QStringList& args)
 QString screenshotDir()
 {
     return qEnvironmentVariable("SCREENSHOT_DIR");
+}
+
+// The live program's window as it starts without a pending order; its module exists once this returns.
+std::unique_ptr<MainWindow> openWindow()
+{
+    CmdLineInfo cmdLine;
+    Utils::getCmdLineInfo(cmdLine);
+    auto window = std::make_unique<MainWindow>(cmdLine, false, QString());
+    window->setFixedSize(860, 640);
+    window->show();
+    window->initAllModule();
+    return window;
 }
 
 } // namespace
@@ -242,19 +255,15 @@ void TestGuiE2E::restoreFromARestorePoint()
         QVERIFY(writeFile(root + "/usr/bin/intruder", "#!/bin/sh\n"));
     }
 
-    CmdLineInfo cmdLine;
-    QVERIFY(Utils::getCmdLineInfo(cmdLine));
-    MainWindow window(cmdLine, false, QString());
-    window.setFixedSize(860, 640);
-    window.show();
-    QTRY_VERIFY(window.recoveryModule() != nullptr);
-    GuiDriver gui(&window, screenshotDir().isEmpty() ? QString() : screenshotDir() + "/restore-point");
+    const std::unique_ptr<MainWindow> window = openWindow();
+    QVERIFY(window->recoveryModule() != nullptr);
+    GuiDriver gui(window.get(), screenshotDir().isEmpty() ? QString() : screenshotDir() + "/restore-point");
     QVERIFY2(gui.openRestorePage(), qPrintable(gui.error()));
     QVERIFY2(gui.restoreFromRestorePoint(RestorePointDir), qPrintable(gui.error()));
     QString title;
     QVERIFY2(gui.waitForResult(&title, TaskTimeout), qPrintable(gui.error()));
     QCOMPARE(title, QString("Restore Successful"));
-    QCOMPARE(window.recoveryModule()->lastOpType(), 0);
+    QCOMPARE(window->recoveryModule()->lastOpType(), 0);
 
     QCOMPARE(exitCodeOf("fsck", {"-n", env("MARLIN_ROOT_DEV")}), 0);
     QProcess blkid;
@@ -281,15 +290,11 @@ void TestGuiE2E::repairADamagedFileSystem()
 
     m_service = new LiveService;
     QVERIFY(m_service->start());
-    CmdLineInfo cmdLine;
-    QVERIFY(Utils::getCmdLineInfo(cmdLine));
-    MainWindow window(cmdLine, false, QString());
-    window.setFixedSize(860, 640);
-    window.show();
-    QTRY_VERIFY(window.recoveryModule() != nullptr);
-    GuiDriver gui(&window, screenshotDir().isEmpty() ? QString() : screenshotDir() + "/repair");
+    const std::unique_ptr<MainWindow> window = openWindow();
+    QVERIFY(window->recoveryModule() != nullptr);
+    GuiDriver gui(window.get(), screenshotDir().isEmpty() ? QString() : screenshotDir() + "/repair");
     QVERIFY2(gui.openRepairPage(120000), qPrintable(gui.error()));
-    RepairFileSystemWidget* page = window.recoveryModule()->repairFileSystemWidget();
+    RepairFileSystemWidget* page = window->recoveryModule()->repairFileSystemWidget();
     // Errors come first; partitions outside the installed system are not offered.
     QCOMPARE(page->devicePathOfRow(1), boot);
     for (int n = 1; n <= page->rowCount(); ++n) {

@@ -103,22 +103,21 @@ void BaseTableView::mouseReleaseEvent(QMouseEvent* event)
 
 void BaseTableView::setHoverRow(int row)
 {
-    if (row == m_hoverRow) {
-        return;
-    }
-    const int old = m_hoverRow;
-    m_hoverRow = row;
-    updateRow(old);
-    updateRow(row);
+    moveTrackedRow(m_hoverRow, row);
 }
 
 void BaseTableView::setPressedRow(int row)
 {
-    if (row == m_pressedRow) {
+    moveTrackedRow(m_pressedRow, row);
+}
+
+void BaseTableView::moveTrackedRow(int& tracked, int row)
+{
+    if (row == tracked) {
         return;
     }
-    const int old = m_pressedRow;
-    m_pressedRow = row;
+    const int old = tracked;
+    tracked = row;
     updateRow(old);
     updateRow(row);
 }

@@ -29,6 +29,8 @@ protected:
 private:
     void setHoverRow(int row);
     void setPressedRow(int row);
+    // Repaints the rows a highlight leaves and reaches.
+    void moveTrackedRow(int& tracked, int row);
     void updateRow(int row);
 
     BaseHeaderView* m_headerView;

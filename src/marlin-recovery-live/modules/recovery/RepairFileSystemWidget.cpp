@@ -1,4 +1,5 @@
 #include "RepairFileSystemWidget.h"
+#include "widgets/LiveWidgets.h"
 
 #include "PartitionItem.h"
 #include "widgets/ItemFrame.h"
@@ -112,13 +113,7 @@ RepairFileSystemWidget::RepairFileSystemWidget(QWidget* parent) : QWidget(parent
 
 void RepairFileSystemWidget::initUI()
 {
-    m_backwardBtn = new TIconButton(this);
-    m_backwardBtn->setAccessibleName("backwardButton");
-    m_backwardBtn->setFixedSize(50, 50);
-    m_backwardBtn->setIcon(QIcon(":/return.svg"));
-    m_backwardBtn->setIconSize(QSize(50, 50));
-    m_backwardBtn->setFlat(true);
-    m_backwardBtn->setFocusPolicy(Qt::NoFocus);
+    m_backwardBtn = LiveWidgets::newBackwardButton(this);
     connect(m_backwardBtn, &TIconButton::clicked, this, &RepairFileSystemWidget::onBackWardClick);
 
     m_titleLabel = new QLabel(tr("Repair File System"), this);

@@ -1,4 +1,5 @@
 #include "SystemRestoreWidget.h"
+#include "widgets/LiveWidgets.h"
 
 #include <RestorePage.h>
 #include <TreeViewModel.h>
@@ -51,14 +52,8 @@ RestoreBaseInfo RestoreBaseInfo::fromJson(const QString& json)
 }
 
 SystemRestoreWidget::SystemRestoreWidget(QWidget* parent)
-    : QWidget(parent), m_backwardButton(new TIconButton), m_frame(new TFrame)
+    : QWidget(parent), m_backwardButton(LiveWidgets::newBackwardButton()), m_frame(new TFrame)
 {
-    m_backwardButton->setAccessibleName("backwardButton");
-    m_backwardButton->setFixedSize(50, 50);
-    m_backwardButton->setIcon(QIcon(":/return.svg"));
-    m_backwardButton->setIconSize(QSize(50, 50));
-    m_backwardButton->setFlat(true);
-    m_backwardButton->setFocusPolicy(Qt::NoFocus);
     connect(m_backwardButton, &TIconButton::clicked, this, &SystemRestoreWidget::cancel);
 
     auto* frameLayout = new QVBoxLayout;

@@ -1,0 +1,16 @@
+#pragma once
+
+// Small pieces several pages of the live program build the same way.
+
+class QWidget;
+
+namespace Tessel::Widgets {
+class TIconButton;
+}
+
+namespace LiveWidgets {
+
+// The back arrow in a page's top-left corner: 50 x 50, flat, never takes the focus.
+Tessel::Widgets::TIconButton* newBackwardButton(QWidget* parent = nullptr);
+
+} // namespace LiveWidgets
