@@ -281,9 +281,15 @@ check "exec passes arguments unchanged" same "$("$TOOL" exec "$STATE" -- printf 
 check "exec passes stdin through" same "$(echo piped | "$TOOL" exec "$STATE" -- cat)" piped
 check "each exec gets an empty /home/marlin" same "$("$TOOL" exec "$STATE" -- ls -A /home/marlin)" ""
 check "shell runs bash inside" bash -c "echo 'grep -q live-media-path /proc/cmdline && exit 3' | '$TOOL' shell '$STATE' >/dev/null 2>&1; [ \$? = 3 ]"
-check "exec without MARLIN_BIN_DIR leaves /usr/local/sbin alone" \
-    bash -c "! '$TOOL' exec '$STATE' -- findmnt --mountpoint /usr/local/sbin"
-entries() { find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' | grep -vx "$2" | sort; }
+entries() { find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' | grep -vxE "$2" | sort; }
+check "exec without MARLIN_BIN_DIR shows the host's /usr/local/sbin besides the power stand-ins" \
+    same "$("$TOOL" exec "$STATE" -- bash -c "$(declare -f entries); entries /usr/local/sbin 'reboot|poweroff|shutdown|halt'")" \
+    "$(entries /usr/local/sbin 'reboot|poweroff|shutdown|halt')"
+rm -f "$STATE/power.log"
+check "reboot and poweroff through sudo only write power.log" \
+    same "$("$TOOL" exec "$STATE" -- sh -c 'sudo reboot -f && sudo poweroff' && cat "$STATE/power.log")" \
+    "$(printf 'reboot -f\npoweroff ')"
+check "the host's /usr/local/sbin has no stand-ins" test ! -e /usr/local/sbin/reboot
 check "exec shows the host's /home besides /home/marlin" \
     same "$("$TOOL" exec "$STATE" -- bash -c "$(declare -f entries); entries /home marlin")" "$(entries /home marlin)"
 check "exec shows the host's /usr/bin besides the fake" \
