@@ -1,8 +1,8 @@
 #include "MainWindow.h"
-#include "widgets/LiveWidgets.h"
 
 #include "comMarlinDaemonRecoveryInterface.h"
 #include "modules/recovery/RecoveryModule.h"
+#include "widgets/LiveWidgets.h"
 
 #include <core/command.h>
 #include <tessel/widgets/TButtonBox.h>

@@ -1,8 +1,8 @@
 #include "RepairFileSystemWidget.h"
-#include "widgets/LiveWidgets.h"
 
 #include "PartitionItem.h"
 #include "widgets/ItemFrame.h"
+#include "widgets/LiveWidgets.h"
 
 #include <AsyncTask.h>
 #include <tessel/widgets/TDialog.h>

@@ -1,4 +1,5 @@
 #include "SystemRestoreWidget.h"
+
 #include "widgets/LiveWidgets.h"
 
 #include <RestorePage.h>
