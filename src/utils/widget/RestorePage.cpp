@@ -247,9 +247,10 @@ void RestorePage::onRowClicked(const QModelIndex& index)
     m_restoreButton->setEnabled(path != nullptr && !path->text().isEmpty());
 }
 
+// Also while the table is empty: its header shows both columns from the start.
 void RestorePage::updateColumnWidth()
 {
-    if (m_restorePointItem != nullptr && m_model->rowCount() > 0) {
+    if (m_restorePointItem != nullptr) {
         m_tableView->setColumnWidth(TreeViewModel::PathColumn, m_restorePointItem->width() - TimeColumnWidth);
     }
 }
