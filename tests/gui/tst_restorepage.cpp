@@ -207,6 +207,8 @@ void TestRestorePage::reducedToFactoryReset()
     QCOMPARE(page()->group()->itemCount(), 1);
     QVERIFY(page()->backupFilesItem() == nullptr);
     QVERIFY(page()->restorePointItem() == nullptr);
+    // Nothing points at the controls that went with the dropped choices.
+    QVERIFY(page()->tableView() == nullptr && page()->fileChooser() == nullptr);
     QCOMPARE(page()->factoryItem()->text(), QString("Reset to factory settings"));
     QVERIFY(page()->factoryItem()->isChecked());
     QVERIFY(page()->keepCheckBox()->isChecked());

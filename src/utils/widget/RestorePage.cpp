@@ -157,15 +157,17 @@ void RestorePage::finishDeferredSetup()
 
 void RestorePage::setLiveMode()
 {
-    m_fileChooser->setFileMode(QFileDialog::Directory);
     m_layout->setSpacing(0);
     auto* title = new TLabel(tr("Restore"));
     TFontSizeManager::instance()->bind(title, TFontSizeManager::T1);
     m_layout->insertWidget(0, title);
     m_layout->insertSpacing(1, 10);
     m_isLive = true;
-    m_fileChooser->setContextMenuPolicy(Qt::NoContextMenu);
-    m_tableView->verticalScrollBar()->setContextMenuPolicy(Qt::NoContextMenu);
+    if (m_fileChooser != nullptr) {
+        m_fileChooser->setFileMode(QFileDialog::Directory);
+        m_fileChooser->setContextMenuPolicy(Qt::NoContextMenu);
+        m_tableView->verticalScrollBar()->setContextMenuPolicy(Qt::NoContextMenu);
+    }
 }
 
 bool RestorePage::hasBackupImage(const QString& directory)
@@ -313,6 +315,8 @@ void RestorePage::setFactoryResetOnly()
     m_filesItem = nullptr;
     m_restorePointItem = nullptr;
     m_tableHolder = nullptr;
+    m_tableView = nullptr;
+    m_fileChooser = nullptr;
     m_factoryItem = newFactoryItem();
     m_keepCheckBox = newKeepCheckBox();
     m_keepCheckBox->setChecked(true);

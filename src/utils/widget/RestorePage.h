@@ -43,6 +43,7 @@ public:
     void setFactoryResetOnly();
 
     int mode() const { return m_mode; }
+    // The backup-files and restore point controls are null in the factory-reset-only form.
     RadioItem* factoryItem() const { return m_factoryItem; }
     RadioItem* backupFilesItem() const { return m_filesItem; }
     RadioItem* restorePointItem() const { return m_restorePointItem; }
