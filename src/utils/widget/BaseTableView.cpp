@@ -45,6 +45,12 @@ BaseTableView::BaseTableView(QWidget* parent)
     QScroller::grabGesture(viewport(), QScroller::TouchGesture);
 }
 
+BaseTableView::~BaseTableView()
+{
+    // Grabbing registers a gesture recognizer of its own, which only this gives back.
+    QScroller::ungrabGesture(viewport());
+}
+
 void BaseTableView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
     const TPalette palette = TPalette::of(this);

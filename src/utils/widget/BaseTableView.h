@@ -14,6 +14,7 @@ class BaseTableView : public QTreeView
 
 public:
     explicit BaseTableView(QWidget* parent = nullptr);
+    ~BaseTableView() override;
 
     BaseHeaderView* headerView() const { return m_headerView; }
     int hoverRow() const { return m_hoverRow; }
