@@ -3,6 +3,7 @@
 #include "GuiDriver.h"
 #include "LiveService.h"
 #include "MainWindow.h"
+#include "Mounted.h"
 #include "modules/recovery/RecoveryModule.h"
 #include "utils.h"
 
@@ -37,32 +38,6 @@ QJsonObject task(const QString& command, const QStringList& args)
 {
     return QJsonObject{{"command", command}, {"args", QJsonArray::fromStringList(args)}};
 }
-
-int exitCodeOf(const QString& program, const QStringList& args)
-{
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
-        return -1;
-    }
-    return process.exitCode();
-}
-
-// A partition mounted by UUID for as long as the object lives.
-class Mounted
-{
-public:
-    explicit Mounted(const QString& uuid) : m_uuid(uuid), m_path(Utils::mountDeviceByUUID(uuid)) {}
-    ~Mounted() { Utils::umountDeviceByUUID(m_uuid); }
-    Mounted(const Mounted&) = delete;
-    Mounted& operator=(const Mounted&) = delete;
-    QString path(const QString& relative = QString()) const { return m_path + relative; }
-    bool isValid() const { return !m_path.isEmpty(); }
-
-private:
-    QString m_uuid;
-    QString m_path;
-};
 
 } // namespace
 
@@ -107,7 +82,7 @@ bool DemoRun::makeRestorePoint(const QString& directory, const QString& createTi
 {
     {
         const Mounted root(env("MARLIN_ROOT_UUID"));
-        if (!root.isValid() || !writeFile(root.path("/etc/motd"), marker.toUtf8() + "\n")) {
+        if (!root.isValid() || !writeFile(root + "/etc/motd", marker.toUtf8() + "\n")) {
             return false;
         }
     }
@@ -139,9 +114,9 @@ bool DemoRun::breakTheSystem()
     {
         const Mounted root(env("MARLIN_ROOT_UUID"));
         const Mounted data(env("MARLIN_DATA_UUID"));
-        if (!root.isValid() || !data.isValid() || !writeFile(root.path("/etc/hostname"), "broken\n") ||
-            !writeFile(root.path(PlantedFile), "#!/bin/sh\n") ||
-            !writeFile(data.path(PersonalFile), "Dear Bob, this letter must survive the reset.\n")) {
+        if (!root.isValid() || !data.isValid() || !writeFile(root + "/etc/hostname", "broken\n") ||
+            !writeFile(root + PlantedFile, "#!/bin/sh\n") ||
+            !writeFile(data + PersonalFile, "Dear Bob, this letter must survive the reset.\n")) {
             return false;
         }
     }
@@ -179,8 +154,7 @@ bool DemoRun::prepareMachine()
         // Where the installed system records its backups for the restore page.
         const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
         const QJsonObject history{{env("MARLIN_DATA_UUID"), points}};
-        if (!recovery.isValid() ||
-            !writeFile(recovery.path("/backup/savePath.json"), QJsonDocument(history).toJson())) {
+        if (!recovery.isValid() || !writeFile(recovery + "/backup/savePath.json", QJsonDocument(history).toJson())) {
             return false;
         }
     }
@@ -237,9 +211,9 @@ bool DemoRun::checkFactoryReset()
 {
     const Mounted root(env("MARLIN_ROOT_UUID"));
     const Mounted data(env("MARLIN_DATA_UUID"));
-    const bool reset = readFile(root.path("/etc/hostname")) == "marlin-pc\n" && !QFile::exists(root.path(PlantedFile));
+    const bool reset = readFile(root + "/etc/hostname") == "marlin-pc\n" && !QFile::exists(root + PlantedFile);
     report(reset, "the system partition is back to its initial backup (hostname marlin-pc, planted program gone)");
-    const bool kept = readFile(data.path(PersonalFile)).startsWith("Dear Bob");
+    const bool kept = readFile(data + PersonalFile).startsWith("Dear Bob");
     report(kept, "alice's letter is still on the data partition");
     return reset && kept;
 }

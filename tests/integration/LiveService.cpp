@@ -2,10 +2,12 @@
 
 #include "utils.h"
 
+#include <QCryptographicHash>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
 #include <QtTest>
@@ -132,4 +134,41 @@ bool isMounted(const QString& device)
     return !mountOptionsOf(device).isEmpty();
 }
 
+QString output(const QString& program, const QStringList& args, int* exitCode)
+{
+    QProcess process;
+    process.start(program, args);
+    const bool ended = process.waitForFinished(600000) && process.exitStatus() == QProcess::NormalExit;
+    if (exitCode != nullptr) {
+        *exitCode = ended ? process.exitCode() : -1;
+    }
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+int exitCodeOf(const QString& program, const QStringList& args)
+{
+    int code = -1;
+    output(program, args, &code);
+    return code;
+}
+
+QMap<QString, QByteArray> treeOf(const QString& dir)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString relative = path.mid(dir.size());
+        if (info.isSymLink()) {
+            tree.insert(relative, "link:" + info.symLinkTarget().toUtf8());
+        } else if (info.isFile()) {
+            tree.insert(relative, QCryptographicHash::hash(readFile(path), QCryptographicHash::Md5).toHex());
+        } else {
+            tree.insert(relative, "dir");
+        }
+    }
+    return tree;
+}
 } // namespace LiveTest

@@ -6,6 +6,7 @@
 #include "comMarlinDaemonRecoveryInterface.h"
 
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryFile>
 
@@ -20,6 +21,12 @@ bool writeFile(const QString& path, const QByteArray& content);
 // The mount options of a device in this namespace's mount table; empty when it is not mounted.
 QString mountOptionsOf(const QString& device);
 bool isMounted(const QString& device);
+// Runs a program to its end (ten minutes at most) and hands back its standard output, and its exit code (-1 when it
+// did not end normally).
+QString output(const QString& program, const QStringList& args, int* exitCode = nullptr);
+int exitCodeOf(const QString& program, const QStringList& args);
+// Relative path → checksum of every file, and the link targets, below a directory.
+QMap<QString, QByteArray> treeOf(const QString& dir);
 } // namespace LiveTest
 
 class LiveService

@@ -5,6 +5,7 @@
 #include "GuiDriver.h"
 #include "LiveService.h"
 #include "MainWindow.h"
+#include "Mounted.h"
 #include "Startup.h"
 #include "modules/recovery/RecoveryModule.h"
 #include "modules/recovery/RepairFileSystemWidget.h"
@@ -29,19 +30,6 @@ namespace {
 
 using namespace LiveTest;
 
-class Mounted
-{
-public:
-    explicit Mounted(const QString& uuid) : m_uuid(uuid), m_path(Utils::mountDeviceByUUID(uuid)) {}
-    ~Mounted() { Utils::umountDeviceByUUID(m_uuid); }
-    QString operator+(const QString& relative) const { return m_path + relative; }
-    bool isValid() const { return !m_path.isEmpty(); }
-
-private:
-    QString m_uuid;
-    QString m_path;
-};
-
 const int TaskTimeout = 900000;
 const QString RestorePointDir = "/backups/restore-point-1";
 
@@ -53,31 +41,6 @@ QString taskList(const QJsonArray& tasks)
 QJsonObject task(const QString& command, const QStringList& args)
 {
     return QJsonObject{{"command", command}, {"args", QJsonArray::fromStringList(args)}};
-}
-
-// Path → content of every regular file below a directory.
-QMap<QString, QByteArray> treeOf(const QString& dir)
-{
-    QMap<QString, QByteArray> tree;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (!path.contains("/lost+found/")) {
-            tree.insert(path.mid(dir.size()), readFile(path));
-        }
-    }
-    return tree;
-}
-
-int exitCodeOf(const QString& program, const QStringList& args)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, args);
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
-        return -1;
-    }
-    return process.exitCode();
 }
 
 QString screenshotDir()
@@ -242,7 +205,7 @@ void TestGuiE2E::restoreFromARestorePoint()
     QMap<QString, QByteArray> rootAtBackup;
     {
         const Mounted root(env("MARLIN_ROOT_UUID"));
-        rootAtBackup = treeOf(root + "");
+        rootAtBackup = treeOf(root.path());
         QVERIFY(rootAtBackup.contains("/etc/hostname"));
     }
     QVERIFY(makeRestorePoint());
@@ -266,13 +229,10 @@ void TestGuiE2E::restoreFromARestorePoint()
     QCOMPARE(window->recoveryModule()->lastOpType(), 0);
 
     QCOMPARE(exitCodeOf("fsck", {"-n", env("MARLIN_ROOT_DEV")}), 0);
-    QProcess blkid;
-    blkid.start("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_ROOT_DEV")});
-    QVERIFY(blkid.waitForFinished(60000));
-    QCOMPARE(QString::fromUtf8(blkid.readAllStandardOutput()).trimmed(), env("MARLIN_ROOT_UUID"));
+    QCOMPARE(output("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_ROOT_DEV")}).trimmed(), env("MARLIN_ROOT_UUID"));
     {
         const Mounted root(env("MARLIN_ROOT_UUID"));
-        QCOMPARE(treeOf(root + ""), rootAtBackup);
+        QCOMPARE(treeOf(root.path()), rootAtBackup);
     }
     const Mounted data(env("MARLIN_DATA_UUID"));
     QVERIFY(QDir(data + RestorePointDir).removeRecursively());

@@ -1,4 +1,5 @@
 #include "LiveService.h"
+#include "Mounted.h"
 #include "utils.h"
 
 #include <QCryptographicHash>
@@ -15,53 +16,6 @@
 namespace {
 
 using namespace LiveTest;
-
-// Runs a program to its end and hands back its standard output.
-QString output(const QString& program, const QStringList& args, int* exitCode = nullptr)
-{
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(600000);
-    if (exitCode != nullptr) {
-        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-// Relative path → checksum of every file, and the link targets, below a directory.
-QMap<QString, QByteArray> treeOf(const QString& dir)
-{
-    QMap<QString, QByteArray> tree;
-    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info = it.fileInfo();
-        const QString relative = path.mid(dir.size());
-        if (info.isSymLink()) {
-            tree.insert(relative, "link:" + info.symLinkTarget().toUtf8());
-        } else if (info.isFile()) {
-            tree.insert(relative, QCryptographicHash::hash(readFile(path), QCryptographicHash::Md5).toHex());
-        } else {
-            tree.insert(relative, "dir");
-        }
-    }
-    return tree;
-}
-
-// A partition mounted for the length of a scope.
-class Mounted
-{
-public:
-    explicit Mounted(const QString& uuid) : m_uuid(uuid), m_path(Utils::mountDeviceByUUID(uuid)) {}
-    ~Mounted() { Utils::umountDeviceByUUID(m_uuid); }
-    QString path() const { return m_path; }
-    QString operator+(const QString& relative) const { return m_path + relative; }
-
-private:
-    QString m_uuid;
-    QString m_path;
-};
 
 QMap<QString, QByteArray> rootTree();
 
