@@ -50,12 +50,7 @@ void MainWindow::initUI()
     m_backwardBtn->hide();
     connect(m_backwardBtn, &TIconButton::clicked, this, &MainWindow::onBackWardClick);
 
-    m_closeBtn = new TIconButton(this);
-    m_closeBtn->setFixedSize(50, 50);
-    m_closeBtn->setIcon(QIcon(":/close.svg"));
-    m_closeBtn->setIconSize(QSize(50, 50));
-    m_closeBtn->setFlat(true);
-    m_closeBtn->setFocusPolicy(Qt::NoFocus);
+    m_closeBtn = LiveWidgets::newCloseButton(this);
     // The pages bring their own close button; the window's stays out of sight.
     m_closeBtn->hide();
     auto* titleLayout = new QHBoxLayout;

@@ -3,6 +3,7 @@
 
 #include "FakeTools.h"
 #include "MainWindow.h"
+#include "Screenshot.h"
 #include "Startup.h"
 #include "comMarlinDaemonRecoveryInterface.h"
 #include "modules/recovery/RecoveryModule.h"
@@ -31,6 +32,7 @@
 #include <memory>
 
 using namespace Tessel::Widgets;
+using GuiTest::saveScreenshot;
 
 namespace {
 
@@ -51,13 +53,6 @@ QString response(int opType, const QString& operateID, const QJsonObject& extra 
 QString order(const QString& type)
 {
     return QString::fromUtf8(QJsonDocument(QJsonObject{{"type", type}, {"tasks", QJsonArray()}}).toJson());
-}
-
-void saveShot(QWidget* window, const QString& name)
-{
-    const QString dir = qEnvironmentVariable("SCREENSHOT_DIR");
-    QCoreApplication::processEvents();
-    QVERIFY(window->grab().save(dir + "/" + name + ".png"));
 }
 
 } // namespace
@@ -691,24 +686,24 @@ void TestRecoveryGui::screenshots()
         QSKIP("SCREENSHOT_DIR not set");
     }
     RecoveryPage* home = m_module->homePage();
-    saveShot(m_window.get(), "home");
+    QVERIFY(saveScreenshot(m_window.get(), "home"));
     QTest::mouseClick(home->tile(1), Qt::LeftButton);
     home->startBusy();
-    saveShot(m_window.get(), "home-busy");
+    QVERIFY(saveScreenshot(m_window.get(), "home-busy"));
     m_module->judgePageReply(false, -100, QString(), QString());
-    saveShot(m_window.get(), "home-error");
+    QVERIFY(saveScreenshot(m_window.get(), "home-error"));
 
     const QString id = rememberRequest("SystemRestore");
     m_module->showWorkingPage();
     m_module->workingPage()->setTip("Do not power off or unplug your machine");
-    saveShot(m_window.get(), "progress-0");
+    QVERIFY(saveScreenshot(m_window.get(), "progress-0"));
     m_module->onReportProgress(response(1, id, {{"progress", 50}}));
-    saveShot(m_window.get(), "progress-50");
+    QVERIFY(saveScreenshot(m_window.get(), "progress-50"));
     m_module->onSuccess(response(1, id));
-    saveShot(m_window.get(), "success");
+    QVERIFY(saveScreenshot(m_window.get(), "success"));
     m_module->onError(response(1, rememberRequest("SystemRestore"),
                                {{"errMsg", "There is something wrong with your initial backup file"}}));
-    saveShot(m_window.get(), "failure");
+    QVERIFY(saveScreenshot(m_window.get(), "failure"));
 }
 
 int main(int argc, char** argv)

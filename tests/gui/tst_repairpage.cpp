@@ -2,6 +2,7 @@
 // the real dialog, the outcome reported as the controller does.
 
 #include "DialogAnswer.h"
+#include "Screenshot.h"
 #include "modules/recovery/RepairFileSystemWidget.h"
 #include "widgets/ItemFrame.h"
 
@@ -14,7 +15,6 @@
 #include <QAbstractButton>
 #include <QHoverEvent>
 #include <QLabel>
-#include <QPainter>
 #include <QRegularExpression>
 #include <QScrollArea>
 #include <QSignalSpy>
@@ -24,6 +24,7 @@
 #include <memory>
 
 using namespace Tessel::Widgets;
+using GuiTest::saveScreenshot;
 
 namespace {
 
@@ -70,17 +71,6 @@ QVariantList values(const QSignalSpy& spy)
         list << call.at(0);
     }
     return list;
-}
-
-void saveShot(QWidget* window, const QString& name, QWidget* dialog = nullptr)
-{
-    QCoreApplication::processEvents();
-    QImage image = window->grab().toImage();
-    // The dialog is a window of its own; paint it where it stands over the page.
-    if (dialog != nullptr) {
-        QPainter(&image).drawPixmap(window->mapFromGlobal(dialog->mapToGlobal(QPoint(0, 0))), dialog->grab());
-    }
-    QVERIFY(image.save(qEnvironmentVariable("SCREENSHOT_DIR") + "/" + name + ".png"));
 }
 
 } // namespace
@@ -359,20 +349,20 @@ void TestRepairPage::screenshots()
         QSKIP("SCREENSHOT_DIR not set");
     }
     m_page->loadPartitionCheckList(AsyncTask::checkListJson({partition("/dev/sda1", 0, 1, "/boot")}));
-    saveShot(m_host.get(), "repair-no-errors");
+    QVERIFY(saveScreenshot(m_host.get(), "repair-no-errors"));
     m_page->loadPartitionCheckList(mixedList());
-    saveShot(m_host.get(), "repair-list");
+    QVERIFY(saveScreenshot(m_host.get(), "repair-list"));
     {
-        const DialogAnswer repair(RepairIndex,
-                                  [this](TDialog* dialog) { saveShot(m_host.get(), "repair-confirm", dialog); });
+        const DialogAnswer repair(
+            RepairIndex, [this](TDialog* dialog) { QVERIFY(saveScreenshot(m_host.get(), "repair-confirm", dialog)); });
         QTest::mouseClick(button("repair_btn_1"), Qt::LeftButton);
     }
-    saveShot(m_host.get(), "repair-running");
+    QVERIFY(saveScreenshot(m_host.get(), "repair-running"));
     m_page->fixSuccess();
-    saveShot(m_host.get(), "repair-success");
+    QVERIFY(saveScreenshot(m_host.get(), "repair-success"));
     startRepair(2);
     m_page->fixFailed("fsck exited with code 4");
-    saveShot(m_host.get(), "repair-failed");
+    QVERIFY(saveScreenshot(m_host.get(), "repair-failed"));
 }
 
 int main(int argc, char** argv)

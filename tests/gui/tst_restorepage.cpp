@@ -3,6 +3,7 @@
 
 #include "DialogAnswer.h"
 #include "MainWindow.h"
+#include "Screenshot.h"
 #include "comMarlinDaemonRecoveryInterface.h"
 #include "modules/recovery/RecoveryModule.h"
 #include "modules/recovery/RecoveryPage.h"
@@ -35,6 +36,7 @@
 #include <memory>
 
 using namespace Tessel::Widgets;
+using GuiTest::saveScreenshot;
 
 namespace {
 
@@ -64,16 +66,6 @@ QString pageInfo(const QJsonObject& overrides, const QJsonArray& backups = QJson
         info.insert(it.key(), it.value());
     }
     return QString::fromUtf8(QJsonDocument(info).toJson());
-}
-
-void saveShot(QWidget* widget, const QString& name)
-{
-    const QString dir = qEnvironmentVariable("SCREENSHOT_DIR");
-    if (dir.isEmpty()) {
-        return;
-    }
-    QCoreApplication::processEvents();
-    QVERIFY(widget->window()->grab().save(dir + "/" + name + ".png"));
 }
 
 } // namespace
@@ -162,7 +154,7 @@ void TestRestorePage::fullPage()
     // The other choices' controls are greyed out until their choice is made.
     QVERIFY(!page()->fileChooser()->isEnabled());
     QVERIFY(!page()->tableView()->isEnabled());
-    saveShot(m_widget, "restore-page-full");
+    QVERIFY(saveScreenshot(m_widget, "restore-page-full"));
 
     page()->backupFilesItem()->radioButton()->click();
     QCOMPARE(page()->mode(), int(RestorePage::BackupFiles));
@@ -215,7 +207,7 @@ void TestRestorePage::reducedToFactoryReset()
     QVERIFY(page()->restoreButton()->isEnabled());
     QVERIFY(!page()->tipLabel()->isVisible());
     if (mapper) {
-        saveShot(m_widget, "restore-page-factory-only");
+        QVERIFY(saveScreenshot(m_widget, "restore-page-factory-only"));
     }
 
     QSignalSpy reset(m_widget, &SystemRestoreWidget::systemRestoreClicked);
@@ -235,7 +227,7 @@ void TestRestorePage::encryptedHomeShowsError()
     QVERIFY(!page()->restoreButton()->isEnabled());
     QVERIFY(!page()->factoryItem()->isEnabled());
     QVERIFY(!page()->keepCheckBox()->isEnabled());
-    saveShot(m_widget, "restore-page-encrypted");
+    QVERIFY(saveScreenshot(m_widget, "restore-page-encrypted"));
 
     // Without an initial backup there is nothing to reset to and no error to show.
     load(pageInfo({{"isFileManagerEncrypted", true}, {"isExitsInitBackup", false}}));
@@ -254,7 +246,7 @@ void TestRestorePage::missingInitialBackup()
     QCOMPARE(factory->tipText(),
              QString("The initial backup file does not exist, so your system cannot be reset to factory settings."));
     QVERIFY(!page()->restoreButton()->isEnabled());
-    saveShot(m_widget, "restore-page-no-initial-backup");
+    QVERIFY(saveScreenshot(m_widget, "restore-page-no-initial-backup"));
 
     // The other choices stay usable.
     QTemporaryDir dir;
@@ -321,14 +313,14 @@ void TestRestorePage::restorePointTable()
     QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QString("Time"));
     QVERIFY(page()->tableView()->isEnabled());
     QVERIFY(!page()->restoreButton()->isEnabled());
-    saveShot(m_widget, "restore-page-table");
+    QVERIFY(saveScreenshot(m_widget, "restore-page-table"));
 
     QSignalSpy manual(m_widget, &SystemRestoreWidget::manualRestoreClicked);
     clickRow(1);
     QVERIFY(page()->restoreButton()->isEnabled());
     QCOMPARE(model->item(1, 1)->checkState(), Qt::Checked);
     QCOMPARE(model->item(0, 1)->checkState(), Qt::Unchecked);
-    saveShot(m_widget, "restore-page-table-chosen");
+    QVERIFY(saveScreenshot(m_widget, "restore-page-table-chosen"));
     QTest::mouseClick(page()->restoreButton(), Qt::LeftButton);
     QTRY_COMPARE(manual.size(), 1);
     QCOMPARE(manual.first().at(0).toString(), QString("/media/root/data/backups/2023-11-14"));
@@ -351,7 +343,7 @@ void TestRestorePage::emptyBackupList()
             QVERIFY(page()->model()->item(row, column)->text().isEmpty());
         }
     }
-    saveShot(m_widget, "restore-page-table-empty");
+    QVERIFY(saveScreenshot(m_widget, "restore-page-table-empty"));
     clickRow(0);
     QVERIFY(!page()->restoreButton()->isEnabled());
     QSignalSpy manual(m_widget, &SystemRestoreWidget::manualRestoreClicked);
@@ -384,7 +376,7 @@ void TestRestorePage::backupDirectoryCheck()
     QVERIFY(!page()->restoreButton()->isEnabled());
     page()->fileChooser()->setText(dir.path());
     QVERIFY(page()->restoreButton()->isEnabled());
-    saveShot(m_widget, "restore-page-backup-files");
+    QVERIFY(saveScreenshot(m_widget, "restore-page-backup-files"));
 
     QSignalSpy custom(m_widget, &SystemRestoreWidget::customRestoreClicked);
     QTest::mouseClick(page()->restoreButton(), Qt::LeftButton);
@@ -430,7 +422,7 @@ void TestRestorePage::factoryResetConfirmation()
     const QString shot = keep ? "restore-confirm-keep" : "restore-confirm-clear";
     const DialogAnswer answer(button, [&](TDialog* dialog) {
         if (button == 0) {
-            saveShot(dialog, shot);
+            QVERIFY(saveScreenshot(dialog, shot));
         }
     });
     QTest::mouseClick(page()->restoreButton(), Qt::LeftButton);
@@ -496,7 +488,7 @@ void TestRestorePage::controllerShowsThePage()
     // One back button: the page's own.
     QVERIFY(!window.backwardButton()->isVisible());
     QVERIFY(module.systemRestoreWidget()->backwardButton()->isVisible());
-    saveShot(&window, "restore-page-in-window");
+    QVERIFY(saveScreenshot(&window, "restore-page-in-window"));
     QTest::mouseClick(module.systemRestoreWidget()->backwardButton(), Qt::LeftButton);
     QCOMPARE(window.topWidget(), module.homePage());
 

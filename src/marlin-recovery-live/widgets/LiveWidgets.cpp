@@ -2,18 +2,33 @@
 
 #include <tessel/widgets/TIconButton.h>
 
-namespace LiveWidgets {
+namespace {
 
-Tessel::Widgets::TIconButton* newBackwardButton(QWidget* parent)
+Tessel::Widgets::TIconButton* newCornerButton(const QString& icon, QWidget* parent)
 {
     auto* button = new Tessel::Widgets::TIconButton(parent);
-    button->setAccessibleName("backwardButton");
     button->setFixedSize(50, 50);
-    button->setIcon(QIcon(":/return.svg"));
+    button->setIcon(QIcon(icon));
     button->setIconSize(QSize(50, 50));
     button->setFlat(true);
     button->setFocusPolicy(Qt::NoFocus);
     return button;
+}
+
+} // namespace
+
+namespace LiveWidgets {
+
+Tessel::Widgets::TIconButton* newBackwardButton(QWidget* parent)
+{
+    Tessel::Widgets::TIconButton* button = newCornerButton(":/return.svg", parent);
+    button->setAccessibleName("backwardButton");
+    return button;
+}
+
+Tessel::Widgets::TIconButton* newCloseButton(QWidget* parent)
+{
+    return newCornerButton(":/close.svg", parent);
 }
 
 } // namespace LiveWidgets

@@ -10,7 +10,9 @@ class TIconButton;
 
 namespace LiveWidgets {
 
-// The back arrow in a page's top-left corner: 50 x 50, flat, never takes the focus.
+// The back arrow in a page's top-left corner and the close cross in its top-right one: 50 x 50, flat, never take
+// the focus.
 Tessel::Widgets::TIconButton* newBackwardButton(QWidget* parent = nullptr);
+Tessel::Widgets::TIconButton* newCloseButton(QWidget* parent = nullptr);
 
 } // namespace LiveWidgets

@@ -1,6 +1,7 @@
 #include "RecoveryPage.h"
 
 #include "widgets/ItemFrame.h"
+#include "widgets/LiveWidgets.h"
 
 #include <core/command.h>
 #include <tessel/widgets/TDialog.h>
@@ -40,12 +41,7 @@ void RecoveryPage::initUI()
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 10);
 
-    m_closeBtn = new TIconButton(this);
-    m_closeBtn->setFixedSize(50, 50);
-    m_closeBtn->setIcon(QIcon(":/close.svg"));
-    m_closeBtn->setIconSize(QSize(50, 50));
-    m_closeBtn->setFlat(true);
-    m_closeBtn->setFocusPolicy(Qt::NoFocus);
+    m_closeBtn = LiveWidgets::newCloseButton(this);
     layout->addWidget(m_closeBtn, 0, Qt::AlignRight);
     layout->addSpacing(36);
 

@@ -101,8 +101,7 @@ void SystemRestoreWidget::loadRestorePageInfo(const QString& json)
         createRestorePage();
     }
     m_info = RestoreBaseInfo::fromJson(json);
-    m_showingOptions = m_info.recoveryInfo.isEmpty() || m_info.isFileManagerEncrypted;
-    if (m_showingOptions) {
+    if (isShowingOptions()) {
         m_shown = true;
         initUI(m_info);
         return;

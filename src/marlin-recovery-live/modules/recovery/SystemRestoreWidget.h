@@ -38,7 +38,7 @@ public:
 
     void loadRestorePageInfo(const QString& json);
     // false when the last load handed a pending order on instead of offering the options.
-    bool isShowingOptions() const { return m_showingOptions; }
+    bool isShowingOptions() const { return m_info.recoveryInfo.isEmpty() || m_info.isFileManagerEncrypted; }
     void initUI(const RestoreBaseInfo& info);
 
     RestorePage* restorePage() const { return m_restorePage; }
@@ -71,5 +71,4 @@ private:
     RestoreBaseInfo m_info;
     bool m_hasEncryptedMapper = false;
     bool m_shown = false;
-    bool m_showingOptions = false;
 };
