@@ -95,6 +95,10 @@ void MainWindow::initAllModule()
         m_recoveryModule->showBackupRestore(m_recoveryInfo);
         return;
     }
+    if (!m_interruptedRestore.isEmpty()) {
+        m_recoveryModule->showInterruptedRestore(m_interruptedRestore);
+        return;
+    }
     m_modules.first()->active();
 }
 

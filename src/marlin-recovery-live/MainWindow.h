@@ -39,6 +39,9 @@ public:
     int currentModuleIndex() const override { return 0; }
     int firstPageIndex() const override { return -1; }
 
+    // The record of a restore that was cut off (a JSON text): shown instead of the home page at start-up.
+    void setInterruptedRestore(const QString& mark) { m_interruptedRestore = mark; }
+
     // Periodic screen check; main starts it once the window is shown.
     void startScreenDetection();
 
@@ -64,6 +67,7 @@ private:
     Tessel::Widgets::TButtonBox* m_switchBtnBox = nullptr;
     Tessel::Widgets::TIconButton* m_closeBtn = nullptr;
     QString m_recoveryInfo;
+    QString m_interruptedRestore;
     CmdLineInfo m_cmdLine;
     bool m_autoRepair = false;
     ComMarlinDaemonRecoveryInterface* m_recoveryInterface = nullptr;

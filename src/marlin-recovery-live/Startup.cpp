@@ -63,9 +63,9 @@ bool clearFlags(const QString& rootMountPoint)
     return autoRepair;
 }
 
-void readPendingOrder(const QString& rootMountPoint, Startup::AutoRepairResult& result)
+void readPendingOrder(const QString& rootMountPoint, const QString& rootUUID, Startup::AutoRepairResult& result)
 {
-    const QString recoveryUUID = Utils::getRecoveryConfUUID(rootMountPoint);
+    const QString recoveryUUID = Utils::findRecoveryUUID(rootMountPoint, rootUUID);
     const QString recoveryMountPoint = recoveryUUID.isEmpty() ? QString() : Utils::mountDeviceByUUID(recoveryUUID);
     QJsonObject order;
     if (recoveryMountPoint.isEmpty() ||
@@ -126,13 +126,26 @@ AutoRepairResult isExistAutoRepairFlag(const CmdLineInfo& cmdLine)
     }
     const QString rootMountPoint = Utils::mountDeviceByUUID(cmdLine.rootUUID);
     if (rootMountPoint.isEmpty()) {
+        // No flags to read; the pending order lies on the recovery partition, which is found without the root.
         qWarning().noquote() << "isExistAutoRepairFlag rootMountPointTmp isEmpty";
-        return result;
+    } else {
+        result.autoRepair = clearFlags(rootMountPoint);
+        Utils::getSystemLocale(rootMountPoint, result.sysLocale);
     }
-    result.autoRepair = clearFlags(rootMountPoint);
-    Utils::getSystemLocale(rootMountPoint, result.sysLocale);
-    readPendingOrder(rootMountPoint, result);
+    readPendingOrder(rootMountPoint, cmdLine.rootUUID, result);
     return result;
+}
+
+QString findInterruptedRestore(const CmdLineInfo& cmdLine)
+{
+    const bool rootWasMounted = !Utils::mountPointOfUUID(cmdLine.rootUUID).isEmpty();
+    const QString rootMountPoint = Utils::mountDeviceByUUID(cmdLine.rootUUID);
+    const QString recoveryUUID = Utils::findRecoveryUUID(rootMountPoint, cmdLine.rootUUID);
+    if (!rootMountPoint.isEmpty() && !rootWasMounted) {
+        Utils::umountDeviceByUUID(cmdLine.rootUUID);
+    }
+    const QJsonObject mark = Utils::readRestoreMark(Utils::mountDeviceByUUID(recoveryUUID));
+    return mark.isEmpty() ? QString() : Utils::jsonToString(mark);
 }
 
 QString chooseLocale(const QString& sysLocale, const CmdLineInfo& cmdLine)
@@ -187,6 +200,7 @@ int run(int argc, char** argv)
         return -1;
     }
     auto* window = new MainWindow(cmdLine, found.autoRepair, found.recoveryInfo);
+    window->setInterruptedRestore(findInterruptedRestore(cmdLine));
     placeWindow(*window);
     window->startScreenDetection();
     const int code = app.exec();

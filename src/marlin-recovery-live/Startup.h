@@ -25,6 +25,10 @@ struct AutoRepairResult
 // (reading recovery.json consumes it). Looks at nothing when the live system was booted from "live-grub".
 AutoRepairResult isExistAutoRepairFlag(const CmdLineInfo& cmdLine);
 
+// The record a cut-off restore left on the recovery partition (a JSON text); empty when the last restore finished.
+// Needs no readable installed root.
+QString findInterruptedRestore(const CmdLineInfo& cmdLine);
+
 // path below root, without a doubled slash when root ends with one.
 QString pathBelow(const QString& root, const QString& path);
 

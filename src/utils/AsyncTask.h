@@ -61,6 +61,7 @@ private:
     void partitionCheckList();
     void addFstabInformation(QList<PartitionCheckItem>& items);
     QString rootFile(const QString& relative) const;
+    void markSystemPartitionsWithoutRoot(QList<PartitionCheckItem>& items);
 
     int m_action;
     QString m_devicePath;

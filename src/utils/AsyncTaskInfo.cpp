@@ -148,6 +148,7 @@ void AsyncTask::addFstabInformation(QList<PartitionCheckItem>& items)
         m_rootMountedHere = true;
         if (m_rootMountPoint.isEmpty()) {
             qDebug() << "GetPartitionCheckItemList rootMountPoint isEmpty";
+            markSystemPartitionsWithoutRoot(items);
             return;
         }
     } else {
@@ -174,6 +175,38 @@ void AsyncTask::addFstabInformation(QList<PartitionCheckItem>& items)
     }
 }
 
+// A root that does not mount is the partition most in need of a check: it and the partitions the recovery
+// partition's backup records name are the installed system's.
+void AsyncTask::markSystemPartitionsWithoutRoot(QList<PartitionCheckItem>& items)
+{
+    QMap<QString, QString> known{{m_rootUUID, "/"}};
+    const QString recoveryUUID = Utils::findRecoveryUUID(QString(), m_rootUUID);
+    known.insert(recoveryUUID, QString());
+    const bool wasMounted = !Utils::mountPointOfUUID(recoveryUUID).isEmpty();
+    const QString recoveryPath = Utils::mountDeviceByUUID(recoveryUUID);
+    if (!recoveryPath.isEmpty()) {
+        const QDir backup(recoveryPath + "/backup", "*.info");
+        for (const QString& name : backup.entryList(QDir::Files)) {
+            QFile file(backup.filePath(name));
+            if (file.open(QIODevice::ReadOnly)) {
+                known.insert(QString::fromUtf8(file.read(256)).simplified(), QString());
+            }
+        }
+        if (!wasMounted) {
+            Utils::umountDeviceByUUID(recoveryUUID);
+        }
+    }
+    known.remove(QString());
+    // The others stay undetermined (shown): without the fstab nothing says they are not the system's.
+    for (PartitionCheckItem& item : items) {
+        const auto found = known.constFind(item.uuid);
+        if (found != known.constEnd()) {
+            item.deviceType = 1;
+            item.mountPoint = found.value();
+        }
+    }
+}
+
 QString AsyncTask::rootFile(const QString& relative) const
 {
     return m_rootMountPoint + relative;
@@ -182,24 +215,34 @@ QString AsyncTask::rootFile(const QString& relative) const
 void AsyncTask::initLiveRestorePageInfo()
 {
     m_rootMountPoint = Utils::mountDeviceByUUID(m_rootUUID);
-    const QSettings desktop(QString("%1/usr/lib/marlin/desktop-version").arg(m_rootMountPoint), QSettings::IniFormat);
-    const QString osType = desktop.value("Release/Type", "Professional").toString();
-    QString osVersionFile = rootFile("/etc/os-version");
-    const QFileInfo osVersionInfo(osVersionFile);
-    if (osVersionInfo.isSymLink()) {
-        osVersionFile = m_rootMountPoint + osVersionInfo.symLinkTarget();
+    // A root that does not mount tells nothing: its facts stay at their defaults (never the live system's own).
+    const bool rootRead = !m_rootMountPoint.isEmpty();
+    QString osType = "Professional";
+    int osVersion = 0;
+    if (rootRead) {
+        const QSettings desktop(rootFile("/usr/lib/marlin/desktop-version"), QSettings::IniFormat);
+        osType = desktop.value("Release/Type", "Professional").toString();
+        QString osVersionFile = rootFile("/etc/os-version");
+        const QFileInfo osVersionInfo(osVersionFile);
+        if (osVersionInfo.isSymLink()) {
+            osVersionFile = m_rootMountPoint + osVersionInfo.symLinkTarget();
+        }
+        osVersion = QSettings(osVersionFile, QSettings::IniFormat).value("Version/MinorVersion").toInt();
+        m_fstabInfos = FSTab::getFSTabFromFile(fstabPathBelow(m_rootMountPoint));
+    } else {
+        qWarning().noquote() << "initLiveRestorePageInfo, the installed root does not mount, uuid: " + m_rootUUID;
+        m_fstabInfos.clear();
     }
-    const int osVersion = QSettings(osVersionFile, QSettings::IniFormat).value("Version/MinorVersion").toInt();
-    m_fstabInfos = FSTab::getFSTabFromFile(fstabPathBelow(m_rootMountPoint));
     m_fstabUUIDs = FSTab::getUUIDList(m_fstabInfos);
     bool isEncrypted = false;
     bool isFileManagerEncrypted = false;
     const bool isLvm = Device::getEncryptionInfoByUUIDs(m_fstabUUIDs, isEncrypted, isFileManagerEncrypted);
-    m_recoveryUUID = m_rootMountPoint.isEmpty() ? QString() : Utils::getRecoveryConfUUID(m_rootMountPoint);
+    m_recoveryUUID = Utils::findRecoveryUUID(m_rootMountPoint, m_rootUUID);
 
     bool isExitsInitBackup = false;
     bool recoveryJsonRead = false;
     QJsonObject recoveryJson;
+    QJsonObject restoreMark;
     QList<BackupFileInfo> history;
     if (!m_recoveryUUID.isEmpty()) {
         const QString recoveryPath = Utils::mountDeviceByUUID(m_recoveryUUID);
@@ -207,6 +250,7 @@ void AsyncTask::initLiveRestorePageInfo()
             isExitsInitBackup = !QDir(QString("%1/backup").arg(recoveryPath)).entryList({"*.rbk"}).isEmpty();
             recoveryJsonRead =
                 Utils::getRecoveryJsonInfo(recoveryJson, QString("%1/backup/recovery.json").arg(recoveryPath));
+            restoreMark = Utils::readRestoreMark(recoveryPath);
             Utils::getHistoryBackup(history, QString("%1/backup/savePath.json").arg(recoveryPath), true);
         }
         Utils::umountDeviceByUUID(m_recoveryUUID);
@@ -226,9 +270,13 @@ void AsyncTask::initLiveRestorePageInfo()
         {"isLvm", isLvm},
         {"isEncrypted", isEncrypted},
         {"isFileManagerEncrypted", isFileManagerEncrypted},
+        // A restore that was cut off after it began writing; empty when there is none.
+        {"interruptedRestore", restoreMark.isEmpty() ? QString() : Utils::jsonToString(restoreMark)},
     };
     const QString data = Utils::jsonToString(page);
     qInfo().noquote() << "RestoreBaseInfo data: " + data;
-    Utils::umountDeviceByUUID(m_rootUUID);
+    if (rootRead) {
+        Utils::umountDeviceByUUID(m_rootUUID);
+    }
     Q_EMIT initLiveRestorePageFinish(data);
 }

@@ -72,11 +72,28 @@ QVariant getHistoryBackupPathList(const QString& historyFile);
 QJsonObject readJsonObject(const QString& path);
 bool getRecoveryJsonInfo(QJsonObject& obj, const QString& recoveryJsonPath);
 QString mountDeviceByUUID(const QString& uuid);
+// Where the file system with this UUID is mounted already; empty when it is not (or no device has it).
+QString mountPointOfUUID(const QString& uuid);
 void umountDeviceByUUID(const QString& uuid);
 bool checkPartitionErrorByFsck(const QString& devicePath);
 bool fixPartitionByFsck(const QString& devicePath, QString& output, QString& err);
 bool getSwapPartitionSize(const QString& devicePath, qint64& size);
 QString getRecoveryConfUUID(const QString& rootPath);
+
+// The recovery partition: the one the installed root's configuration names; when the root cannot be read, the one
+// whose initial backup record names rootUUID (each partition looked at read-only and left as found), else the one
+// the live system was booted from. Empty when none.
+QString findRecoveryUUID(const QString& rootMountPoint, const QString& rootUUID);
+// The partition whose file system with this UUID lost its start (zeroed, a restore cut off halfway): no file system
+// is seen on it any more, but a backup copy of its superblock still carries the UUID. Empty when none.
+QString devicePathOfDamagedFileSystem(const QString& uuid);
+// The record a restore keeps on the recovery partition while it writes, so that the next start can tell a cut-off
+// restore and run it again.
+QString restoreMarkPath(const QString& recoveryMountPoint);
+QJsonObject readRestoreMark(const QString& recoveryMountPoint);
+// A file written (or removed) so that it is on the disk, directory entry included, when the call returns.
+bool writeFileSynced(const QString& path, const QByteArray& content);
+bool removeFileSynced(const QString& path);
 
 // JSON texts of the service protocol.
 QJsonObject stringToJson(const QString& text);

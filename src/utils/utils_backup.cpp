@@ -246,6 +246,9 @@ bool getRecoveryJsonInfo(QJsonObject& obj, const QString& recoveryJsonPath)
 
 QString mountDeviceByUUID(const QString& uuid)
 {
+    if (uuid.isEmpty()) {
+        return QString();
+    }
     const QStringList paths = UDisks2Manager::blockDevices();
     for (const QString& path : paths) {
         std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
@@ -266,6 +269,13 @@ QString mountDeviceByUUID(const QString& uuid)
         return points.isEmpty() ? QString() : QString::fromUtf8(points.constFirst());
     }
     return QString();
+}
+
+QString mountPointOfUUID(const QString& uuid)
+{
+    std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::blockDeviceByUUID(uuid);
+    const QByteArrayList points = device ? device->mountPoints() : QByteArrayList();
+    return points.isEmpty() ? QString() : QString::fromUtf8(points.constFirst());
 }
 
 void umountDeviceByUUID(const QString& uuid)

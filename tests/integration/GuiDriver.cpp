@@ -8,6 +8,7 @@
 #include "modules/recovery/RepairFileSystemWidget.h"
 #include "modules/recovery/SystemRestoreWidget.h"
 #include "widgets/EndPage.h"
+#include "widgets/InterruptedRestorePage.h"
 #include "widgets/ItemFrame.h"
 #include "widgets/WorkingPage.h"
 
@@ -108,6 +109,17 @@ bool GuiDriver::factoryReset(bool keepPersonalFiles)
     const DialogAnswer confirm(1, [this](TDialog* dialog) { shotOf(dialog, "factory-reset-confirmation"); });
     QTest::mouseClick(page->restoreButton(), Qt::LeftButton);
     return waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page after the confirmation");
+}
+
+bool GuiDriver::restoreAgain()
+{
+    if (!waitForTop([this] { return module()->interruptedRestorePage(); }, 5000, "the page of the cut-off restore")) {
+        return false;
+    }
+    shot("last-restore-did-not-finish");
+    const DialogAnswer confirm(1, [this](TDialog* dialog) { shotOf(dialog, "restore-again-confirmation"); });
+    QTest::mouseClick(module()->interruptedRestorePage()->restoreAgainButton(), Qt::LeftButton);
+    return waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page after Restore Again");
 }
 
 bool GuiDriver::showRestorePoints(int* count)

@@ -30,6 +30,9 @@ public:
     bool showRestorePoints(int* count);
     // The restore point whose path ends with pathSuffix, chosen in the table; ends on the progress page.
     bool restoreFromRestorePoint(const QString& pathSuffix);
+    // On the page of a restore that was cut off: "Restore Again", confirmed in its dialog if it has one; ends on
+    // the progress page.
+    bool restoreAgain();
     // Waits for the result page and reports its title; progress is photographed on the way.
     bool waitForResult(QString* title, int timeoutMs);
     // Back to the home page, as when the program starts again.

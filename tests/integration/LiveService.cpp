@@ -1,5 +1,7 @@
 #include "LiveService.h"
 
+#include "udisks2/UDisks2BlockDevice.h"
+#include "udisks2/UDisks2Manager.h"
 #include "utils.h"
 
 #include <QCryptographicHash>
@@ -23,8 +25,9 @@ bool LiveService::start()
         return false;
     }
     QDBusConnectionInterface* bus = QDBusConnection::systemBus().interface();
-    if (bus->isServiceRegistered("com.marlin.recovery").value()) {
-        // A service left over from an interrupted run would take the calls meant for this one.
+    // A service that has just ended leaves the bus a moment later; one that stays is left over from an interrupted
+    // run and would take the calls meant for this one.
+    if (!waitUntilNameLeaves()) {
         qWarning().noquote() << "com.marlin.recovery is already owned on this bus";
         return false;
     }
@@ -56,6 +59,23 @@ void LiveService::stop()
         m_service.terminate();
         m_service.waitForFinished(10000);
     }
+}
+
+bool LiveService::waitUntilNameLeaves()
+{
+    QDBusConnectionInterface* bus = QDBusConnection::systemBus().interface();
+    return QTest::qWaitFor([bus] { return !bus->isServiceRegistered("com.marlin.recovery").value(); }, 20000);
+}
+
+void LiveService::kill()
+{
+    delete m_proxy;
+    m_proxy = nullptr;
+    if (m_service.state() != QProcess::NotRunning) {
+        m_service.kill();
+        m_service.waitForFinished(10000);
+    }
+    waitUntilNameLeaves();
 }
 
 QByteArray LiveService::takeOutput()
@@ -172,3 +192,14 @@ QMap<QString, QByteArray> treeOf(const QString& dir)
     return tree;
 }
 } // namespace LiveTest
+
+bool LiveTest::breakRoot()
+{
+    Utils::umountDeviceByUUID(env("MARLIN_ROOT_UUID"));
+    const QString device = env("MARLIN_ROOT_DEV");
+    if (!run("dd", {"if=/dev/zero", "of=" + device, "bs=1M", "count=4", "conv=fsync"})) {
+        return false;
+    }
+    run("udevadm", {"trigger", "--action=change", "--settle", device});
+    return QTest::qWaitFor([] { return !UDisks2Manager::blockDeviceByUUID(env("MARLIN_ROOT_UUID")); }, 60000);
+}

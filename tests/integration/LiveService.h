@@ -27,6 +27,9 @@ QString output(const QString& program, const QStringList& args, int* exitCode = 
 int exitCodeOf(const QString& program, const QStringList& args);
 // Relative path → checksum of every file, and the link targets, below a directory.
 QMap<QString, QByteArray> treeOf(const QString& dir);
+// The installed root as a crash leaves it: its first 4 MiB gone, so that it no longer mounts and shows no file
+// system; returns once UDisks2 no longer sees its UUID.
+bool breakRoot();
 } // namespace LiveTest
 
 class LiveService
@@ -37,6 +40,10 @@ public:
     // Starts the service and waits until it owns its name; false when it does not come up.
     bool start();
     void stop();
+    // SIGKILL, as a power cut would end it; returns once its name has left the bus.
+    void kill();
+    // true once no process owns the service's name (at most 20 s).
+    static bool waitUntilNameLeaves();
     ComMarlinDaemonRecoveryInterface* proxy() const { return m_proxy; }
     // The output written since the last call.
     QByteArray takeOutput();

@@ -11,6 +11,7 @@
 #include "modules/recovery/RepairFileSystemWidget.h"
 #include "utils.h"
 #include "widgets/EndPage.h"
+#include "widgets/InterruptedRestorePage.h"
 #include "widgets/WorkingPage.h"
 
 #include <tessel/widgets/TApplication.h>
@@ -25,6 +26,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 #include <memory>
+
+#include <csignal>
 
 namespace {
 
@@ -75,6 +78,7 @@ private slots:
     void pendingOrder();
     void restoreFromARestorePoint();
     void repairADamagedFileSystem();
+    void cutOffRestoreIsRunAgain();
 
 private:
     // A manual backup of the root and of opt and var on the data partition, made by the service and recorded
@@ -265,6 +269,118 @@ void TestGuiE2E::repairADamagedFileSystem()
     QCOMPARE(result, QString("Repair completed. Reboot to enter the system."));
     QVERIFY(page->backwardButton()->isEnabled());
     QCOMPARE(exitCodeOf("fsck", {"-n", boot}), 0);
+}
+
+namespace {
+
+// In place of the cloning tool for the length of a scope: every image but the root's is written by the real tool;
+// the root's job is held at its start (the stand-in records its process id) until the test cuts it off.
+class HeldRootImage
+{
+public:
+    HeldRootImage()
+    {
+        m_held = m_dir.filePath("held");
+        const QString standIn = m_dir.filePath("marlin-clone");
+        const QString script = QString("#!/bin/sh\n"
+                                       "for arg in \"$@\"; do\n"
+                                       "    case $arg in */system.rbk) echo $$ >'%1'; exec sleep infinity ;; esac\n"
+                                       "done\n"
+                                       "exec '%2/marlin-clone' \"$@\"\n")
+                                   .arg(m_held, env("MARLIN_BIN_DIR"));
+        m_mounted = writeFile(standIn, script.toUtf8()) &&
+                    QFile::setPermissions(standIn, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
+                    run("mount", {"--bind", standIn, "/usr/local/sbin/marlin-clone"});
+    }
+    ~HeldRootImage() { release(); }
+
+    bool isValid() const { return m_mounted; }
+    bool waitUntilHeld(int timeoutMs) const
+    {
+        return QTest::qWaitFor([this] { return !readFile(m_held).trimmed().isEmpty(); }, timeoutMs);
+    }
+    // The held job ends as a power cut would end it; the real tool is back.
+    void cut()
+    {
+        const int pid = readFile(m_held).trimmed().toInt();
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+        }
+        release();
+    }
+
+private:
+    void release()
+    {
+        if (m_mounted) {
+            run("umount", {"/usr/local/sbin/marlin-clone"});
+            m_mounted = false;
+        }
+    }
+
+    QTemporaryDir m_dir;
+    QString m_held;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+void TestGuiE2E::cutOffRestoreIsRunAgain()
+{
+    {
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QVERIFY(writeFile(data + "/home/alice/Documents/before-the-cut.txt", "written before the cut\n"));
+    }
+    {
+        HeldRootImage held;
+        QVERIFY(held.isValid());
+        m_service = new LiveService;
+        QVERIFY(m_service->start());
+        const QString request = LiveService::request(1, "cut-off", {{"formatData", false}});
+        QCOMPARE(m_service->proxy()->SystemRestore(request).value(), 0);
+        QVERIFY(held.waitUntilHeld(TaskTimeout));
+        m_service->kill();
+        held.cut();
+    }
+    // Half written: what the image tool had written of the root is not a file system any more.
+    QVERIFY(breakRoot());
+
+    QVERIFY(m_service->start());
+    QSignalSpy success(m_service->proxy(), &ComMarlinDaemonRecoveryInterface::Success);
+    QCOMPARE(m_service->proxy()->InitLiveRestorePage(LiveService::request(8, "page")).value(), 0);
+    QVERIFY(success.wait(120000));
+    const QJsonObject page =
+        Utils::stringToJson(Utils::stringToJson(success.constFirst().constFirst().toString()).value("data").toString());
+    QCOMPARE(page.value("isExitsInitBackup").toBool(), true);
+    const QJsonObject reported = Utils::stringToJson(page.value("interruptedRestore").toString());
+    QCOMPARE(reported.value("method").toString(), QString("SystemRestore"));
+    QCOMPARE(reported.value("request").toObject().value("operateID").toString(), QString("cut-off"));
+
+    CmdLineInfo cmdLine;
+    QVERIFY(Utils::getCmdLineInfo(cmdLine));
+    const QString mark = Startup::findInterruptedRestore(cmdLine);
+    QVERIFY(!mark.isEmpty());
+    MainWindow window(cmdLine, false, QString());
+    window.setInterruptedRestore(mark);
+    window.setFixedSize(860, 640);
+    window.show();
+    QTRY_VERIFY(window.recoveryModule() != nullptr);
+    QTRY_VERIFY(window.topWidget() == window.recoveryModule()->interruptedRestorePage());
+    QCOMPARE(window.recoveryModule()->interruptedRestorePage()->title(), QString("The last restore did not finish"));
+    GuiDriver gui(&window, screenshotDir().isEmpty() ? QString() : screenshotDir() + "/cut-off");
+    QVERIFY2(gui.restoreAgain(), qPrintable(gui.error()));
+    QString title;
+    QVERIFY2(gui.waitForResult(&title, TaskTimeout), qPrintable(gui.error()));
+    QCOMPARE(title, QString("Restore Successful"));
+
+    QCOMPARE(exitCodeOf("fsck", {"-n", env("MARLIN_ROOT_DEV")}), 0);
+    QCOMPARE(output("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_ROOT_DEV")}).trimmed(), env("MARLIN_ROOT_UUID"));
+    const Mounted root(env("MARLIN_ROOT_UUID"));
+    QCOMPARE(readFile(root + "/etc/hostname"), QByteArray("marlin-pc\n"));
+    const Mounted data(env("MARLIN_DATA_UUID"));
+    QCOMPARE(readFile(data + "/home/alice/Documents/before-the-cut.txt"), QByteArray("written before the cut\n"));
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    QVERIFY(!QFile::exists(recovery + "/backup/restore-in-progress.json"));
 }
 
 int main(int argc, char** argv)

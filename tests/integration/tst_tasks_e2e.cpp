@@ -31,6 +31,7 @@ QJsonObject task(const QString& command, const QStringList& args)
 }
 
 const QString BackupDir = "/backups/system 1";
+const QString RestoreMark = "/backup/restore-in-progress.json";
 
 // The installed root's files: what a refused restore must leave alone (mounting it for identification alone
 // changes the superblock, so the device's bytes are no measure).
@@ -53,6 +54,7 @@ private slots:
     void systemBackupByTaskList();
     void manualRestoreBringsTheBackupBack();
     void systemRestoreKeepsPersonalFiles();
+    void rootThatNoLongerMounts();
     void factoryReset_data();
     void factoryReset();
     void corruptInitialBackupTouchesNothing();
@@ -64,6 +66,8 @@ private:
     // Starts a fresh service, sends one request and waits for its outcome; the outcome's payload, or empty.
     QJsonObject runTask(const std::function<int(ComMarlinDaemonRecoveryInterface*)>& call, bool* succeeded,
                         QList<int>* progress = nullptr);
+    // The restore page's information, from a fresh service.
+    QJsonObject restorePageInfo();
 
     LiveService* m_service = nullptr;
     QMap<QString, QByteArray> m_rootAtBackup;
@@ -125,6 +129,17 @@ QJsonObject TestTasksE2E::runTask(const std::function<int(ComMarlinDaemonRecover
     *succeeded = !success.isEmpty();
     const QSignalSpy& outcome = success.isEmpty() ? error : success;
     return outcome.isEmpty() ? QJsonObject() : Utils::stringToJson(outcome.constFirst().constFirst().toString());
+}
+
+QJsonObject TestTasksE2E::restorePageInfo()
+{
+    bool ok = false;
+    const QJsonObject outcome = runTask(
+        [](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->InitLiveRestorePage(LiveService::request(8, "page")).value();
+        },
+        &ok);
+    return ok ? Utils::stringToJson(outcome.value("data").toString()) : QJsonObject();
 }
 
 void TestTasksE2E::systemBackupByTaskList()
@@ -230,6 +245,9 @@ void TestTasksE2E::systemRestoreKeepsPersonalFiles()
         QVERIFY(writeFile(root + "/etc/hostname", "broken\n"));
         QVERIFY(writeFile(root + "/usr/bin/malware", "#!/bin/sh\n"));
         QVERIFY(writeFile(data + "/home/alice/Documents/new-letter.txt", "Dear Bob,\n"));
+        // What an earlier run that was cut off left behind: a restore that succeeds removes it.
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QVERIFY(writeFile(recovery + RestoreMark, R"({"method": "SystemRestore"})"));
     }
     bool ok = false;
     const QJsonObject outcome = runTask(
@@ -247,6 +265,41 @@ void TestTasksE2E::systemRestoreKeepsPersonalFiles()
     // opt and var live on the data partition after the restore.
     QVERIFY(QFile::exists(data + "/var/log/wtmp"));
     QVERIFY(!QFileInfo::exists(root + "/var/log/wtmp"));
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    QVERIFY(!QFile::exists(recovery + RestoreMark));
+}
+
+void TestTasksE2E::rootThatNoLongerMounts()
+{
+    QMap<QString, QByteArray> restoredRoot;
+    {
+        // Restored by the test before: the initial backup with opt and var moved out.
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        restoredRoot = treeOf(root.path());
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QVERIFY(writeFile(data + "/home/alice/Documents/after-crash.txt", "still here\n"));
+    }
+    QVERIFY(restoredRoot.contains("/etc/hostname"));
+    QVERIFY(breakRoot());
+
+    const QJsonObject page = restorePageInfo();
+    QCOMPARE(page.value("isExitsInitBackup").toBool(), true);
+    QCOMPARE(page.value("recoveryUUID").toString(), env("MARLIN_RECOVERY_UUID"));
+
+    bool ok = false;
+    const QJsonObject outcome = runTask(
+        [](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->SystemRestore(LiveService::request(1, "restore-broken", {{"formatData", false}})).value();
+        },
+        &ok);
+    QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    QCOMPARE(exitCodeOf("fsck", {"-n", env("MARLIN_ROOT_DEV")}), 0);
+    QCOMPARE(output("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_ROOT_DEV")}).trimmed(), env("MARLIN_ROOT_UUID"));
+    const Mounted root(env("MARLIN_ROOT_UUID"));
+    QCOMPARE(treeOf(root.path()), restoredRoot);
+    const Mounted data(env("MARLIN_DATA_UUID"));
+    QCOMPARE(readFile(data + "/home/alice/Documents/after-crash.txt"), QByteArray("still here\n"));
+    QVERIFY(QFile::exists(data + "/home/alice/Documents/new-letter.txt"));
 }
 
 void TestTasksE2E::factoryReset_data()
@@ -317,6 +370,10 @@ void TestTasksE2E::corruptInitialBackupTouchesNothing()
     QVERIFY(!ok);
     QCOMPARE(outcome.value("errMsg").toString(), QString("There is something wrong with your initial backup file"));
     QCOMPARE(rootTree(), rootBefore);
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QVERIFY2(!QFile::exists(recovery + RestoreMark), "a restore refused before writing leaves no record");
+    }
     const Mounted data(env("MARLIN_DATA_UUID"));
     QCOMPARE(readFile(data + "/home/alice/keep.txt"), QByteArray("must survive\n"));
 }

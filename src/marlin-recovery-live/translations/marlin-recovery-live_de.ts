@@ -255,4 +255,43 @@
         <translation>Reparatur fehlgeschlagen. Bitte versuchen Sie eine andere Reparaturmethode.</translation>
     </message>
 </context>
+<context>
+    <name>InterruptedRestorePage</name>
+    <message>
+        <source>The last restore did not finish</source>
+        <translation>Die letzte Wiederherstellung wurde nicht abgeschlossen</translation>
+    </message>
+    <message>
+        <source>Restore Again</source>
+        <translation>Erneut wiederherstellen</translation>
+    </message>
+    <message>
+        <source>Other Options</source>
+        <translation>Andere Optionen</translation>
+    </message>
+    <message>
+        <source>It was cut off while it was writing to your disk, and your system may not start until it is restored. Run the restore again to finish it.</source>
+        <translation>Sie wurde unterbrochen, während sie auf Ihren Datenträger schrieb, und Ihr System startet möglicherweise erst wieder, wenn es wiederhergestellt ist. Führen Sie die Wiederherstellung erneut aus, um sie abzuschließen.</translation>
+    </message>
+    <message>
+        <source>%1, started %2</source>
+        <translation>%1, begonnen am %2</translation>
+    </message>
+    <message>
+        <source>Reset to factory settings, keeping personal files</source>
+        <translation>Auf Werkseinstellungen zurücksetzen, persönliche Dateien behalten</translation>
+    </message>
+    <message>
+        <source>Reset to factory settings</source>
+        <translation>Auf Werkseinstellungen zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Restore from a backup</source>
+        <translation>Aus einer Sicherung wiederherstellen</translation>
+    </message>
+    <message>
+        <source>Restore from the backup of %1</source>
+        <translation>Aus der Sicherung vom %1 wiederherstellen</translation>
+    </message>
+</context>
 </TS>

@@ -121,6 +121,7 @@ int RecoveryService::SystemRestore(const QString& restoreReq)
     setCurrent(request);
     if (request.opType == OpSystemRestore && m_task == nullptr) {
         setTask(new SystemRestoreTask(request.formatData, this));
+        m_task->setRestoreRequest("SystemRestore", obj);
     }
     return 0;
 }
@@ -157,6 +158,7 @@ int RecoveryService::ManualRestore(const QString& restoreReq)
     qInfo().noquote() << "ManualRestore, req: " + restoreReq;
     if ((request.opType == OpManualRestore || request.opType == OpDeviceRestore) && m_task == nullptr) {
         setTask(new ManualRestoreTask(path, this));
+        m_task->setRestoreRequest("ManualRestore", obj);
     }
     return 0;
 }
@@ -187,6 +189,7 @@ int RecoveryService::RestoreByTask(const QString& restoreReq)
         } else {
             setTask(new SystemRestoreTask(tasks, this));
         }
+        m_task->setRestoreRequest("RestoreByTask", obj);
     }
     setCurrent(request);
     return 0;

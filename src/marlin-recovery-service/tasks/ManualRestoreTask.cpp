@@ -215,7 +215,7 @@ bool ManualRestoreTask::addWholeDiskImage(const QString& image, const QString& f
 bool ManualRestoreTask::addPartitionImage(const QString& image, const QString& fileName)
 {
     const QString rootDisk = driveAndDiskFromUUID(m_rootUUID).second;
-    const QString devicePath = devicePathFromUUID(m_uuid);
+    const QString devicePath = targetPathFromUUID(m_uuid);
     qInfo().noquote() << "rootDevPath = " + rootDisk + ", device_path = " + devicePath;
     qInfo().noquote() << "m_rootUUID = " + m_rootUUID + ", m_uuid = " + m_uuid + ", file_path = " + image;
     const bool otherRoot = fileName.contains("system.rbk") && m_rootUUID != m_uuid;
@@ -254,14 +254,17 @@ void ManualRestoreTask::addArchives(const QString& dirPath, const QStringList& a
         if (!hasUUID || !hasDirectory) {
             continue;
         }
+        // The directory is removed right before its archive is extracted: only opt and var may be named.
+        if (directory != "opt" && directory != "var") {
+            qWarning().noquote() << "archive names a directory it may not replace: " + tarPath;
+            reportFailure(tr(BadBackup));
+            return;
+        }
         if (targetMount.isEmpty()) {
             targetMount = mountDeviceFromUUID(uuid);
             rememberJobMount(targetMount, uuid);
         }
         addJob(tarPath, QString("%1/%2").arg(targetMount, directory), ArchiveExtractJob);
-    }
-    if (!targetMount.isEmpty()) {
-        deleteOptAndVar(targetMount);
     }
 }
 
@@ -329,6 +332,7 @@ void ManualRestoreTask::restoreSwapUuid()
 
 void ManualRestoreTask::onTaskFinished()
 {
+    refreshRootFacts();
     const QString uuid = m_originRootUUID.isEmpty() ? m_rootUUID : m_originRootUUID;
     qDebug().noquote() << "m_rootUUID: " + m_rootUUID + ", m_originRootUUID: " + m_originRootUUID;
     convertVersion(uuid);

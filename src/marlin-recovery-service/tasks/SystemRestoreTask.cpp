@@ -103,7 +103,6 @@ void SystemRestoreTask::setJobs()
         reportFailure(badInitialBackup());
         return;
     }
-    saveLoginRecords(recoveryMountPoint);
     const QDir backup(QString("%1/backup").arg(recoveryMountPoint), "*.rbk");
     for (const QString& entry : backup.entryList()) {
         const QString base = QFileInfo(entry).baseName();
@@ -117,7 +116,7 @@ void SystemRestoreTask::setJobs()
             continue;
         }
         m_initRootUUID = QString::fromUtf8(info.readAll()).simplified();
-        QString toPath = devicePathFromUUID(m_initRootUUID);
+        QString toPath = targetPathFromUUID(m_initRootUUID);
         if (m_initRootUUID == m_rootUUID) {
             toPath = encryptedRootTarget(toPath);
         }
@@ -126,6 +125,10 @@ void SystemRestoreTask::setJobs()
         if (!toPath.isEmpty()) {
             addJob(image, toPath, ImageJob);
         }
+    }
+    // Recorded only for a restore that passed its checks and is about to run.
+    if (!m_jobs.isEmpty()) {
+        saveLoginRecords(recoveryMountPoint);
     }
     checkJobs();
     start();
@@ -176,24 +179,62 @@ void SystemRestoreTask::removeUserData()
     qDebug() << "Deleted user data";
 }
 
-void SystemRestoreTask::fixDataPartition()
+// opt and var of the restored root move onto the data partition. Each move is copy, then swap, then delete: cut off
+// anywhere, the next run of the same restore writes the root again and moves them again.
+bool SystemRestoreTask::fixDataPartition()
 {
-    qWarning().noquote() << "SystemRestoreTask::fixDataPartition, m_initRootUUID: " + m_initRootUUID +
+    const QString rootUUID = restoredRootUUID();
+    qWarning().noquote() << "SystemRestoreTask::fixDataPartition, rootUUID: " + rootUUID +
                                 ", m_dataUUID: " + m_dataUUID;
-    const QString systemMount = mountDeviceFromUUID(m_initRootUUID);
+    const QString systemMount = mountDeviceFromUUID(rootUUID);
     const QString dataMount = mountDeviceFromUUID(m_dataUUID);
     if (systemMount.isEmpty() || dataMount.isEmpty()) {
         qDebug() << "system or data uuid is empty!";
-        return;
+        return false;
     }
     qDebug() << "system mount point:" << systemMount;
     qDebug() << "data mount point:" << dataMount;
-    deleteOptAndVar(dataMount);
-    qDebug() << "start cp 'opt' and 'var' directory:";
-    SpawnCmd("sudo", {"cp", "-a", QString("%1/var").arg(systemMount), QString("%1/").arg(dataMount)});
-    SpawnCmd("sudo", {"cp", "-a", QString("%1/opt").arg(systemMount), QString("%1/").arg(dataMount)});
-    deleteOptAndVar(systemMount);
+    for (const QString& name : {QString("var"), QString("opt")}) {
+        if (!moveToData(systemMount, dataMount, name)) {
+            return false;
+        }
+    }
     qDebug() << "fix data partition end!";
+    return true;
+}
+
+bool SystemRestoreTask::moveToData(const QString& systemMount, const QString& dataMount, const QString& name)
+{
+    const QString source = QString("%1/%2").arg(systemMount, name);
+    if (!QFileInfo(source).isDir() || QFileInfo(source).isSymLink()) {
+        return true;
+    }
+    const QString staged = QString("%1/.%2.restoring").arg(dataMount, name);
+    const QString target = QString("%1/%2").arg(dataMount, name);
+    forceRemovePath(staged);
+    QString out;
+    QString err;
+    qDebug().noquote() << "start cp '" + name + "' directory:";
+    if (!SpawnCmd("sudo", {"cp", "-a", "--", source, staged}, out, err)) {
+        qCritical().noquote() << "copying " + source + " onto the data partition failed: " + err;
+        forceRemovePath(staged);
+        return false;
+    }
+    forceRemovePath(target);
+    if (!SpawnCmd("sudo", {"mv", "-T", "--", staged, target}, out, err)) {
+        qCritical().noquote() << "moving " + staged + " into place failed: " + err;
+        return false;
+    }
+    // The copy is in place; a leftover below the root only costs space.
+    if (!forceRemovePath(source)) {
+        qWarning().noquote() << "could not remove " + source + " after moving it";
+    }
+    return true;
+}
+
+QString SystemRestoreTask::restoredRootUUID() const
+{
+    return m_originRootUUID.isEmpty() ? m_rootUUID : m_originRootUUID;
 }
 
 void SystemRestoreTask::onTaskFinished()
@@ -206,12 +247,13 @@ void SystemRestoreTask::onTaskFinished()
             qWarning().noquote() << "SystemRestoreTask::onTaskFinished, out: " + out + ", err: " + err;
         }
     }
+    refreshRootFacts();
     removeUserData();
-    if (m_rootUUID != m_dataUUID) {
-        fixDataPartition();
+    if (m_rootUUID != m_dataUUID && !fixDataPartition()) {
+        reportJobFailure();
+        return;
     }
-    const QString uuid = m_originRootUUID.isEmpty() ? m_rootUUID : m_originRootUUID;
-    convertVersion(uuid);
+    convertVersion(restoredRootUUID());
     resetEFI();
     Q_EMIT finished();
 }

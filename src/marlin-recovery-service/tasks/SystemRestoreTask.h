@@ -16,7 +16,7 @@ public:
     void setTasks(const QJsonArray& tasks);
     void setJobs();
     void removeUserData();
-    void fixDataPartition();
+    bool fixDataPartition();
 
 public slots:
     void onTaskFinished();
@@ -26,6 +26,9 @@ private:
     // The container partition to write when the root is an opened LUKS mapping; toPath otherwise.
     QString encryptedRootTarget(const QString& toPath);
     void removeEntries(const QString& dirPath, const QStringList& kept);
+    bool moveToData(const QString& systemMount, const QString& dataMount, const QString& name);
+    // The UUID the root has once the initial backup is written back: the one it had at that backup.
+    QString restoredRootUUID() const;
 
     bool m_refreshDataPartition = false;
     QString m_initRootUUID;

@@ -36,6 +36,8 @@ QString parentWithSlash(const QString& path)
 Task::Task(QObject* parent) : QObject(parent)
 {
     getSystemUUID();
+    // First of all receivers: the record is gone before anyone hears of the success.
+    connect(this, &Task::finished, this, &Task::removeRestoreMark);
 }
 
 Task::~Task() = default;
@@ -111,6 +113,11 @@ void Task::reportFailure(const QString& message)
     Q_EMIT failed(message);
 }
 
+void Task::reportJobFailure()
+{
+    reportFailure(JobFailureText);
+}
+
 float Task::progressRatio() const
 {
     for (const Job& job : m_jobs) {
@@ -152,9 +159,15 @@ void Task::start()
     m_currentIndex = std::min(m_currentIndex + 1, m_taskCount);
     qDebug() << "currentIndex:" << m_currentIndex << "taskCount:" << m_taskCount;
 
+    if (!m_restoreMethod.isEmpty() && !m_markWritten) {
+        writeRestoreMark();
+    }
     Job job = m_jobs.constFirst();
     if (job.type != ImageJob) {
         remountJobPaths(job);
+    }
+    if (job.type == ArchiveExtractJob) {
+        clearExtractTarget(job.to);
     }
     m_process = job.process;
     QProcessEnvironment environment;

@@ -47,6 +47,8 @@ public:
     void checkJobs();
     void start();
     void reportFailure(const QString& message);
+    // A failure of the work itself: the person is pointed to the preserved log.
+    void reportJobFailure();
     float progressRatio() const;
     bool compareVersion(const QString& ver1, const QString& ver2) const;
     bool checkMD5(const QString& rbkFile, const QString& rbkMd5File);
@@ -54,8 +56,14 @@ public:
 
     // The installed system's partitions and edition, from the command line, its root and its recovery partition.
     void getSystemUUID();
+    // After the images are written: what only the installed root tells (fstab, edition, locale), when the root
+    // could not be read before.
+    void refreshRootFacts();
     QString mountDeviceFromUUID(const QString& uuid) const;
     QString devicePathFromUUID(const QString& uuid);
+    // Where an image of the file system with this UUID goes back: its device, or the partition that held it when
+    // its start is destroyed (a root that no longer mounts, a restore cut off).
+    QString targetPathFromUUID(const QString& uuid);
     void umountDeviceFromUUID(const QString& uuid);
     bool isMountedUUID(const QString& uuid) const;
     // Unmounts a block device, or every partition of it when it is a whole disk.
@@ -81,6 +89,9 @@ public:
     int osMinorVersion() const { return m_osMinorVersion; }
     bool isUEFI() const { return m_isUEFI; }
     bool isError() const { return m_isError; }
+    // What this restore is, recorded on the recovery partition before its first write and removed when it
+    // succeeds, so that a run cut off halfway can be told and repeated.
+    void setRestoreRequest(const QString& method, const QJsonObject& request);
     QList<Job> jobs() const { return m_jobs; }
 
 signals:
@@ -98,6 +109,11 @@ private:
     QStringList jobArguments(const Job& job) const;
     void remountJobPaths(Job& job);
     QString osVersionFile(const QString& mountPoint) const;
+    void readRootFacts(const QString& rootPath);
+    void readRecoveryRecords();
+    void writeRestoreMark();
+    void removeRestoreMark();
+    void clearExtractTarget(const QString& directory);
 
 protected:
     QString m_mountBaseDir = "/tmp/ivy";
@@ -124,6 +140,10 @@ protected:
     QString m_restoreVerSysType;
     QString m_openedMapperPath;
     QMap<QString, QString> m_jobMounts;
+    bool m_rootFactsRead = false;
+    QString m_restoreMethod;
+    QJsonObject m_restoreRequest;
+    bool m_markWritten = false;
 };
 
 // Copies the live log dir + name + ext into destRoot, keeping the previous copy under name + "-old" + ext.

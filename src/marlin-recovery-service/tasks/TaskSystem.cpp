@@ -80,63 +80,104 @@ QString Task::osVersionFile(const QString& mountPoint) const
 void Task::getSystemUUID()
 {
     m_rootUUID = rootUUIDFromCommandLine();
+    m_isUEFI = QFileInfo::exists("/sys/firmware/efi");
+    QString rootPath;
+    bool rootWasMounted = false;
     if (!m_rootUUID.isEmpty()) {
-        const bool rootWasMounted = isMountedUUID(m_rootUUID);
-        const QString rootPath = mountDeviceFromUUID(m_rootUUID);
-        const QString fstabPath = rootPath.endsWith('/') ? rootPath + "etc/fstab" : rootPath + "/etc/fstab";
-        m_fstabList = FSTab::getFSTabFromFile(fstabPath);
-        m_fstabUUIDs = FSTab::getUUIDList(m_fstabList);
-        const QString recoveryConf = QString("%1/etc/marlin/system-recovery.conf").arg(rootPath);
-        if (QFile::exists(recoveryConf)) {
-            m_recoveryUUID = QSettings(recoveryConf, QSettings::IniFormat).value("UUID").toString();
-            qDebug() << "recovery UUID:" << m_recoveryUUID;
+        rootWasMounted = isMountedUUID(m_rootUUID);
+        rootPath = mountDeviceFromUUID(m_rootUUID);
+        if (rootPath.isEmpty()) {
+            // A broken root is why people come here: what a restore needs is found without it.
+            qWarning().noquote() << "the installed root does not mount, uuid: " + m_rootUUID;
         } else {
-            qDebug().noquote() << "recoveryPath not exist!, recoveryPath: " + recoveryConf;
-        }
-        m_uuidMap.clear();
-        for (const FSTabInfoPtr& info : m_fstabList) {
-            if (!info->isComment && !info->isEmpty && !info->device.isEmpty() && info->type != "none") {
-                m_uuidMap.insert(info->device.mid(5), *info);
-            }
-        }
-        const QSettings desktop(QString("%1/usr/lib/marlin/desktop-version").arg(rootPath), QSettings::IniFormat);
-        m_desktopType = desktop.value("Release/Type", "Professional").toString();
-        m_curVerSysType =
-            QSettings(osVersionFile(rootPath), QSettings::IniFormat).value("Version/EditionName").toString();
-        m_isUEFI = QFileInfo::exists("/sys/firmware/efi");
-        qInfo().noquote().nospace() << "efiPath = /sys/firmware/efi, m_isUEFI = " << (m_isUEFI ? "true" : "false")
-                                    << ", curVerSysType: " << m_curVerSysType;
-        Utils::getSystemLocale(rootPath, m_systemLocale);
-        if (!rootWasMounted) {
-            umountDeviceFromUUID(m_rootUUID);
+            readRootFacts(rootPath);
         }
     }
+    m_recoveryUUID = Utils::findRecoveryUUID(rootPath, m_rootUUID);
+    qDebug() << "recovery UUID:" << m_recoveryUUID;
+    if (!rootPath.isEmpty() && !rootWasMounted) {
+        umountDeviceFromUUID(m_rootUUID);
+    }
     if (!m_recoveryUUID.isEmpty()) {
-        // Someone may be reading a backup from it (a restore from the recovery partition): leave it as it was.
-        const bool recoveryWasMounted = isMountedUUID(m_recoveryUUID);
-        const QString recoveryPath = mountDeviceFromUUID(m_recoveryUUID);
-        bool found = false;
-        const QString dataUUID = readSimplified(QString("%1/backup/_mde_data.info").arg(recoveryPath), found);
-        if (found) {
-            m_dataUUID = dataUUID;
-            qDebug() << "data UUID:" << m_dataUUID;
-        }
-        const QString originRootUUID = readSimplified(QString("%1/backup/system.info").arg(recoveryPath), found);
-        if (found) {
-            m_originRootUUID = originRootUUID;
-            qDebug() << "origin root UUID:" << m_originRootUUID;
-        }
-        if (!recoveryWasMounted) {
-            umountDeviceFromUUID(m_recoveryUUID);
-        }
+        readRecoveryRecords();
     }
     if (m_dataUUID.isEmpty()) {
         m_dataUUID = m_rootUUID;
     }
 }
 
+void Task::readRootFacts(const QString& rootPath)
+{
+    const QString fstabPath = rootPath.endsWith('/') ? rootPath + "etc/fstab" : rootPath + "/etc/fstab";
+    m_fstabList = FSTab::getFSTabFromFile(fstabPath);
+    m_fstabUUIDs = FSTab::getUUIDList(m_fstabList);
+    const QString recoveryConf = QString("%1/etc/marlin/system-recovery.conf").arg(rootPath);
+    if (!QFile::exists(recoveryConf)) {
+        qDebug().noquote() << "recoveryPath not exist!, recoveryPath: " + recoveryConf;
+    }
+    m_uuidMap.clear();
+    for (const FSTabInfoPtr& info : m_fstabList) {
+        if (!info->isComment && !info->isEmpty && !info->device.isEmpty() && info->type != "none") {
+            m_uuidMap.insert(info->device.mid(5), *info);
+        }
+    }
+    const QSettings desktop(QString("%1/usr/lib/marlin/desktop-version").arg(rootPath), QSettings::IniFormat);
+    m_desktopType = desktop.value("Release/Type", "Professional").toString();
+    m_curVerSysType = QSettings(osVersionFile(rootPath), QSettings::IniFormat).value("Version/EditionName").toString();
+    qInfo().noquote().nospace() << "efiPath = /sys/firmware/efi, m_isUEFI = " << (m_isUEFI ? "true" : "false")
+                                << ", curVerSysType: " << m_curVerSysType;
+    Utils::getSystemLocale(rootPath, m_systemLocale);
+    m_rootFactsRead = true;
+}
+
+void Task::refreshRootFacts()
+{
+    if (m_rootFactsRead || m_rootUUID.isEmpty()) {
+        return;
+    }
+    const bool wasMounted = isMountedUUID(m_rootUUID);
+    const QString rootPath = mountDeviceFromUUID(m_rootUUID);
+    if (rootPath.isEmpty()) {
+        qWarning().noquote() << "the restored root does not mount either, uuid: " + m_rootUUID;
+        return;
+    }
+    qInfo().noquote() << "reading the installed system's facts from the restored root";
+    readRootFacts(rootPath);
+    if (!wasMounted) {
+        umountDeviceFromUUID(m_rootUUID);
+    }
+}
+
+void Task::readRecoveryRecords()
+{
+    // Someone may be reading a backup from it (a restore from the recovery partition): leave it as it was.
+    const bool recoveryWasMounted = isMountedUUID(m_recoveryUUID);
+    const QString recoveryPath = mountDeviceFromUUID(m_recoveryUUID);
+    if (recoveryPath.isEmpty()) {
+        qWarning().noquote() << "the recovery partition does not mount, uuid: " + m_recoveryUUID;
+        return;
+    }
+    bool found = false;
+    const QString dataUUID = readSimplified(QString("%1/backup/_mde_data.info").arg(recoveryPath), found);
+    if (found) {
+        m_dataUUID = dataUUID;
+        qDebug() << "data UUID:" << m_dataUUID;
+    }
+    const QString originRootUUID = readSimplified(QString("%1/backup/system.info").arg(recoveryPath), found);
+    if (found) {
+        m_originRootUUID = originRootUUID;
+        qDebug() << "origin root UUID:" << m_originRootUUID;
+    }
+    if (!recoveryWasMounted) {
+        umountDeviceFromUUID(m_recoveryUUID);
+    }
+}
+
 QString Task::mountDeviceFromUUID(const QString& uuid) const
 {
+    if (uuid.isEmpty()) {
+        return QString();
+    }
     const QStringList paths = UDisks2Manager::blockDevices();
     for (const QString& path : paths) {
         std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
@@ -165,6 +206,12 @@ QString Task::devicePathFromUUID(const QString& uuid)
 {
     std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::blockDeviceByUUID(uuid);
     return device ? devicePathOf(*device) : QString();
+}
+
+QString Task::targetPathFromUUID(const QString& uuid)
+{
+    const QString path = devicePathFromUUID(uuid);
+    return path.isEmpty() ? Utils::devicePathOfDamagedFileSystem(uuid) : path;
 }
 
 bool Task::isMountedUUID(const QString& uuid) const

@@ -94,6 +94,10 @@ std::unique_ptr<UDisks2BlockDevice> UDisks2Manager::createBlockDevice(const QStr
 
 std::unique_ptr<UDisks2BlockDevice> UDisks2Manager::blockDeviceByUUID(const QString& uuid)
 {
+    // Every device without a file system has the empty UUID: it names none of them.
+    if (uuid.isEmpty()) {
+        return nullptr;
+    }
     const QStringList paths = blockDevices();
     for (const QString& path : paths) {
         std::unique_ptr<UDisks2BlockDevice> device = createBlockDevice(path);

@@ -369,12 +369,19 @@ void RestorePage::restoreFromRestorePoint()
 void RestorePage::confirmFactoryReset()
 {
     const bool keep = m_keepCheckBox->isChecked();
-    TDialog dialog(this);
+    if (confirmReset(this, keep, m_isLive)) {
+        emit requestSystemRestore(!keep);
+    }
+}
+
+bool RestorePage::confirmReset(QWidget* parent, bool keepPersonalFiles, bool isLive)
+{
+    TDialog dialog(parent);
     dialog.setIcon(QIcon::fromTheme("dialog-warning", QIcon(":/warning.svg")));
-    if (m_isLive) {
+    if (isLive) {
         dialog.setWindowFlag(Qt::BypassWindowManagerHint);
     }
-    if (keep) {
+    if (keepPersonalFiles) {
         dialog.setTitle(tr("Keep Personal Files"));
         dialog.setMessage(tr("It will reset data on your system disk but keep your personal data. You need to create "
                              "an account with the same username as the current user so that you can access your "
@@ -393,7 +400,5 @@ void RestorePage::confirmFactoryReset()
     dialog.addButton(tr("Cancel"));
     const int confirm = dialog.addButton(tr("Confirm and Reset"), true, TDialog::ButtonWarning);
     dialog.moveToCenter();
-    if (dialog.exec() == confirm) {
-        emit requestSystemRestore(!keep);
-    }
+    return dialog.exec() == confirm;
 }

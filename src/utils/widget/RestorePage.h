@@ -58,6 +58,8 @@ public:
 
     // A directory holds a backup image when it exists and has a file with the suffix "rbk", exactly.
     static bool hasBackupImage(const QString& directory);
+    // The confirmation before a reset to factory settings, keeping personal files or not; true when confirmed.
+    static bool confirmReset(QWidget* parent, bool keepPersonalFiles, bool isLive);
 
 signals:
     void requestSystemRestore(bool formatData);

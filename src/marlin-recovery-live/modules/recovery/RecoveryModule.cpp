@@ -6,9 +6,11 @@
 #include "SystemRestoreWidget.h"
 #include "comMarlinDaemonRecoveryInterface.h"
 #include "widgets/EndPage.h"
+#include "widgets/InterruptedRestorePage.h"
 #include "widgets/WorkingPage.h"
 
 #include <AsyncTask.h>
+#include <RestorePage.h>
 #include <core/command.h>
 
 #include <QCoreApplication>
@@ -173,6 +175,44 @@ void RecoveryModule::showBackupRestore(const QString& recoveryInfo)
 {
     qInfo().noquote() << "RecoveryModule::showBackupRestore called";
     onRecoveryTriggered(recoveryInfo);
+}
+
+void RecoveryModule::showInterruptedRestore(const QString& mark)
+{
+    if (m_interruptedRestorePage == nullptr) {
+        m_interruptedRestorePage = new InterruptedRestorePage;
+        connect(m_interruptedRestorePage, &InterruptedRestorePage::restoreAgain, this, &RecoveryModule::onRestoreAgain);
+        // The record stays: it goes only when a restore succeeds.
+        connect(m_interruptedRestorePage, &InterruptedRestorePage::otherOptions, this, &RecoveryModule::active);
+    }
+    qInfo().noquote() << "the last restore did not finish: " + mark;
+    m_interruptedRestorePage->setMark(QJsonDocument::fromJson(mark.toUtf8()).object());
+    m_frame->popAllWidgets();
+    m_frame->showWidget(this, m_interruptedRestorePage);
+    m_frame->setBackwardButtonVisible(false);
+}
+
+void RecoveryModule::onRestoreAgain()
+{
+    const QJsonObject mark = m_interruptedRestorePage->mark();
+    const QString method = mark.value("method").toString();
+    const QJsonObject request = mark.value("request").toObject();
+    qInfo().noquote() << "restore again: " + method;
+    if (method == "SystemRestore") {
+        const bool formatData = request.value("formatData").toBool();
+        if (RestorePage::confirmReset(m_interruptedRestorePage, !formatData, true)) {
+            onSystemRestoreClicked(formatData);
+        }
+    } else if (method == "ManualRestore") {
+        const QString directory = request.value("backupDir").toString();
+        if (request.value("opType").toInt() == ManualRestoreByUUIDOp) {
+            onManualRestoreClicked(directory, request.value("backupUUID").toString());
+        } else {
+            onCustomRestoreClicked(directory);
+        }
+    } else if (method == "RestoreByTask") {
+        onRecoveryTriggered(request.value("recoveryInfo").toString());
+    }
 }
 
 QString RecoveryModule::newRequest(int opType, const QString& userName, const QJsonObject& extra)

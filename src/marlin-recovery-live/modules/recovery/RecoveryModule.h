@@ -8,6 +8,7 @@
 
 class AsyncTask;
 class EndPage;
+class InterruptedRestorePage;
 class RecoveryPage;
 class WorkingPage;
 class RepairFileSystemWidget;
@@ -33,6 +34,8 @@ public:
 
     void setRootUUID(const QString& uuid) { m_rootUUID = uuid; }
     void showBackupRestore(const QString& recoveryInfo);
+    // Instead of the home page: the last restore was cut off; mark is the record it left (a JSON text).
+    void showInterruptedRestore(const QString& mark);
 
     void showWorkingPage();
     // state: 0 success, 2 failure. A page reused for a later outcome takes that outcome's state too, so its icon
@@ -50,6 +53,7 @@ public:
     EndPage* endPage() const { return m_endPage; }
     SystemRestoreWidget* systemRestoreWidget() const { return m_systemRestoreWidget; }
     RepairFileSystemWidget* repairFileSystemWidget() const { return m_repairFileSystemWidget; }
+    InterruptedRestorePage* interruptedRestorePage() const { return m_interruptedRestorePage; }
     int lastOpType() const { return m_opType; }
     QString lastOperateID() const { return m_operateID; }
 
@@ -62,6 +66,8 @@ public slots:
     void onManualRestoreClicked(QString directory, QString backupUUID);
     void onCustomRestoreClicked(QString directory);
     void onRecoveryTriggered(QString recoveryInfo);
+    // The cut-off restore once more, after the confirmation its first run had.
+    void onRestoreAgain();
     void doRepairFileSystem(QString devicePath);
     void onReportProgress(QString progress);
     void onError(QString errMsg);
@@ -82,6 +88,7 @@ private:
     SystemRestoreWidget* m_systemRestoreWidget = nullptr;
     WorkingPage* m_workingPage = nullptr;
     EndPage* m_endPage = nullptr;
+    InterruptedRestorePage* m_interruptedRestorePage = nullptr;
     int m_opType = 0;
     QString m_operateID;
     QString m_rootUUID;
