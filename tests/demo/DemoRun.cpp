@@ -1,9 +1,11 @@
 #include "DemoRun.h"
 
 #include "GuiDriver.h"
+#include "HeldRootImage.h"
 #include "LiveService.h"
 #include "MainWindow.h"
 #include "Mounted.h"
+#include "Startup.h"
 #include "modules/recovery/RecoveryModule.h"
 #include "utils.h"
 
@@ -162,11 +164,13 @@ bool DemoRun::prepareMachine()
     return breakTheSystem() && (m_scripted || damageBootFileSystem()) && restartService();
 }
 
-void DemoRun::openWindow()
+void DemoRun::openWindow(const QString& interruptedRestore)
 {
     CmdLineInfo cmdLine;
     Utils::getCmdLineInfo(cmdLine);
+    m_window.reset();
     m_window = std::make_unique<MainWindow>(cmdLine, false, QString());
+    m_window->setInterruptedRestore(interruptedRestore);
     m_window->show();
     // The window builds its module once the event loop runs.
     if (!QTest::qWaitFor([this] { return m_window->recoveryModule() != nullptr; }, 10000)) {
@@ -189,22 +193,70 @@ int DemoRun::runScripted()
     if (ok) {
         checkFactoryReset();
     }
+    QStringList screenshots = gui.screenshots();
+    cutOffRestore();
 
     say("File-system repair, through the window:");
-    gui.backToHome();
+    GuiDriver repair(m_window.get(), m_screenshotDir + "/repair");
+    repair.backToHome();
     QString result;
-    ok = damageBootFileSystem() && gui.openRepairPage(180000) &&
-         gui.repairPartition(env("MARLIN_BOOT_DEV"), &result, 300000);
+    ok = damageBootFileSystem() && repair.openRepairPage(180000) &&
+         repair.repairPartition(env("MARLIN_BOOT_DEV"), &result, 300000);
     report(ok && result == "Repair completed. Reboot to enter the system.",
-           "repair page: " + (ok ? result : gui.error()));
+           "repair page: " + (ok ? result : repair.error()));
     if (ok) {
         checkRepair();
     }
-    say(QString("Screenshots (%1): %2").arg(gui.screenshots().size()).arg(m_screenshotDir));
-    for (const QString& file : gui.screenshots()) {
+    screenshots += repair.screenshots();
+    say(QString("Screenshots (%1): %2").arg(screenshots.size()).arg(m_screenshotDir));
+    for (const QString& file : screenshots) {
         say("  " + file);
     }
     return m_failures == 0 ? 0 : 1;
+}
+
+bool DemoRun::cutOffRestore()
+{
+    say("A power cut during a restore of a system that no longer starts:");
+    bool ok = breakRoot();
+    report(ok, "the system partition " + env("MARLIN_ROOT_DEV") + " lost its first 4 MiB: it no longer mounts");
+    {
+        HeldRootImage held;
+        ok = ok && held.isValid() && restartService();
+        const QString request = LiveService::request(1, "demo-cut-off", {{"formatData", false}});
+        ok = ok && m_service->proxy()->SystemRestore(request).value() == 0 && held.waitUntilHeld(TaskTimeout);
+        if (m_service) {
+            m_service->kill();
+        }
+        held.cut();
+    }
+    report(ok, "a restore keeping personal files was cut off while it wrote the system partition");
+    ok = ok && breakRoot() && restartService();
+    CmdLineInfo cmdLine;
+    Utils::getCmdLineInfo(cmdLine);
+    const QString mark = ok ? Startup::findInterruptedRestore(cmdLine) : QString();
+    report(!mark.isEmpty(), "the recovery partition holds the record of the cut-off restore");
+    say("The window is started again:");
+    openWindow(mark);
+    GuiDriver gui(m_window.get(), m_screenshotDir + "/cut-off");
+    QString title;
+    ok = !mark.isEmpty() && gui.restoreAgain();
+    report(ok, "it shows \"The last restore did not finish\"; Restore Again, confirmed");
+    ok = ok && gui.waitForResult(&title, TaskTimeout);
+    report(ok && title == "Restore Successful", "result page: " + (ok ? title : gui.error()));
+    if (ok) {
+        ok = checkFactoryReset();
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        const bool gone = !QFile::exists(recovery + "/backup/restore-in-progress.json");
+        report(gone, "the record of the cut-off restore is gone");
+        ok = ok && gone && exitCodeOf("fsck", {"-n", env("MARLIN_ROOT_DEV")}) == 0;
+        report(ok, "fsck -n finds the system partition clean");
+    }
+    for (const QString& file : gui.screenshots()) {
+        say("  screenshot: " + file);
+    }
+    // The repair step gets a service of its own, as after the reboot that follows a restore.
+    return restartService() && ok;
 }
 
 bool DemoRun::checkFactoryReset()

@@ -2,7 +2,8 @@
 
 // The demo on the fabricated machine: prepares it as a user would have left it (two restore points made by the
 // service, a changed system, a damaged file system), then either lets a person use the real window or walks it
-// through a factory reset keeping personal files and a file-system repair, and tells what happened.
+// through a factory reset keeping personal files, a restore cut off halfway and run again, and a file-system repair,
+// and tells what happened.
 
 #include <QObject>
 #include <QStringList>
@@ -29,7 +30,10 @@ private:
     bool restartService();
     bool breakTheSystem();
     bool damageBootFileSystem();
-    void openWindow();
+    void openWindow(const QString& interruptedRestore = QString());
+    // A second restore is cut off halfway over a root that no longer mounts; the window, started again, shows it
+    // and runs it again.
+    bool cutOffRestore();
     int runScripted();
     int runInteractive();
     bool checkFactoryReset();

@@ -3,6 +3,7 @@
 // brings the system back; a damaged file system is repaired from the repair page.
 
 #include "GuiDriver.h"
+#include "HeldRootImage.h"
 #include "LiveService.h"
 #include "MainWindow.h"
 #include "Mounted.h"
@@ -26,8 +27,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 #include <memory>
-
-#include <csignal>
 
 namespace {
 
@@ -270,60 +269,6 @@ void TestGuiE2E::repairADamagedFileSystem()
     QVERIFY(page->backwardButton()->isEnabled());
     QCOMPARE(exitCodeOf("fsck", {"-n", boot}), 0);
 }
-
-namespace {
-
-// In place of the cloning tool for the length of a scope: every image but the root's is written by the real tool;
-// the root's job is held at its start (the stand-in records its process id) until the test cuts it off.
-class HeldRootImage
-{
-public:
-    HeldRootImage()
-    {
-        m_held = m_dir.filePath("held");
-        const QString standIn = m_dir.filePath("marlin-clone");
-        const QString script = QString("#!/bin/sh\n"
-                                       "for arg in \"$@\"; do\n"
-                                       "    case $arg in */system.rbk) echo $$ >'%1'; exec sleep infinity ;; esac\n"
-                                       "done\n"
-                                       "exec '%2/marlin-clone' \"$@\"\n")
-                                   .arg(m_held, env("MARLIN_BIN_DIR"));
-        m_mounted = writeFile(standIn, script.toUtf8()) &&
-                    QFile::setPermissions(standIn, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
-                    run("mount", {"--bind", standIn, "/usr/local/sbin/marlin-clone"});
-    }
-    ~HeldRootImage() { release(); }
-
-    bool isValid() const { return m_mounted; }
-    bool waitUntilHeld(int timeoutMs) const
-    {
-        return QTest::qWaitFor([this] { return !readFile(m_held).trimmed().isEmpty(); }, timeoutMs);
-    }
-    // The held job ends as a power cut would end it; the real tool is back.
-    void cut()
-    {
-        const int pid = readFile(m_held).trimmed().toInt();
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-        }
-        release();
-    }
-
-private:
-    void release()
-    {
-        if (m_mounted) {
-            run("umount", {"/usr/local/sbin/marlin-clone"});
-            m_mounted = false;
-        }
-    }
-
-    QTemporaryDir m_dir;
-    QString m_held;
-    bool m_mounted = false;
-};
-
-} // namespace
 
 void TestGuiE2E::cutOffRestoreIsRunAgain()
 {
