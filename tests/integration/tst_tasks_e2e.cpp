@@ -392,6 +392,10 @@ void TestTasksE2E::badManualBackupsAreRefused_data()
         << "Your disk info and the backup info do not match, so you cannot restore now";
     QTest::newRow("directory gone") << "gone"
                                     << "Cannot find the target location";
+    QTest::newRow("directory without backup files") << "empty"
+                                                    << "Cannot find the target location";
+    QTest::newRow("no directory named") << "unnamed"
+                                        << "Cannot find the target location";
 }
 
 void TestTasksE2E::badManualBackupsAreRefused()
@@ -424,7 +428,11 @@ void TestTasksE2E::badManualBackupsAreRefused()
         if (damage == "version" || damage == "foreign") {
             QVERIFY(writeFile(image + ".md5", output("md5sum", {image}).toUtf8()));
         }
-        backupDir = damage == "gone" ? recovery + "/backups/no-such-backup" : dir;
+        if (damage == "empty") {
+            QVERIFY(QFile::remove(image) && QFile::remove(image + ".md5"));
+            QVERIFY(writeFile(dir + "/notes.txt", "not a backup\n"));
+        }
+        backupDir = damage == "gone" ? recovery + "/backups/no-such-backup" : damage == "unnamed" ? QString() : dir;
     }
     const QMap<QString, QByteArray> rootBefore = rootTree();
     bool ok = true;

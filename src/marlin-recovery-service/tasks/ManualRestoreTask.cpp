@@ -61,7 +61,9 @@ void ManualRestoreTask::setTasks(const QJsonArray& tasks)
             continue;
         }
         const QJsonArray args = task.value("args").toArray();
-        m_backupDir = mountDeviceFromUUID(taskArgument(args, 0)) + args.at(1).toString();
+        const QString mountPoint = mountDeviceFromUUID(taskArgument(args, 0));
+        // Without its partition the path would name the live system's own files.
+        m_backupDir = mountPoint.isEmpty() ? QString() : mountPoint + args.at(1).toString();
         setJobs(m_backupDir);
         if (m_isError) {
             return;
@@ -86,14 +88,16 @@ void ManualRestoreTask::saveLoginRecords()
 void ManualRestoreTask::setJobs(const QString& path)
 {
     qDebug() << "setJobs from path:" << path;
-    saveLoginRecords();
     const QDir dir(path, QString(), QDir::Name | QDir::IgnoreCase,
                    QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot);
-    if (!dir.exists()) {
+    const QStringList images = dir.entryList({"*.rbk"});
+    // Nothing to restore is a wrong place, never a success (that would even rewrite the boot entry).
+    if (path.isEmpty() || !dir.exists() || (images.isEmpty() && dir.entryList({"*.tar"}).isEmpty())) {
         qDebug() << "dir is not exist : " << dir.path();
+        reportFailure(tr("Cannot find the target location"));
         return;
     }
-    const QStringList images = dir.entryList({"*.rbk"});
+    saveLoginRecords();
     for (const QString& name : images) {
         if (!addImage(dir.path() + "/" + name, name)) {
             return;

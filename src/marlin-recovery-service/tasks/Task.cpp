@@ -194,6 +194,10 @@ void Task::start()
     if (job.type == ImageJob && Utils::isBlockDevice(job.to)) {
         umountDevicePath(job.to);
     }
+    // Nor may a file system change while it is imaged: the copy would be torn. Archives made later mount it again.
+    if (job.type == ImageJob && Utils::isBlockDevice(job.from)) {
+        umountDevicePath(job.from);
+    }
     const QStringList args = jobArguments(job);
     if (!args.isEmpty()) {
         m_process->start("sudo", args, QIODevice::ReadWrite);
