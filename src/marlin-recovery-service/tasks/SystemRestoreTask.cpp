@@ -70,7 +70,7 @@ void SystemRestoreTask::saveLoginRecords(const QString& recoveryMountPoint)
     writeEventLog(QJsonObject{{"action", 2}, {"sub_actions", QJsonArray{subAction}}}, recoveryMountPoint);
     const QString dataMount = mountDeviceFromUUID(m_dataUUID);
     if (!dataMount.isEmpty()) {
-        SpawnCmd("sudo", {"cp", "-a", dataMount + "/var/log/wtmp", "/tmp/wtmp.bak"});
+        SpawnCmd("sudo", {"cp", "-a", "--", dataMount + "/var/log/wtmp", privateTempPath("wtmp.bak")});
         qDebug() << "writeEventLog and backup wtmp";
     }
 }
