@@ -18,6 +18,9 @@ using namespace LiveTest;
 const QString BadBackup = "There is something wrong with your backup file";
 const QString NoTarget = "Cannot find the target location";
 const QString MaliciousDir = "/backups/malicious";
+// Where root once kept login records and event records for a moment: any account could plant a link there first.
+const QString PlantedWtmp = "/tmp/wtmp.bak";
+const QString PlantedEventLog = "/tmp/event-log";
 
 QString taskList(const QJsonArray& tasks)
 {
@@ -51,6 +54,8 @@ struct Disks
         const Mounted data(env("MARLIN_DATA_UUID"));
         disks.dataOpt = treeOf(data + "/opt");
         disks.dataVar = treeOf(data + "/var");
+        // A failed restore, too, puts the login records it kept aside back beside the data partition's own.
+        disks.dataVar.remove("/log/wtmp.bak");
         return disks;
     }
 };
@@ -108,6 +113,11 @@ void TestUntrustedE2E::cleanup()
         QFile::remove(recovery + dir);
         QDir(recovery + dir).removeRecursively();
     }
+    // The login records a failed restore puts back beside the data partition's own.
+    const Mounted data(env("MARLIN_DATA_UUID"));
+    QFile::remove(data + "/var/log/wtmp.bak");
+    QFile::remove(PlantedWtmp);
+    QFile::remove(PlantedEventLog);
 }
 
 QJsonObject TestUntrustedE2E::runTask(const std::function<int(ComMarlinDaemonRecoveryInterface*)>& call,
@@ -159,6 +169,10 @@ void TestUntrustedE2E::maliciousArchivesAreRefused()
                                              : Bad::foreignPartition(archive, env("MARLIN_SPARE_UUID"));
         QVERIFY(made);
     }
+    QFile::remove(PlantedWtmp);
+    QFile::remove(PlantedEventLog);
+    QVERIFY(QFile::link(m_canary->filePath("victim"), PlantedWtmp));
+    QVERIFY(QFile::link(m_canary->path(), PlantedEventLog));
     const Disks before = Disks::read(m_canary->path());
     QVERIFY(!before.dataOpt.isEmpty());
     bool ok = true;
