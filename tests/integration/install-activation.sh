@@ -1,13 +1,15 @@
 #!/bin/bash
 # Installs the service into a scratch prefix and proves that a bus started with the installed policy and activation
-# file starts it on the first call: only root may own its name, any user may call it, and the service itself answers
-# a caller that is not the live GUI with -100. Uses a bus of its own, never the machine's.
+# file starts it on the first call: only root may own its name, only root and the administrators' group "sudo" may
+# call it, and the service itself answers a caller that is not the live GUI with -100. Uses a bus of its own, never
+# the machine's.
 set -euo pipefail
 build=$1
 work=$(mktemp -d /tmp/marlin-activation.XXXXXX)
 busPid=""
 cleanup() {
     [ -n "$busPid" ] && kill "$busPid" 2>/dev/null || true
+    mountpoint -q /etc/group && umount /etc/group
     pkill -f "^$work/usr/sbin/marlin-recovery-service" 2>/dev/null || true
     rm -rf "$work"
 }
@@ -49,6 +51,11 @@ cat >"$work/bus.conf" <<CONF
 </busconfig>
 CONF
 chmod 755 "$work"
+# In this test's own mount namespace, "nobody" becomes an administrator like the live session's user; "daemon" stays
+# an ordinary account.
+grep -q '^sudo:' /etc/group || fail "no group sudo on this machine"
+sed -E 's/^(sudo:[^:]*:[^:]*:)(.+)$/\1\2,nobody/; s/^(sudo:[^:]*:[^:]*:)$/\1nobody/' /etc/group >"$work/group"
+mount --bind "$work/group" /etc/group
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$socket
 busPid=$(dbus-daemon --config-file="$work/bus.conf" --fork --print-pid)
 
@@ -60,10 +67,30 @@ answer=$(call GetLiveType | xargs)
 [[ $answer =~ ^int32\ -?[0-9]+$ ]] || fail "GetLiveType by activation answered: $answer"
 pgrep -f "^$work/usr/sbin/marlin-recovery-service" >/dev/null || fail "service was not started by activation"
 
-# Another user may call; the service refuses a caller that is not the live GUI.
-answer=$(setpriv --reuid=nobody --regid=nogroup --clear-groups dbus-send --system --print-reply=literal \
-    --dest=com.marlin.recovery /com/marlin/recovery com.marlin.daemon.recovery.SystemRestore 'string:{"opType": 1}' | xargs)
-[ "$answer" = "int32 -100" ] || fail "unprivileged caller got: $answer"
+# Callers under the GUI's program name: refused by the bus unless root or an administrator; the service then refuses
+# a program that is not the GUI ("{}" gets past the caller check only to be refused as empty: -1).
+mkdir -m 755 "$work/bin"
+cp /usr/bin/dbus-send "$work/bin/marlin-recovery-live"
+as() {
+    local user=$1
+    shift
+    if [ "$user" = root ]; then "$@"; else setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups "$@"; fi
+}
+callAs() { as "$1" "$2" --system --print-reply=literal --reply-timeout=20000 --dest=com.marlin.recovery \
+    /com/marlin/recovery "com.marlin.daemon.recovery.$3" "string:$4" 2>&1 | xargs; }
+gui=$work/bin/marlin-recovery-live
+for method in SystemRestore ShowSystemRepairTool GetLiveType; do
+    answer=$(callAs daemon "$gui" "$method" '{}' || true)
+    [[ $answer == *AccessDenied* ]] || fail "ordinary account under the GUI's name, $method: $answer"
+done
+answer=$(callAs root "$gui" SystemRestore '{}')
+[ "$answer" = "int32 -1" ] || fail "the GUI as root got: $answer"
+answer=$(callAs nobody "$gui" SystemRestore '{}')
+[ "$answer" = "int32 -1" ] || fail "the GUI as an administrator got: $answer"
+answer=$(callAs nobody /usr/bin/dbus-send SystemRestore '{}')
+[ "$answer" = "int32 -100" ] || fail "another program of an administrator got: $answer"
+answer=$(callAs nobody /usr/bin/dbus-send ShowSystemRepairTool '{}')
+[ "$answer" = "int32 -1" ] || fail "the repair tool refused an administrator's program: $answer"
 
 # Only root may own the name.
 if setpriv --reuid=nobody --regid=nogroup --clear-groups dbus-send --system --print-reply --dest=org.freedesktop.DBus \

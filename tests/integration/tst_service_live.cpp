@@ -23,17 +23,56 @@ QString request(int opType, const QString& operateID, const QJsonObject& extra =
     return LiveService::request(opType, operateID, extra);
 }
 
+// A copy of dbus-send under another name, which every account may run.
+class Client
+{
+public:
+    explicit Client(const QString& processName) : m_program(m_dir.filePath(processName))
+    {
+        QFile::copy("/usr/bin/dbus-send", m_program);
+        QFile::setPermissions(m_dir.path(), QFile::permissions(m_dir.path()) | QFile::ExeOther | QFile::ExeGroup);
+    }
+
+    // Starts a call of a method as the given account ("" for this one's).
+    void start(QProcess& process, const QString& method, const QString& arg, const QString& user = QString()) const
+    {
+        QStringList args{"--system",
+                         "--print-reply=literal",
+                         "--dest=com.marlin.recovery",
+                         "/com/marlin/recovery",
+                         "com.marlin.daemon.recovery." + method,
+                         "string:" + arg};
+        if (user.isEmpty()) {
+            process.start(m_program, args);
+            return;
+        }
+        process.start("setpriv", QStringList{"--reuid=" + user, "--regid=" + user, "--init-groups", m_program} + args);
+    }
+
+    // Calls a method and returns the reply line.
+    QString call(const QString& method, const QString& arg, const QString& user = QString()) const
+    {
+        QProcess process;
+        start(process, method, arg, user);
+        process.waitForFinished(30000);
+        return QString::fromUtf8(process.readAllStandardOutput()).simplified();
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_program;
+};
+
 // Calls a method through dbus-send from a copy of it with the given process name; returns its reply line.
 QString callAs(const QString& processName, const QString& method, const QString& arg)
 {
-    QTemporaryDir dir;
-    const QString program = dir.filePath(processName);
-    QFile::copy("/usr/bin/dbus-send", program);
-    QProcess process;
-    process.start(program, {"--system", "--print-reply=literal", "--dest=com.marlin.recovery", "/com/marlin/recovery",
-                            "com.marlin.daemon.recovery." + method, "string:" + arg});
-    process.waitForFinished(30000);
-    return QString::fromUtf8(process.readAllStandardOutput()).simplified();
+    return Client(processName).call(method, arg);
+}
+
+bool writeText(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
 // The previous worker is released just after its outcome was sent, so a request made at once may still find it:
@@ -69,6 +108,8 @@ private slots:
     void hugeRequestIsRefused();
     void callersAreCheckedByProcessName_data();
     void callersAreCheckedByProcessName();
+    void callersOutsideTheAdministratorsAreRefused();
+    void verdictDoesNotOutliveTheProcess();
     void opTypeMismatch();
     void repairToolFromAnyCaller();
     void busyWorkerRefusesAndResetsTheCurrentRequest();
@@ -210,6 +251,43 @@ void TestServiceLive::callersAreCheckedByProcessName()
     QCOMPARE(callAs(name, "SystemRestore", "{}"), reply);
     // The repair tool takes any caller.
     QCOMPARE(callAs(name, "ShowSystemRepairTool", "{}"), QString("int32 -1"));
+}
+
+void TestServiceLive::callersOutsideTheAdministratorsAreRefused()
+{
+    // This bus lets everybody call: the service alone must refuse an account that could not become root, whatever
+    // name its program has. "daemon" is in no administrators' group here.
+    const Client gui("marlin-recovery-live");
+    QCOMPARE(gui.call("SystemRestore", "{}", "daemon"), QString("int32 -100"));
+    QCOMPARE(gui.call("AsyncGetPartitionCheckItemLists", request(7, "not-admin"), "daemon"), QString("int32 -100"));
+    QCOMPARE(gui.call("SystemRestore", "{}"), QString("int32 -1"));
+}
+
+void TestServiceLive::verdictDoesNotOutliveTheProcess()
+{
+    const Client gui("marlin-recovery-live");
+    const Client other("dbus-send");
+    // The kernel hands out the id after ns_last_pid next; some other process of the machine may take it first, so
+    // a try whose second process got another id proves nothing and is repeated.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        QProcess first;
+        gui.start(first, "SystemRestore", "{}");
+        QVERIFY(first.waitForStarted());
+        const qint64 pid = first.processId();
+        QVERIFY(first.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(first.readAllStandardOutput()).simplified(), QString("int32 -1"));
+        QVERIFY(writeText("/proc/sys/kernel/ns_last_pid", QByteArray::number(pid - 1)));
+        QProcess second;
+        other.start(second, "SystemRestore", "{}");
+        QVERIFY(second.waitForStarted());
+        const bool samePid = second.processId() == pid;
+        QVERIFY(second.waitForFinished(30000));
+        if (samePid) {
+            QCOMPARE(QString::fromUtf8(second.readAllStandardOutput()).simplified(), QString("int32 -100"));
+            return;
+        }
+    }
+    QFAIL("no second process got the first one's id");
 }
 
 void TestServiceLive::opTypeMismatch()

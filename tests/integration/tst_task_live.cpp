@@ -247,8 +247,11 @@ void TestTaskLive::logPreservation()
 {
     PartitionFile dataInfo(env("MARLIN_RECOVERY_UUID"), "/backup/_mde_data.info");
     QVERIFY(dataInfo.write(env("MARLIN_DATA_UUID").toUtf8()));
-    QVERIFY(writeFile("/tmp/wtmp.bak", QByteArray(384, '\1')));
-    QDir("/tmp/event-log").removeRecursively();
+    // The tasks keep these files in the service's private working directory, which main makes current.
+    QTemporaryDir work;
+    const QString previousDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(work.path()));
+    QVERIFY(writeFile(work.filePath("wtmp.bak"), QByteArray(384, '\1')));
     QVERIFY(writeFile("/home/marlin/marlin-recovery-live.log",
                       "open /home/alice/Documents/report.txt\ncopy /home/alice/a to /var/tmp/b\nplain line\n"));
     QVERIFY(writeFile("/home/marlin/marlin-recovery-service.log", "service run 1 in /home/bob/x/\n"));
@@ -263,7 +266,7 @@ void TestTaskLive::logPreservation()
     Task task;
     const QJsonObject record{{"action", 2},
                              {"sub_actions", QJsonArray{QJsonObject{{"sub_action", 1}, {"timestamp", "x"}}}}};
-    QVERIFY(task.writeEventLog(record, "/tmp/"));
+    QVERIFY(task.writeEventLog(record, work.path()));
     task.saveLogToRecovery();
     QVERIFY(writeFile("/home/marlin/marlin-recovery-service.log", "service run 2\n"));
     task.saveLogToRecovery();
@@ -280,8 +283,7 @@ void TestTaskLive::logPreservation()
     const QByteArray serviceLog = readFile(saved + "/marlin-recovery-service.log");
     const QByteArray serviceLogOld = readFile(saved + "/marlin-recovery-service-old.log");
     Utils::umountDeviceByUUID(env("MARLIN_RECOVERY_UUID"));
-    QFile::remove("/tmp/wtmp.bak");
-    QDir("/tmp/event-log").removeRecursively();
+    QDir::setCurrent(previousDir);
 
     QCOMPARE(events.size(), 1);
     QCOMPARE(liveLog, QByteArray("open /home/xxx/report.txt\ncopy /home/xxx/b\nplain line\n"));

@@ -1,10 +1,15 @@
 #include "FakeTools.h"
+#include "dbus/CallerCheck.h"
+#include "dbus/CallerVerdicts.h"
 #include "dbus/OperateRequest.h"
 #include "dbus/RecoveryService.h"
 #include "tasks/Task.h"
 
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <pwd.h>
+#include <unistd.h>
 
 // The service object in-process, without a bus: response texts and what it forwards of a task.
 namespace {
@@ -23,12 +28,17 @@ class TestRecoveryService : public QObject
 private slots:
     void backupDirOnDevice_data();
     void backupDirOnDevice();
+    void backupDirInsideDevice();
     void requestRecordsReadLeniently();
     void progressIsForwardedIncreasingAndBounded();
     void taskOutcomesCarryTheCurrentRequest();
     void callsFromOutsideTheBusAreRefused();
     void liveCallerNames_data();
     void liveCallerNames();
+    void startTimeFromStat_data();
+    void startTimeFromStat();
+    void verdictsHoldForOneProcess();
+    void administrators();
 };
 
 void TestRecoveryService::backupDirOnDevice_data()
@@ -56,6 +66,21 @@ void TestRecoveryService::backupDirOnDevice()
     QFETCH(QString, backupDir);
     QFETCH(QString, path);
     QCOMPARE(RecoveryService::backupDirOnDevice(mountPoint, backupDir), path);
+}
+
+void TestRecoveryService::backupDirInsideDevice()
+{
+    QTemporaryDir work;
+    const QString mount = work.filePath("device");
+    QVERIFY(QDir().mkpath(mount + "/backups/a") && QDir().mkpath(work.filePath("elsewhere")));
+    QVERIFY(QFile::link(work.filePath("elsewhere"), mount + "/out"));
+    const QString canonical = QFileInfo(mount).canonicalFilePath();
+    QCOMPARE(RecoveryService::backupDirInsideDevice(mount, mount + "/backups/a"), canonical + "/backups/a");
+    QCOMPARE(RecoveryService::backupDirInsideDevice(mount, "/backups/a"), canonical + "/backups/a");
+    QCOMPARE(RecoveryService::backupDirInsideDevice(mount, mount + "/../elsewhere"), QString());
+    QCOMPARE(RecoveryService::backupDirInsideDevice(mount, "/backups/../../elsewhere"), QString());
+    QCOMPARE(RecoveryService::backupDirInsideDevice(mount, "/out"), QString());
+    QCOMPARE(RecoveryService::backupDirInsideDevice(QString(), "/backups/a"), QString());
 }
 
 void TestRecoveryService::liveCallerNames_data()
@@ -89,6 +114,58 @@ void TestRecoveryService::liveCallerNames()
     QFETCH(QString, exe);
     QFETCH(bool, accepted);
     QCOMPARE(RecoveryService::isLiveCallerName(comm, exe), accepted);
+}
+
+void TestRecoveryService::startTimeFromStat_data()
+{
+    QTest::addColumn<QByteArray>("stat");
+    QTest::addColumn<quint64>("startTime");
+    const QByteArray rest = " S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 987654 19 20\n";
+    QTest::newRow("plain") << "4242 (marlin-recovery)" + rest << quint64(987654);
+    // A name chosen to shift the fields: only the last parenthesis ends it.
+    QTest::newRow("name with ) and spaces")
+        << "4242 (x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 1 )" + rest << quint64(987654);
+    QTest::newRow("too short") << QByteArray("4242 (x) S 1 2 3") << quint64(0);
+    QTest::newRow("no name") << QByteArray("4242 S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 987654") << quint64(0);
+    QTest::newRow("not a number") << QByteArray("4242 (x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 later 19\n")
+                                  << quint64(0);
+    QTest::newRow("empty") << QByteArray() << quint64(0);
+}
+
+void TestRecoveryService::startTimeFromStat()
+{
+    QFETCH(QByteArray, stat);
+    QFETCH(quint64, startTime);
+    QCOMPARE(CallerCheck::startTimeFromStat(stat), startTime);
+}
+
+void TestRecoveryService::verdictsHoldForOneProcess()
+{
+    CallerVerdicts verdicts;
+    QVERIFY(!verdicts.isAccepted(100, 5000));
+    verdicts.accept(100, 5000);
+    QVERIFY(verdicts.isAccepted(100, 5000));
+    // The same id given to a process started later.
+    QVERIFY(!verdicts.isAccepted(100, 5001));
+    QVERIFY(!verdicts.isAccepted(101, 5000));
+    // Unknown start times are never taken as the same process.
+    verdicts.accept(200, 0);
+    QVERIFY(!verdicts.isAccepted(200, 0));
+    // This process's own start time is read and stays the same.
+    const quint64 own = CallerCheck::processStartTime(uint(getpid()));
+    QVERIFY(own > 0);
+    QCOMPARE(CallerCheck::processStartTime(uint(getpid())), own);
+    QCOMPARE(CallerCheck::processStartTime(0), quint64(0));
+}
+
+void TestRecoveryService::administrators()
+{
+    QVERIFY(CallerCheck::isAdministrator(0));
+    const passwd* daemonAccount = getpwnam("daemon");
+    QVERIFY(daemonAccount != nullptr);
+    QVERIFY(!CallerCheck::isAdministrator(daemonAccount->pw_uid));
+    // An id without an account.
+    QVERIFY(!CallerCheck::isAdministrator(3999999));
 }
 
 void TestRecoveryService::requestRecordsReadLeniently()

@@ -68,8 +68,10 @@ void TestTask::jobsRunImagesFirstThenByType()
                                 "marlin-clone --tui /dev/sda5 /backup/data.rbk",
                                 "sudo tar --xattrs --xattrs-include=* -cpf /backup/opt.tar -C /data/ opt",
                                 "tar --xattrs --xattrs-include=* -cpf /backup/opt.tar -C /data/ opt",
-                                "sudo tar --xattrs --xattrs-include=* -xpf /data/var -C /backup/ var.tar",
-                                "tar --xattrs --xattrs-include=* -xpf /data/var -C /backup/ var.tar",
+                                "sudo tar --xattrs --xattrs-include=* --no-wildcards -xp --file=/data/var "
+                                "--directory=/backup/ -- var.tar",
+                                "tar --xattrs --xattrs-include=* --no-wildcards -xp --file=/data/var "
+                                "--directory=/backup/ -- var.tar",
                             }));
     QVERIFY(task.jobs().isEmpty());
 }
@@ -220,10 +222,10 @@ void TestTask::optAndVarRemoval()
     FakeTools tools({"sudo"});
     Task task;
     task.deleteOptAndVar("/media/root/data dir");
-    QCOMPARE(
-        tools.calls(),
-        (QStringList{"sudo chattr -R -i /media/root/data\\ dir/opt/", "sudo chattr -R -i /media/root/data\\ dir/var/",
-                     "sudo rm -rf /media/root/data\\ dir/opt/", "sudo rm -rf /media/root/data\\ dir/var/"}));
+    QCOMPARE(tools.calls(),
+             (QStringList{"sudo chattr -R -i -- /media/root/data\\ dir/opt",
+                          "sudo chattr -R -i -- /media/root/data\\ dir/var",
+                          "sudo rm -rf -- /media/root/data\\ dir/opt", "sudo rm -rf -- /media/root/data\\ dir/var"}));
 }
 
 QTEST_GUILESS_MAIN(TestTask)

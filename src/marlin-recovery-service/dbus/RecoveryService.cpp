@@ -1,6 +1,8 @@
 #include "dbus/RecoveryService.h"
 
 #include "AsyncTask.h"
+#include "MountPath.h"
+#include "dbus/CallerCheck.h"
 #include "dbus/OperateRequest.h"
 #include "tasks/BackupTask.h"
 #include "tasks/ManualRestoreTask.h"
@@ -8,6 +10,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QDebug>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -50,24 +53,41 @@ bool RecoveryService::isLiveCallerName(const QString& commName, const QString& e
     return LiveCallerName.startsWith(exeName) && exeName.size() >= KernelCommNameLength;
 }
 
+// The account first: names are chosen by whoever starts a program, the user id on the bus is not.
 bool RecoveryService::isValidLiveCaller()
 {
     if (m_liveType != 1 || !calledFromDBus()) {
         return false;
     }
-    const uint pid = connection().interface()->servicePid(message().service()).value();
-    if (pid != 0 && m_callerPids.value(LiveCallerName, 0) == pid) {
+    QDBusConnectionInterface* bus = connection().interface();
+    const QDBusReply<uint> uid = bus->serviceUid(message().service());
+    if (!uid.isValid() || !CallerCheck::isAdministrator(uid.value())) {
+        qWarning().noquote() << "caller refused, not root nor in group " + QString(CallerCheck::AdministratorsGroup) +
+                                    ", uid: " + (uid.isValid() ? QString::number(uid.value()) : QString("unknown"));
+        return false;
+    }
+    return isLiveCallerProcess(bus->servicePid(message().service()).value());
+}
+
+bool RecoveryService::isLiveCallerProcess(uint pid)
+{
+    const quint64 startTime = CallerCheck::processStartTime(pid);
+    if (startTime == 0) {
+        return false;
+    }
+    if (m_callerVerdicts.isAccepted(pid, startTime)) {
         return true;
     }
     QString name;
-    if (pid == 0 || !Utils::getProcessNameByPid(int(pid), name)) {
+    if (!Utils::getProcessNameByPid(int(pid), name)) {
         return false;
     }
     const QString exeName = QFileInfo(QFileInfo(QString("/proc/%1/exe").arg(pid)).symLinkTarget()).fileName();
-    if (!isLiveCallerName(name, exeName)) {
+    // The names read belong to the process that was asked about only if it still runs under the same id.
+    if (!isLiveCallerName(name, exeName) || CallerCheck::processStartTime(pid) != startTime) {
         return false;
     }
-    m_callerPids.insert(LiveCallerName, pid);
+    m_callerVerdicts.accept(pid, startTime);
     return true;
 }
 
@@ -134,6 +154,14 @@ QString RecoveryService::backupDirOnDevice(const QString& mountPoint, const QStr
     return mountPoint + backupDir;
 }
 
+QString RecoveryService::backupDirInsideDevice(const QString& mountPoint, const QString& backupDir)
+{
+    if (mountPoint.isEmpty()) {
+        return QString();
+    }
+    return MountPath::resolveInside(mountPoint, backupDirOnDevice(mountPoint, backupDir).mid(mountPoint.size()));
+}
+
 int RecoveryService::ManualRestore(const QString& restoreReq)
 {
     if (!isValidLiveCaller()) {
@@ -153,7 +181,11 @@ int RecoveryService::ManualRestore(const QString& restoreReq)
         Utils::umountDeviceByUUID(request.backupUUID);
     }
     if (request.opType == OpDeviceRestore) {
-        path = backupDirOnDevice(Utils::mountDeviceByUUID(request.backupUUID), request.backupDir);
+        path = backupDirInsideDevice(Utils::mountDeviceByUUID(request.backupUUID), request.backupDir);
+        if (path.isEmpty()) {
+            qWarning().noquote() << "RecoveryService::ManualRestore, backup directory outside its device";
+            return -1;
+        }
     }
     qInfo().noquote() << "ManualRestore, req: " + restoreReq;
     if ((request.opType == OpManualRestore || request.opType == OpDeviceRestore) && m_task == nullptr) {

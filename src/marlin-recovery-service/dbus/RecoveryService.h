@@ -3,6 +3,7 @@
 // The service object on "/com/marlin/recovery": takes each request of the live GUI as one JSON text, answers at once
 // with a code and reports the outcome later through ReportProgress, Success and Error.
 
+#include "dbus/CallerVerdicts.h"
 #include "dbus/OperateResponse.h"
 #include "utils.h"
 
@@ -29,6 +30,8 @@ public:
     // A backup directory on the device mounted at mountPoint. The restore page sends the absolute path it was
     // found under, which already starts with that mount point; a path relative to the device gets it in front.
     static QString backupDirOnDevice(const QString& mountPoint, const QString& backupDir);
+    // The same, with its links resolved; empty when it leaves the device (or the device is not mounted).
+    static QString backupDirInsideDevice(const QString& mountPoint, const QString& backupDir);
 
     // Takes the one task of this service run and forwards its progress and outcome as signals.
     void setTask(Task* task);
@@ -52,6 +55,8 @@ public slots:
 
 private:
     bool isValidLiveCaller();
+    // Whether the process that sent the current message passes the name check; remembered for that process.
+    bool isLiveCallerProcess(uint pid);
     void setCurrent(const OperateRequest& request);
     void resetCurrent();
     OperateResponse response(int retCode, int progress) const;
@@ -66,7 +71,7 @@ private:
     void onTaskFailed(const QString& error);
 
     CmdLineInfo m_cmdLineInfo;
-    QMap<QString, uint> m_callerPids;
+    CallerVerdicts m_callerVerdicts;
     int m_opType = 0;
     QString m_operateID;
     QString m_liveRootUUID;

@@ -1,5 +1,6 @@
 #include "tasks/BackupTask.h"
 
+#include "MountPath.h"
 #include "core/command.h"
 #include "utils.h"
 
@@ -85,13 +86,20 @@ bool BackupTask::addImageJob(const QJsonArray& args)
         reportFailure(QCoreApplication::translate("BackupTask", "Cannot find the target location"));
         return false;
     }
-    const QString toPath = QString("%1%2/").arg(mountPoint, args.at(2).toString());
-    SpawnCmd("sudo", {"mkdir", "-p", toPath});
-    SpawnCmd("sudo", {"setfacl", "-m", "o:rwx", toPath});
+    const QString toPath = backupDirectory(mountPoint, args.at(2).toString());
+    const QString imageName = args.at(3).toString();
+    if (toPath.isEmpty() || imageName.isEmpty() || imageName.contains('/') || imageName == ".." || imageName == ".") {
+        reportFailure(QCoreApplication::translate("BackupTask", "Cannot find the target location"));
+        return false;
+    }
+    SpawnCmd("sudo", {"mkdir", "-p", "--", toPath});
+    // The installed system's tools list and read backups as their users; nobody but root may change what root
+    // restores later.
+    SpawnCmd("sudo", {"setfacl", "-m", "o:rx", "--", toPath});
     if (m_toPath.isEmpty()) {
         m_toPath = toPath;
     }
-    const QString image = toPath + args.at(3).toString();
+    const QString image = toPath + imageName;
     qInfo().noquote() << "BackupTask::setTasks, toUUID = " + toUUID + ", fromPath = " + fromPath +
                              ", toPath = " + toPath;
     addJob(fromPath, image, ImageJob);
@@ -113,7 +121,10 @@ void BackupTask::addDirectoryJobs(const QJsonArray& args)
         qDebug() << "to path is empty";
         return;
     }
-    const QString toPath = QString("%1%2/").arg(toMount, args.at(2).toString());
+    const QString toPath = backupDirectory(toMount, args.at(2).toString());
+    if (toPath.isEmpty()) {
+        return;
+    }
     const QString fromMount = mountDeviceFromUUID(fromUUID);
     for (const QString& name : {QString("opt"), QString("var")}) {
         const QString dataInfo = QString("%1/datainfo").arg(fromMount);
@@ -123,6 +134,17 @@ void BackupTask::addDirectoryJobs(const QJsonArray& args)
         SpawnCmd("sudo", {"rm", dataInfo});
         addJob(QString("%1/%2").arg(fromMount, name), archive, ArchiveAppendJob);
     }
+}
+
+// The backup directory a task names below a partition, with a slash at the end; empty when it would lie outside it.
+QString BackupTask::backupDirectory(const QString& mountPoint, const QString& relative)
+{
+    const QString path = MountPath::resolveInside(mountPoint, relative);
+    if (path.isEmpty()) {
+        qCritical().noquote() << "backup directory refused, outside its partition: " + mountPoint + " + " + relative;
+        return QString();
+    }
+    return path + "/";
 }
 
 void BackupTask::writeDiskInfo(const QString& image, const QString& content)

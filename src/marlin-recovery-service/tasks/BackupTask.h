@@ -25,6 +25,7 @@ private:
     void onTaskFinished();
     bool writeMD5(const QString& image);
     void writeDiskInfo(const QString& image, const QString& content);
+    static QString backupDirectory(const QString& mountPoint, const QString& relative);
 
     ActionType m_actionType;
     QString m_toPath;

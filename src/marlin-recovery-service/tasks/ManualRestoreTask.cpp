@@ -1,6 +1,8 @@
 #include "tasks/ManualRestoreTask.h"
 
+#include "MountPath.h"
 #include "core/command.h"
+#include "tasks/ArchiveCheck.h"
 #include "tasks/BackupTask.h"
 #include "udisks2/UDisks2BlockDevice.h"
 #include "udisks2/UDisks2Manager.h"
@@ -22,19 +24,6 @@ const char* const VersionMismatch =
                       "Your system version does not match the backup file, please update the system and restore again");
 const char* const DiskMismatch = QT_TRANSLATE_NOOP(
     "ManualRestoreTask", "Your disk info and the backup info do not match, so you cannot restore now");
-
-// The value after the last "=" of the first line containing key; found tells whether such a line exists.
-QString lineValue(const QStringList& lines, const QString& key, bool& found)
-{
-    for (const QString& line : lines) {
-        if (line.contains(key)) {
-            found = true;
-            return line.split('=').constLast().simplified();
-        }
-    }
-    found = false;
-    return QString();
-}
 
 } // namespace
 
@@ -61,9 +50,11 @@ void ManualRestoreTask::setTasks(const QJsonArray& tasks)
             continue;
         }
         const QJsonArray args = task.value("args").toArray();
-        const QString mountPoint = mountDeviceFromUUID(taskArgument(args, 0));
-        // Without its partition the path would name the live system's own files.
-        m_backupDir = mountPoint.isEmpty() ? QString() : mountPoint + args.at(1).toString();
+        m_backupDir = MountPath::resolveInside(mountDeviceFromUUID(taskArgument(args, 0)), args.at(1).toString());
+        if (m_backupDir.isEmpty()) {
+            reportFailure(tr("Cannot find the target location"));
+            return;
+        }
         setJobs(m_backupDir);
         if (m_isError) {
             return;
@@ -79,9 +70,9 @@ void ManualRestoreTask::saveLoginRecords()
     if (dataMount.isEmpty()) {
         return;
     }
-    SpawnCmd("sudo", {"cp", "-a", dataMount + "/var/log/wtmp", "/tmp/wtmp.bak"});
+    SpawnCmd("sudo", {"cp", "-a", "--", dataMount + "/var/log/wtmp", privateTempPath("wtmp.bak")});
     const QJsonObject subAction{{"sub_action", 3}, {"timestamp", Utils::getCurrentTimeByDate()}};
-    writeEventLog(QJsonObject{{"action", 2}, {"sub_actions", QJsonArray{subAction}}}, "/tmp/");
+    writeEventLog(QJsonObject{{"action", 2}, {"sub_actions", QJsonArray{subAction}}}, privateTempPath(QString()));
     qDebug() << "writeEventLog and backup wtmp";
 }
 
@@ -236,36 +227,61 @@ bool ManualRestoreTask::addPartitionImage(const QString& image, const QString& f
     return true;
 }
 
+bool ManualRestoreTask::isSystemPartition(const QString& uuid) const
+{
+    if (uuid.isEmpty()) {
+        return false;
+    }
+    return uuid == m_rootUUID || uuid == m_dataUUID || uuid == m_recoveryUUID || m_fstabUUIDs.contains(uuid);
+}
+
+// The archive's own datainfo names where it goes: accepted only for one of the installed system's partitions and
+// one of the restorable directories, and only when no member would land outside that directory.
+bool ManualRestoreTask::checkArchive(const QString& tarPath, QString& uuid, QString& directory) const
+{
+    QString dataInfo;
+    if (!ArchiveCheck::readDataInfo(tarPath, dataInfo)) {
+        qWarning().noquote() << "archive refused, no datainfo: " + tarPath;
+        return false;
+    }
+    uuid = ArchiveCheck::dataInfoValue(dataInfo, "UUID");
+    directory = ArchiveCheck::dataInfoValue(dataInfo, "Directory");
+    qInfo().noquote() << "archive " + tarPath + ", UUID: " + uuid + ", Directory: " + directory;
+    if (!isSystemPartition(uuid) || !ArchiveCheck::isRestorableDirectory(directory)) {
+        qWarning().noquote() << "archive refused, its datainfo names no partition or directory of this system";
+        return false;
+    }
+    QStringList members;
+    if (!ArchiveCheck::listMembers(tarPath, members)) {
+        qWarning().noquote() << "archive refused, cannot be listed: " + tarPath;
+        return false;
+    }
+    const QString stray = ArchiveCheck::firstStrayMember(members, directory);
+    if (!stray.isEmpty()) {
+        qWarning().noquote() << "archive refused, member outside " + directory + ": " + stray;
+        return false;
+    }
+    return true;
+}
+
 void ManualRestoreTask::addArchives(const QString& dirPath, const QStringList& archives)
 {
     QString targetMount;
     for (const QString& name : archives) {
         const QString tarPath = dirPath + "/" + name;
-        QFile::remove("datainfo");
-        SpawnCmd("sudo", {"tar", "--xattrs", "--xattrs-include=*", "-xpf", tarPath, "datainfo"});
-        QFile dataInfo("datainfo");
-        if (!dataInfo.exists() || !dataInfo.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            qDebug() << "datainfo not exists!";
-            continue;
-        }
-        const QString content = QString::fromUtf8(dataInfo.readAll());
-        qDebug() << "dataInfo:" << content;
-        bool hasUUID = false;
-        bool hasDirectory = false;
-        const QStringList lines = content.split('\n');
-        const QString uuid = lineValue(lines, "UUID=", hasUUID);
-        const QString directory = lineValue(lines, "Directory=", hasDirectory);
-        if (!hasUUID || !hasDirectory) {
-            continue;
-        }
-        // The directory is removed right before its archive is extracted: only opt and var may be named.
-        if (directory != "opt" && directory != "var") {
-            qWarning().noquote() << "archive names a directory it may not replace: " + tarPath;
+        QString uuid;
+        QString directory;
+        if (!checkArchive(tarPath, uuid, directory)) {
             reportFailure(tr(BadBackup));
             return;
         }
         if (targetMount.isEmpty()) {
             targetMount = mountDeviceFromUUID(uuid);
+            // Without a mount point the directory would be taken from the live system's root.
+            if (targetMount.isEmpty()) {
+                reportFailure(tr(BadBackup));
+                return;
+            }
             rememberJobMount(targetMount, uuid);
         }
         addJob(tarPath, QString("%1/%2").arg(targetMount, directory), ArchiveExtractJob);

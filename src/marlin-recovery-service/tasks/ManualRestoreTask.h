@@ -29,6 +29,8 @@ private:
     bool addWholeDiskImage(const QString& image, const QString& fileName);
     bool addPartitionImage(const QString& image, const QString& fileName);
     void addArchives(const QString& dirPath, const QStringList& archives);
+    bool isSystemPartition(const QString& uuid) const;
+    bool checkArchive(const QString& tarPath, QString& uuid, QString& directory) const;
     void unmountDrive();
     QString targetOnDrive(const QString& devicePath, const QString& logKey, bool lastMatch);
 

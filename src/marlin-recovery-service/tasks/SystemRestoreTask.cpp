@@ -21,15 +21,15 @@ QString badInitialBackup()
 
 bool forceRemovePath(const QString& path)
 {
-    SpawnCmd("sudo", {"chattr", "-i", "-R", path});
-    return SpawnCmd("sudo", {"rm", "-rf", path});
+    SpawnCmd("sudo", {"chattr", "-i", "-R", "--", path});
+    return SpawnCmd("sudo", {"rm", "-rf", "--", path});
 }
 
 void removePath(const QString& path, const QString& what)
 {
     QString out;
     QString err;
-    if (SpawnCmd("sudo", {"rm", "-rf", path}, out, err)) {
+    if (SpawnCmd("sudo", {"rm", "-rf", "--", path}, out, err)) {
         return;
     }
     qInfo().noquote() << "failed to rm " + what + " = " + path + ", err = " + err;
@@ -70,7 +70,7 @@ void SystemRestoreTask::saveLoginRecords(const QString& recoveryMountPoint)
     writeEventLog(QJsonObject{{"action", 2}, {"sub_actions", QJsonArray{subAction}}}, recoveryMountPoint);
     const QString dataMount = mountDeviceFromUUID(m_dataUUID);
     if (!dataMount.isEmpty()) {
-        SpawnCmd("sudo", {"cp", "-a", dataMount + "/var/log/wtmp", "/tmp/wtmp.bak"});
+        SpawnCmd("sudo", {"cp", "-a", "--", dataMount + "/var/log/wtmp", privateTempPath("wtmp.bak")});
         qDebug() << "writeEventLog and backup wtmp";
     }
 }

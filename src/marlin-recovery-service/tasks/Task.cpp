@@ -1,6 +1,7 @@
 #include "tasks/Task.h"
 
 #include "core/command.h"
+#include "tasks/ArchiveCheck.h"
 #include "utils.h"
 
 #include <QCoreApplication>
@@ -137,7 +138,7 @@ QStringList Task::jobArguments(const Job& job) const
     case ArchiveCreateJob:
         return tar + QStringList{"-cpf", job.to, "-C", parentWithSlash(job.from), lastComponent(job.from)};
     case ArchiveExtractJob:
-        return tar + QStringList{"-xpf", job.from, "-C", parentWithSlash(job.to), lastComponent(job.to)};
+        return ArchiveCheck::extractArguments(job.from, parentWithSlash(job.to), lastComponent(job.to));
     case ArchiveAppendJob:
         return tar + QStringList{"-rpf", job.to, "-C", parentWithSlash(job.from), lastComponent(job.from)};
     default:
@@ -267,8 +268,9 @@ bool Task::checkMD5(const QString& rbkFile, const QString& rbkMd5File)
 void Task::deleteOptAndVar(const QString& path)
 {
     qDebug() << "start remove 'opt' and 'var' directory!";
-    SpawnCmd("sudo", {"chattr", "-R", "-i", QString("%1/opt/").arg(path)});
-    SpawnCmd("sudo", {"chattr", "-R", "-i", QString("%1/var/").arg(path)});
-    SpawnCmd("sudo", {"rm", "-rf", QString("%1/opt/").arg(path)});
-    SpawnCmd("sudo", {"rm", "-rf", QString("%1/var/").arg(path)});
+    // No slash at the end: a restored opt or var that is a link is removed itself, never what it points to.
+    SpawnCmd("sudo", {"chattr", "-R", "-i", "--", QString("%1/opt").arg(path)});
+    SpawnCmd("sudo", {"chattr", "-R", "-i", "--", QString("%1/var").arg(path)});
+    SpawnCmd("sudo", {"rm", "-rf", "--", QString("%1/opt").arg(path)});
+    SpawnCmd("sudo", {"rm", "-rf", "--", QString("%1/var").arg(path)});
 }

@@ -146,5 +146,8 @@ protected:
     bool m_markWritten = false;
 };
 
+// name in the service's private working directory (made by main, readable by root alone): what root keeps aside for
+// a moment never lies at a path that another account could have planted a link on.
+QString privateTempPath(const QString& name);
 // Copies the live log dir + name + ext into destRoot, keeping the previous copy under name + "-old" + ext.
 void backupLog(const QString& dir, const QString& name, const QString& ext, const QString& destRoot);

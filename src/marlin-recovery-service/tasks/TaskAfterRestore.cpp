@@ -2,6 +2,7 @@
 
 #include "tasks/Task.h"
 
+#include "MountPath.h"
 #include "core/command.h"
 
 #include <QDateTime>
@@ -66,11 +67,16 @@ bool Task::writeEventLog(const QJsonObject& record, const QString& dir)
 
 void Task::saveLogToRecovery()
 {
-    if (QFile::exists("/tmp/wtmp.bak")) {
+    const QString wtmp = privateTempPath("wtmp.bak");
+    if (QFile::exists(wtmp)) {
         const QString dataMountPoint = mountDeviceFromUUID(m_dataUUID);
-        qDebug().noquote() << "saved wtmp to recovery live, dataMountPoint: " + dataMountPoint;
+        // The restored var/log may be a link: the copy goes where it leads only inside the data partition.
+        const QString logDir = MountPath::resolveInside(dataMountPoint, "var/log");
+        qDebug().noquote() << "saved wtmp to recovery live, dataMountPoint: " + dataMountPoint + ", log dir: " + logDir;
+        if (!logDir.isEmpty()) {
+            SpawnCmd("sudo", {"cp", "-a", "--", wtmp, logDir + "/"});
+        }
         if (!dataMountPoint.isEmpty()) {
-            SpawnCmd("sudo", {"cp", "-a", "/tmp/wtmp.bak", dataMountPoint + "/var/log/"});
             umountDeviceFromUUID(m_dataUUID);
         }
     }
@@ -83,12 +89,17 @@ void Task::saveLogToRecovery()
         qWarning().noquote() << "saveLogToRecovery, recovery partition not mounted, uuid: " + m_recoveryUUID;
         return;
     }
-    SpawnCmd("sudo", {"cp", "-aR", "/tmp/event-log", recoveryMountPoint + "/"});
+    SpawnCmd("sudo", {"cp", "-aR", "--", privateTempPath("event-log"), recoveryMountPoint + "/"});
     qDebug() << "saved event-log to recovery live";
     backupLog(LiveLogDir, "marlin-recovery-live", ".log", recoveryMountPoint);
     backupLog(LiveLogDir, "marlin-recovery-service", ".log", recoveryMountPoint);
     umountDeviceFromUUID(m_recoveryUUID);
     qDebug() << "saved log to recovery live";
+}
+
+QString privateTempPath(const QString& name)
+{
+    return QDir::current().absoluteFilePath(name);
 }
 
 void backupLog(const QString& dir, const QString& name, const QString& ext, const QString& destRoot)

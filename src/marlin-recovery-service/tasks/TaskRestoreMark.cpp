@@ -69,6 +69,7 @@ void Task::clearExtractTarget(const QString& directory)
         return;
     }
     qDebug().noquote() << "removing before extraction: " + directory;
-    SpawnCmd("sudo", {"chattr", "-R", "-i", directory + "/"});
-    SpawnCmd("sudo", {"rm", "-rf", directory + "/"});
+    // No slash at the end: a directory that is a link is removed itself, never what it points to.
+    SpawnCmd("sudo", {"chattr", "-R", "-i", "--", directory});
+    SpawnCmd("sudo", {"rm", "-rf", "--", directory});
 }

@@ -1,0 +1,33 @@
+#pragma once
+
+// What a restore accepts of an opt or var archive found in a backup directory. The directory and the archive are
+// untrusted (any disk, possibly writable by others): the archive's own "datainfo" member must name one of the
+// installed system's partitions and one of the two directories, and every member must land inside that directory.
+
+#include <QString>
+#include <QStringList>
+
+namespace ArchiveCheck {
+
+// The member every archive carries besides its directory: which partition and which directory it belongs to.
+inline const char* const DataInfoMember = "datainfo";
+
+// The directories an archive may restore, relative to its partition's root.
+bool isRestorableDirectory(const QString& directory);
+// Whether an archive member (as "tar --list" prints it) lands inside directory, or is the datainfo member: no
+// absolute name, no ".." component, nothing beside the directory.
+bool memberStaysInside(const QString& member, const QString& directory);
+// The first member of members that does not stay inside directory; empty when all do.
+QString firstStrayMember(const QStringList& members, const QString& directory);
+// The value of "key=" on a line of its own in a datainfo text; empty when missing or given twice differently.
+QString dataInfoValue(const QString& dataInfo, const QString& key);
+// The argument vector (after "sudo") that extracts directory (a single name) of archive below targetParent. Names
+// never count as options ("--"), and tar is left to refuse absolute names and ".." members, as it does without -P.
+QStringList extractArguments(const QString& archive, const QString& targetParent, const QString& directory);
+
+// Reads the datainfo member without writing anything; false when the archive cannot be read.
+bool readDataInfo(const QString& archive, QString& dataInfo);
+// Every member name of an archive; false when the archive cannot be listed whole.
+bool listMembers(const QString& archive, QStringList& members);
+
+} // namespace ArchiveCheck
