@@ -396,6 +396,10 @@ void TestTasksE2E::badManualBackupsAreRefused_data()
                                                     << "Cannot find the target location";
     QTest::newRow("no directory named") << "unnamed"
                                         << "Cannot find the target location";
+    // The second image has no disk information: it must not take the first one's partition.
+    QTest::newRow("image without disk information")
+        << "noinfo"
+        << "Your system version does not match the backup file, please update the system and restore again";
 }
 
 void TestTasksE2E::badManualBackupsAreRefused()
@@ -427,6 +431,11 @@ void TestTasksE2E::badManualBackupsAreRefused()
         }
         if (damage == "version" || damage == "foreign") {
             QVERIFY(writeFile(image + ".md5", output("md5sum", {image}).toUtf8()));
+        }
+        if (damage == "noinfo") {
+            const QString second = dir + "/zz-spare.rbk";
+            QVERIFY(run("marlin-clone", {"--tui", env("MARLIN_SPARE_DEV"), second}));
+            QVERIFY(writeFile(second + ".md5", output("md5sum", {second}).toUtf8()));
         }
         if (damage == "empty") {
             QVERIFY(QFile::remove(image) && QFile::remove(image + ".md5"));

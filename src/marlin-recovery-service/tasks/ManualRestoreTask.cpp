@@ -104,9 +104,13 @@ void ManualRestoreTask::setJobs(const QString& path)
 
 bool ManualRestoreTask::readImageInfo(const QString& image)
 {
+    // Nothing of the image before carries over to this one.
+    m_diskDrive.clear();
+    m_uuid.clear();
+    m_version.clear();
     QString output;
-    SpawnCmd("sudo", {"marlin-clone", "--rbk-info", image}, output);
-    if (output.contains("invalid file")) {
+    // The tool's exit status is its verdict: what it prints is partly the image's own words (labels, names).
+    if (!SpawnCmd("sudo", {"marlin-clone", "--rbk-info", image}, output)) {
         return false;
     }
     const QStringList lines = output.split('\n');
@@ -123,7 +127,11 @@ bool ManualRestoreTask::readImageInfo(const QString& image)
         }
     }
     const QString customFile = QString("rbk://%1/%2").arg(image, m_diskInfoName);
-    SpawnCmd("sudo", {"marlin-clone", "--read-custom-file", customFile, m_diskInfoName});
+    QFile::remove(m_diskInfoName);
+    if (!SpawnCmd("sudo", {"marlin-clone", "--read-custom-file", customFile, m_diskInfoName})) {
+        qWarning().noquote() << "no disk information in " + image;
+        return true;
+    }
     const QSettings info(m_diskInfoName, QSettings::IniFormat);
     m_diskDrive = info.value("DiskDrive").toString();
     m_uuid = info.value("UUID").toString();
