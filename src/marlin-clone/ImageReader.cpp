@@ -87,3 +87,13 @@ bool ImageReader::readIndex(std::string& error)
     }
     return m_index.validate(m_header, m_trailer.indexOffset, error);
 }
+
+void ImageReader::readChunk(size_t chunk, ChunkWork& work) const
+{
+    work.entry = m_index.chunk(chunk);
+    if (!work.isPlain() && !work.stored.reserve(work.entry.storedLength)) {
+        work.fail("out of memory");
+    } else if (!FileIo::readAt(m_fd.get(), work.storedTarget(), work.entry.storedLength, work.entry.fileOffset)) {
+        work.fail("cannot read chunk " + std::to_string(chunk) + " of the image: " + FileIo::errorText(errno));
+    }
+}

@@ -81,12 +81,7 @@ bool RestoreJob::writeImage(int targetFd, ProgressReporter& progress, std::strin
         if (next == index.chunkCount()) {
             return ChunkPipeline::Produced::End;
         }
-        work.entry = index.chunk(next++);
-        if (!work.isPlain() && !work.stored.reserve(work.entry.storedLength)) {
-            work.fail("out of memory");
-        } else if (!FileIo::readAt(m_image.fd(), work.storedTarget(), work.entry.storedLength, work.entry.fileOffset)) {
-            work.fail("cannot read the image: " + FileIo::errorText(errno));
-        }
+        m_image.readChunk(next++, work);
         return ChunkPipeline::Produced::Chunk;
     };
     auto transform = [](ChunkCodec& codec, ChunkWork& work) { codec.unpack(work); };

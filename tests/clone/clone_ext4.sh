@@ -79,6 +79,8 @@ round_trip() {
         local dst=$LOOP
         check "$name onto $start: restore succeeds" clone --tui "$image" "$dst"
         check "$name onto $start: fsck finds nothing" quiet fsck.ext4 -fn "$dst"
+        check "$name onto $start: every byte the file system does not list as free matches" \
+            quiet "$PYTHON" "$HERE/used_bytes_equal.py" "$src" "$dst"
         mount_at "$dst" "$WORK/$name-dst" ro
         manifest "$WORK/$name-dst" >"$WORK/$name.actual"
         unmount "$WORK/$name-dst"
@@ -119,4 +121,4 @@ new_loop recovery-dst 128M random
 check "unreplayed journal: restore succeeds" clone --tui "$WORK/recovery.rbk" "$LOOP"
 check "unreplayed journal: byte-identical" cmp -s "$src" "$LOOP"
 
-finish 41
+finish 47

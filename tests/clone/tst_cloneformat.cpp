@@ -13,6 +13,7 @@
 #include "ImageTrailer.h"
 #include "ImageWriter.h"
 #include "InfoCommand.h"
+#include "ProgressReporter.h"
 
 #include <QtTest>
 
@@ -174,6 +175,9 @@ private slots:
     void customFileUrls_data();
     void customFileUrls();
     void infoValuesCannotForgeKeys();
+    void progressLine_data();
+    void progressLine();
+    void progressClaimsCompletionOnlyOnFinish();
 };
 
 void TestCloneFormat::headerRoundTrip()
@@ -767,6 +771,67 @@ void TestCloneFormat::infoValuesCannotForgeKeys()
     QVERIFY(escaped.find('=') == std::string::npos);
     QVERIFY(escaped.find('\n') == std::string::npos);
     QCOMPARE(escaped, std::string("x%0AUUID%3D1 DiskDrive%3D/dev/sda 100%25"));
+}
+
+void TestCloneFormat::progressLine_data()
+{
+    QTest::addColumn<quint64>("done");
+    QTest::addColumn<quint64>("total");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<double>("percent");
+    QTest::addColumn<QString>("expected");
+    const quint64 mib = 1 << 20;
+    QTest::newRow("nothing done yet") << quint64(0) << 3482 * mib << 0.0 << 0.0
+                                      << "0 B of 3.4 GiB, -/s, -:-- left, 0.00%\n";
+    QTest::newRow("a third") << 1229 * mib << 3482 * mib << 3.0 << 35.29
+                             << "1.2 GiB of 3.4 GiB, 409 MiB/s, 0:05 left, 35.29%\n";
+    QTest::newRow("hours left") << 10 * mib << 100000 * mib << 10.0 << 0.01
+                                << "10 MiB of 97 GiB, 1.0 MiB/s, 27:46:30 left, 0.01%\n";
+    QTest::newRow("all done, not yet synced")
+        << 5000ull << 5000ull << 2.0 << 99.99 << "4.8 KiB of 4.8 KiB, 2.4 KiB/s, 0:00 left, 99.99%\n";
+}
+
+void TestCloneFormat::progressLine()
+{
+    QFETCH(quint64, done);
+    QFETCH(quint64, total);
+    QFETCH(double, seconds);
+    QFETCH(double, percent);
+    QFETCH(QString, expected);
+    const std::string line = ProgressReporter::line(done, total, seconds, percent);
+    QCOMPARE(QString::fromStdString(line), expected);
+    // What the service reads: the last space-separated word is the percentage.
+    QCOMPARE(QString::fromStdString(line).split(' ').constLast(), QString("%1%\n").arg(percent, 0, 'f', 2));
+}
+
+void TestCloneFormat::progressClaimsCompletionOnlyOnFinish()
+{
+    QStringList lines;
+    double now = 100;
+    ProgressReporter progress([&](const std::string& text) { lines << QString::fromStdString(text); },
+                              [&] { return now; });
+    progress.start(1000);
+    now += 1;
+    progress.advance(333);
+    progress.tick();
+    now += 1;
+    progress.advance(666);
+    progress.tick();
+    // Everything is handed over but not yet synced: the bar must stay below completion however the units add up.
+    progress.advance(1);
+    now += 1;
+    progress.tick();
+    progress.advance(50);
+    progress.tick();
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.filter("100.00%").size(), 0);
+    QVERIFY2(lines[1].endsWith(", 33.30%\n"), qPrintable(lines[1]));
+    QVERIFY2(lines[2].endsWith(", 99.90%\n"), qPrintable(lines[2]));
+    QVERIFY2(lines[3].endsWith(", 99.99%\n"), qPrintable(lines[3]));
+    QVERIFY2(lines[4].endsWith(", 99.99%\n"), qPrintable(lines[4]));
+    progress.finish();
+    QCOMPARE(lines.size(), 6);
+    QVERIFY2(lines[5].endsWith(", 100.00%\n"), qPrintable(lines[5]));
 }
 
 QTEST_GUILESS_MAIN(TestCloneFormat)
