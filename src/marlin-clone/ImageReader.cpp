@@ -16,7 +16,8 @@ constexpr uint64_t kMaxIndexLength = 1ull << 30;
 
 bool ImageReader::open(const std::string& path, bool writable, std::string& error)
 {
-    m_fd.reset(::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC));
+    // Non-blocking until it is known to be a regular file: opening a FIFO would otherwise wait for a writer.
+    m_fd.reset(::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!m_fd.valid()) {
         error = "cannot open " + path + ": " + FileIo::errorText(errno);
         return false;
@@ -28,6 +29,7 @@ bool ImageReader::open(const std::string& path, bool writable, std::string& erro
         error = path + " is not a regular file";
         return false;
     }
+    ::fcntl(m_fd.get(), F_SETFL, ::fcntl(m_fd.get(), F_GETFL) & ~O_NONBLOCK);
     m_fileSize = static_cast<uint64_t>(status.st_size);
     return readHeaderAndTrailer(error) && readIndex(error) && m_customFiles.load(m_fd.get(), m_header, error);
 }
@@ -54,8 +56,11 @@ bool ImageReader::readHeaderAndTrailer(std::string& error)
         error = "header and trailer do not belong together";
         return false;
     }
-    const bool indexFits = m_trailer.indexOffset >= m_header.dataOffset && m_trailer.indexLength <= kMaxIndexLength &&
-                           m_trailer.indexOffset + m_trailer.indexLength + ImageTrailer::kSize == m_fileSize;
+    // Compared without adding the untrusted numbers, so no sum can wrap around to the file size.
+    const uint64_t indexEnd = m_fileSize - ImageTrailer::kSize;
+    const bool indexFits = m_trailer.indexOffset >= m_header.dataOffset && m_trailer.indexOffset <= indexEnd &&
+                           m_trailer.indexLength == indexEnd - m_trailer.indexOffset &&
+                           m_trailer.indexLength <= kMaxIndexLength;
     if (!indexFits) {
         error = "index position does not match the file size (truncated or extended file)";
         return false;
