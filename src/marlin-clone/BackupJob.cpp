@@ -13,7 +13,8 @@
 #include <chrono>
 #include <ctime>
 
-BackupJob::BackupJob(std::string source, std::string target) : m_source(std::move(source)), m_target(std::move(target))
+BackupJob::BackupJob(std::string source, std::string target, bool allowMounted)
+    : m_source(std::move(source)), m_target(std::move(target)), m_allowMounted(allowMounted)
 {
 }
 
@@ -26,13 +27,21 @@ bool BackupJob::prepare(std::string& error)
         error = m_target + " exists and is not a regular file";
         return false;
     }
+    // A file system that changes while it is read gives a copy that may not even mount.
+    const std::string writable = BlockDevice::writableMountOf(m_source);
+    if (!writable.empty() && !m_allowMounted) {
+        error = "refusing to back up " + m_source + ": it is mounted read-write on " + writable +
+                "; unmount it or mount it read-only (--allow-mounted copies it anyway)";
+        return false;
+    }
     if (!m_reader.open(m_source, error)) {
         return false;
     }
     m_header = ImageHeader::withDefaultLayout();
     const std::string usage = BlockDevice::usage(m_source);
     if (!usage.empty()) {
-        Console::warning(m_source + " is " + usage + ": the copy may be inconsistent");
+        Console::warning(m_source + " is " + usage +
+                         (writable.empty() ? "" : " read-write: the copy may be inconsistent"));
         m_header.flags |= ImageHeader::kFlagSourceWasMounted;
     }
     const SourceProbe::Result probe = SourceProbe::probe(m_source);

@@ -15,7 +15,8 @@ class ProgressReporter;
 class BackupJob
 {
 public:
-    BackupJob(std::string source, std::string target);
+    // allowMounted: copy a source mounted read-write instead of refusing it.
+    BackupJob(std::string source, std::string target, bool allowMounted);
     // 0 on complete success, 1 on failure (the target is then unchanged).
     int run();
 
@@ -32,6 +33,7 @@ private:
 
     std::string m_source;
     std::string m_target;
+    bool m_allowMounted;
     SourceReader m_reader;
     UsedMap m_map;
     ImageHeader m_header;

@@ -16,5 +16,5 @@ public:
     };
 
     static Direction directionOf(const std::string& from, const std::string& to, std::string& why);
-    static int run(const std::string& from, const std::string& to);
+    static int run(const std::string& from, const std::string& to, bool allowMounted);
 };

@@ -1,8 +1,9 @@
 #pragma once
 
-// The tool's few exact invocations; anything else is a usage error.
+// The tool's few exact invocations, --tui with its options; anything else is a usage error.
 
 #include <string>
+#include <vector>
 
 class CommandLine
 {
@@ -25,4 +26,9 @@ public:
     std::string first;
     std::string second;
     std::string error;
+    // Options of --tui.
+    bool allowMounted = false;
+
+private:
+    static CommandLine parseClone(const std::vector<std::string>& args);
 };

@@ -38,7 +38,8 @@ std::string InfoCommand::escapeValue(const std::string& value)
     std::string escaped;
     for (const char c : value) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '%' || c == '=' || byte < 0x20 || byte == 0x7f) {
+        // Spaces too: no value (a label "invalid file", say) can then read like the verdict line.
+        if (c == '%' || c == '=' || c == ' ' || byte < 0x20 || byte == 0x7f) {
             char code[4];
             std::snprintf(code, sizeof code, "%%%02X", byte);
             escaped += code;

@@ -169,6 +169,7 @@ private slots:
     void directionNeedsExactlyOneBlockDevice();
     void progressIsParsableMonotonicAndEndsAt100();
     void infoAnswersFastForLargeImage();
+    void infoVerdictIsTheExitStatus();
     void restoreChecksEveryChunkBeforeWriting_data();
     void restoreChecksEveryChunkBeforeWriting();
 
@@ -248,6 +249,8 @@ void TestCloneCli::usageErrors_data()
     QTest::newRow("nothing") << QStringList{};
     QTest::newRow("unknown option") << QStringList{"--clone", "a", "b"};
     QTest::newRow("missing operand") << QStringList{"--tui", "/dev/null"};
+    QTest::newRow("option but one operand") << QStringList{"--tui", "--allow-mounted", "/dev/null"};
+    QTest::newRow("unknown option of --tui") << QStringList{"--tui", "--bogus", "/dev/null", "/tmp/x.rbk"};
     QTest::newRow("extra operand") << QStringList{"--rbk-info", "a", "b"};
     QTest::newRow("bare paths") << QStringList{"/dev/loop0", "/tmp/x.rbk"};
     QTest::newRow("bad custom file address") << QStringList{"--read-custom-file", "/tmp/x.rbk/DiskInfo", "/tmp/y"};
@@ -359,6 +362,38 @@ void TestCloneCli::infoAnswersFastForLargeImage()
     QVERIFY(result.out.contains("source-fs-id=5d0c1a6e-7f3b-4a29-9c1e-2b8d7f4e6a10\n"));
     QVERIFY(!result.out.contains("UUID=") && !result.out.contains("DiskDrive="));
     QVERIFY2(best < 500, "well under a second, even on a busy test machine");
+}
+
+void TestCloneCli::infoVerdictIsTheExitStatus()
+{
+    // A valid image whose label and source path read like the verdict.
+    ImageHeader header = ImageHeader::withDefaultLayout();
+    header.sourceSize = 1 << 20;
+    header.maxChunkBytes = 1 << 20;
+    header.fsType = "ext4";
+    header.fsLabel = "invalid file";
+    header.sourceDevice = "/dev/disk/by-label/invalid file\ninvalid file";
+    const std::string path = (m_dir.path() + "/label.rbk").toStdString();
+    ImageWriter writer;
+    std::string error;
+    QVERIFY(writer.create(path, header, error));
+    const uint8_t stored[4] = {1, 2, 3, 4};
+    ChunkEntry entry;
+    entry.rawLength = entry.storedLength = sizeof stored;
+    entry.storedChecksum = entry.rawChecksum = Checksum::of(stored, sizeof stored);
+    QVERIFY(writer.append(entry, {{0, sizeof stored, false}}, stored, error));
+    QVERIFY2(writer.commit(error), error.c_str());
+
+    const Result valid = run(Tool, {"--rbk-info", QString::fromStdString(path)});
+    QCOMPARE(valid.exitCode, 0);
+    QVERIFY2(!valid.out.contains("invalid file") && valid.err.isEmpty(), valid.out.constData());
+    QVERIFY(valid.out.contains("\nsource-fs-label=invalid%20file\n"));
+
+    QFile::resize(QString::fromStdString(path), 4096 * 3);
+    const Result invalid = run(Tool, {"--rbk-info", QString::fromStdString(path)});
+    QCOMPARE(invalid.exitCode, 1);
+    QCOMPARE(invalid.out, QByteArray("invalid file\n"));
+    QCOMPARE(invalid.err, QByteArray("invalid file\n"));
 }
 
 void TestCloneCli::restoreChecksEveryChunkBeforeWriting_data()

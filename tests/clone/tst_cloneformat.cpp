@@ -1041,7 +1041,8 @@ void TestCloneFormat::infoValuesCannotForgeKeys()
     const std::string escaped = InfoCommand::escapeValue("x\nUUID=1 DiskDrive=/dev/sda 100%");
     QVERIFY(escaped.find('=') == std::string::npos);
     QVERIFY(escaped.find('\n') == std::string::npos);
-    QCOMPARE(escaped, std::string("x%0AUUID%3D1 DiskDrive%3D/dev/sda 100%25"));
+    QCOMPARE(escaped, std::string("x%0AUUID%3D1%20DiskDrive%3D/dev/sda%20100%25"));
+    QCOMPARE(InfoCommand::escapeValue("invalid file"), std::string("invalid%20file"));
 }
 
 void TestCloneFormat::headerLayoutCannotWrapAround_data()
