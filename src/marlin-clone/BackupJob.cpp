@@ -13,8 +13,8 @@
 #include <chrono>
 #include <ctime>
 
-BackupJob::BackupJob(std::string source, std::string target, bool allowMounted)
-    : m_source(std::move(source)), m_target(std::move(target)), m_allowMounted(allowMounted)
+BackupJob::BackupJob(std::string source, std::string target, const CloneOptions& options)
+    : m_source(std::move(source)), m_target(std::move(target)), m_options(options)
 {
 }
 
@@ -29,7 +29,7 @@ bool BackupJob::prepare(std::string& error)
     }
     // A file system that changes while it is read gives a copy that may not even mount.
     const std::string writable = BlockDevice::writableMountOf(m_source);
-    if (!writable.empty() && !m_allowMounted) {
+    if (!writable.empty() && !m_options.allowMounted) {
         error = "refusing to back up " + m_source + ": it is mounted read-write on " + writable +
                 "; unmount it or mount it read-only (--allow-mounted copies it anyway)";
         return false;
@@ -37,6 +37,7 @@ bool BackupJob::prepare(std::string& error)
     if (!m_reader.open(m_source, error)) {
         return false;
     }
+    m_reader.setRescue(m_options.rescue);
     m_header = ImageHeader::withDefaultLayout();
     const std::string usage = BlockDevice::usage(m_source);
     if (!usage.empty()) {
@@ -131,6 +132,22 @@ bool BackupJob::copy(ImageWriter& writer, ProgressReporter& progress, std::strin
     return ChunkPipeline(settings).run(produce, transform, consume, error);
 }
 
+int BackupJob::reportUnreadable() const
+{
+    const std::vector<Extent>& ranges = m_reader.unreadable();
+    if (ranges.empty()) {
+        return 0;
+    }
+    uint64_t bytes = 0;
+    for (const Extent& range : ranges) {
+        bytes += range.length;
+    }
+    Console::warning(ProgressReporter::size(static_cast<double>(bytes)) + " could not be read, in " +
+                     std::to_string(ranges.size()) + (ranges.size() == 1 ? " range" : " ranges") +
+                     "; the image holds zeros there and lists the ranges (--rbk-info)");
+    return kExitUnreadable;
+}
+
 int BackupJob::run()
 {
     const auto started = std::chrono::steady_clock::now();
@@ -142,7 +159,9 @@ int BackupJob::run()
     }
     ProgressReporter progress;
     progress.start(m_map.usedBytes());
-    if (!copy(writer, progress, error) || !writer.commit(error)) {
+    const bool copied = copy(writer, progress, error);
+    writer.setUnreadable(m_reader.unreadable());
+    if (!copied || !writer.commit(error)) {
         progress.stop();
         writer.discard();
         Console::error(error);
@@ -153,5 +172,5 @@ int BackupJob::run()
     Console::info("backup of " + m_source + " done: " + std::to_string(m_map.usedBytes()) + " bytes in use, image " +
                   std::to_string(writer.bytesWritten()) + " bytes, " + std::to_string(seconds.count()) +
                   " s, checksums " + std::to_string(ChunkCodec::checksumSeconds()) + " s");
-    return 0;
+    return reportUnreadable();
 }

@@ -3,6 +3,7 @@
 // A backup: a block device into a new image file, copying only what is in use.
 
 #include "ChunkWork.h"
+#include "CloneOptions.h"
 #include "ImageHeader.h"
 #include "SourceReader.h"
 #include "UsedMap.h"
@@ -15,17 +16,20 @@ class ProgressReporter;
 class BackupJob
 {
 public:
-    // allowMounted: copy a source mounted read-write instead of refusing it.
-    BackupJob(std::string source, std::string target, bool allowMounted);
-    // 0 on complete success, 1 on failure (the target is then unchanged).
+    BackupJob(std::string source, std::string target, const CloneOptions& options);
+    // 0 on complete success, 1 on failure (the target is then unchanged), kExitUnreadable when a rescue backup
+    // finished with unreadable ranges.
     int run();
 
     // Chunk payload size: large sequential reads and writes, enough chunks to keep every core busy.
     static constexpr uint32_t kChunkBytes = 8u << 20;
     static constexpr int kCompressionLevel = 1;
+    static constexpr int kExitUnreadable = 3;
 
 private:
     bool prepare(std::string& error);
+    // The closing warning and exit status of a rescue that met unreadable sectors.
+    int reportUnreadable() const;
     void chooseUsedMap();
     bool readChunk(ChunkWork& work);
     bool copy(ImageWriter& writer, ProgressReporter& progress, std::string& error);
@@ -33,7 +37,7 @@ private:
 
     std::string m_source;
     std::string m_target;
-    bool m_allowMounted;
+    CloneOptions m_options;
     SourceReader m_reader;
     UsedMap m_map;
     ImageHeader m_header;

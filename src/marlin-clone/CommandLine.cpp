@@ -52,7 +52,9 @@ CommandLine CommandLine::parseClone(const std::vector<std::string>& args)
     std::vector<std::string> operands;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--allow-mounted") {
-            line.allowMounted = true;
+            line.options.allowMounted = true;
+        } else if (args[i] == "--rescue") {
+            line.options.rescue = true;
         } else if (args[i].compare(0, 2, "--") == 0) {
             line.error = "unknown option for --tui: " + args[i];
             return line;
@@ -79,6 +81,11 @@ std::string CommandLine::usage()
            "                  with the percentage done.\n"
            "    --allow-mounted   back up a source that is mounted read-write (the copy may be inconsistent);\n"
            "                      without it such a source is refused. Read-only mounts are always fine.\n"
+           "    --rescue          for a failing source disk: a read error is retried once in small reads, and\n"
+           "                      what stays unreadable is recorded in the image (zeros on restore) instead of\n"
+           "                      failing the backup. Exit status 3 then tells such an image from a clean one.\n"
+           "                  Exit status: 0 done, 1 failed or refused, 2 usage error, 3 backup done with\n"
+           "                  unreadable ranges (--rescue).\n"
            "  marlin-clone --rbk-info IMAGE\n"
            "                  describe an image as key=value lines, values %-escaped (%, =, space, control\n"
            "                  characters); exit status 0 exactly when the image is valid, otherwise 1 and\n"

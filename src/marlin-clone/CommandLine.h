@@ -2,6 +2,8 @@
 
 // The tool's few exact invocations, --tui with its options; anything else is a usage error.
 
+#include "CloneOptions.h"
+
 #include <string>
 #include <vector>
 
@@ -26,8 +28,7 @@ public:
     std::string first;
     std::string second;
     std::string error;
-    // Options of --tui.
-    bool allowMounted = false;
+    CloneOptions options;
 
 private:
     static CommandLine parseClone(const std::vector<std::string>& args);

@@ -83,7 +83,8 @@ bool ImageReader::readIndex(std::string& error)
         error = "index checksum mismatch";
         return false;
     }
-    if (!m_index.attach(m_indexBytes.data(), length, error)) {
+    const bool withUnreadable = (m_header.flags & ImageHeader::kFlagUnreadable) != 0;
+    if (!m_index.attach(m_indexBytes.data(), length, error, withUnreadable)) {
         return false;
     }
     if (m_index.chunkCount() != m_trailer.chunkCount) {

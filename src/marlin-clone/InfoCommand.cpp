@@ -31,6 +31,15 @@ std::string customNames(const CustomFileTable& table)
     }
     return names;
 }
+// "offset+length,offset+length...", in bytes.
+std::string rangeList(const std::vector<Extent>& ranges)
+{
+    std::string list;
+    for (const Extent& range : ranges) {
+        list += (list.empty() ? "" : ",") + std::to_string(range.offset) + "+" + std::to_string(range.length);
+    }
+    return list;
+}
 } // namespace
 
 std::string InfoCommand::escapeValue(const std::string& value)
@@ -81,6 +90,9 @@ int InfoCommand::run(const std::string& imagePath)
         {"source-device", header.sourceDevice},
         {"source-was-mounted", (header.flags & ImageHeader::kFlagSourceWasMounted) ? "yes" : "no"},
         {"custom-files", customNames(image.customFiles().table())},
+        {"unreadable-bytes", std::to_string(index.unreadableBytes())},
+        {"unreadable-ranges", std::to_string(index.unreadable().size())},
+        {"unreadable-list", rangeList(index.unreadable())},
     };
     std::string text;
     for (const auto& [key, value] : lines) {

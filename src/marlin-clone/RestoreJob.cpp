@@ -169,6 +169,12 @@ int RestoreJob::run()
         Console::error(error);
         return 1;
     }
+    const uint64_t unreadable = m_image.index().unreadableBytes();
+    if (unreadable > 0) {
+        Console::warning(m_imagePath + " was made from a failing disk: " + std::to_string(unreadable) + " bytes in " +
+                         std::to_string(m_image.index().unreadable().size()) +
+                         " ranges could not be read and are restored as zeros");
+    }
     ProgressReporter progress;
     progress.start(totalProgressUnits());
     if (!verifyAndWrite(progress, error)) {

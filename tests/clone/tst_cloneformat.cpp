@@ -111,7 +111,8 @@ struct TempDir
 };
 
 // A complete image of the given chunks of source bytes, written the way a backup writes it.
-bool writeImage(const std::string& path, const std::vector<std::vector<uint8_t>>& chunks, std::string& error)
+bool writeImage(const std::string& path, const std::vector<std::vector<uint8_t>>& chunks, std::string& error,
+                const std::vector<Extent>& unreadable = {})
 {
     ChunkCodec codec(1, 4096, 65536);
     ImageWriter writer;
@@ -126,6 +127,7 @@ bool writeImage(const std::string& path, const std::vector<std::vector<uint8_t>>
         }
         offset += source.size();
     }
+    writer.setUnreadable(unreadable);
     return writer.commit(error);
 }
 
@@ -200,7 +202,7 @@ public:
         m_path = path;
         std::vector<std::vector<uint8_t>> chunks = {textBytes(70000), randomBytes(30000, 9), textBytes(20000)};
         chunks[2].insert(chunks[2].end(), 100000, 0);
-        if (!writeImage(path, chunks, error)) {
+        if (!writeImage(path, chunks, error, {{8192, 4096, false}, {150000, 512, false}})) {
             return false;
         }
         ImageReader reader;
@@ -445,6 +447,8 @@ private slots:
     void indexPositionCannotWrapAround();
     void customTableWithManyFilesIsCheckedQuickly();
     void readerOpensOnlyRegularFiles();
+    void unreadableRangesAreRecordedAndChecked_data();
+    void unreadableRangesAreRecordedAndChecked();
     void fuzzedImagesAreRefusedOrSound();
     void progressLine_data();
     void progressLine();
@@ -1157,6 +1161,51 @@ void TestCloneFormat::readerOpensOnlyRegularFiles()
     QVERIFY(!opening.get());
     QVERIFY(!opens(temp.dir.path().toStdString()));
     QVERIFY(!opens("/dev/null"));
+}
+
+void TestCloneFormat::unreadableRangesAreRecordedAndChecked_data()
+{
+    QTest::addColumn<QList<quint64>>("ranges"); // offset, length, offset, length...
+    QTest::addColumn<bool>("valid");
+    const quint64 source = sampleHeader().sourceSize;
+    QTest::newRow("none") << QList<quint64>{} << true;
+    QTest::newRow("one") << QList<quint64>{4096, 4096} << true;
+    QTest::newRow("ordered, touching") << QList<quint64>{0, 512, 512, 4096, 1 << 20, 8192} << true;
+    QTest::newRow("at the very end") << QList<quint64>{source - 512, 512} << true;
+    QTest::newRow("overlapping") << QList<quint64>{0, 8192, 4096, 8192} << false;
+    QTest::newRow("out of order") << QList<quint64>{1 << 20, 512, 0, 512} << false;
+    QTest::newRow("empty range") << QList<quint64>{4096, 0} << false;
+    QTest::newRow("past the source") << QList<quint64>{source - 512, 1024} << false;
+    QTest::newRow("wrapping around") << QList<quint64>{~0ull - 100, 4096} << false;
+}
+
+void TestCloneFormat::unreadableRangesAreRecordedAndChecked()
+{
+    QFETCH(QList<quint64>, ranges);
+    QFETCH(bool, valid);
+    std::vector<Extent> list;
+    for (int i = 0; i + 1 < ranges.size(); i += 2) {
+        list.push_back({ranges[i], ranges[i + 1], false});
+    }
+    TempDir temp;
+    const std::string path = temp.path("rescued.rbk");
+    std::string error;
+    QVERIFY2(writeImage(path, {textBytes(5000)}, error, list), error.c_str());
+    ImageReader reader;
+    QCOMPARE(reader.open(path, false, error), valid);
+    if (!valid) {
+        QVERIFY2(error.find("unreadable range") != std::string::npos, error.c_str());
+        return;
+    }
+    QCOMPARE(reader.index().unreadable().size(), list.size());
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < list.size(); ++i) {
+        QCOMPARE(reader.index().unreadable()[i].offset, list[i].offset);
+        QCOMPARE(reader.index().unreadable()[i].length, list[i].length);
+        bytes += list[i].length;
+    }
+    QCOMPARE(reader.index().unreadableBytes(), bytes);
+    QCOMPARE((reader.header().flags & ImageHeader::kFlagUnreadable) != 0, !list.empty());
 }
 
 void TestCloneFormat::fuzzedImagesAreRefusedOrSound()
