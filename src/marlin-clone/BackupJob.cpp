@@ -7,6 +7,10 @@
 #include "ImageWriter.h"
 #include "ProgressReporter.h"
 #include "SourceProbe.h"
+#include "UniqueFd.h"
+#include "XfsUsedMap.h"
+
+#include <fcntl.h>
 
 #include <sys/stat.h>
 
@@ -72,6 +76,13 @@ void BackupJob::chooseUsedMap()
         }
         Console::warning("copying all of " + m_source + ": its " + m_header.fsType +
                          " file system cannot be trusted (" + why + ")");
+    }
+    if (m_header.fsType == "xfs") {
+        UniqueFd device(::open(m_source.c_str(), O_RDONLY | O_CLOEXEC));
+        if (device.valid() && XfsUsedMap::read(device.get(), m_reader.size(), m_map, why)) {
+            return;
+        }
+        Console::warning("copying all of " + m_source + ": its xfs used blocks cannot be read safely (" + why + ")");
     }
     m_map = UsedMap::wholeDevice(m_reader.size());
 }
