@@ -1,6 +1,7 @@
 #include "BackupJob.h"
 
 #include "BlockDevice.h"
+#include "BtrfsUsedMap.h"
 #include "ChunkPipeline.h"
 #include "ChunkPlanner.h"
 #include "Console.h"
@@ -14,6 +15,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 
@@ -38,12 +40,12 @@ bool BackupJob::prepare(std::string& error)
                 "; unmount it or mount it read-only (--allow-mounted copies it anyway)";
         return false;
     }
-    if (!m_reader.open(m_source, error)) {
+    const std::string usage = BlockDevice::usage(m_source);
+    if (!claimSource(usage.empty(), error) || !m_reader.open(m_source, error)) {
         return false;
     }
     m_reader.setRescue(m_options.rescue);
     m_header = ImageHeader::withDefaultLayout();
-    const std::string usage = BlockDevice::usage(m_source);
     if (!usage.empty()) {
         Console::warning(m_source + " is " + usage +
                          (writable.empty() ? "" : " read-write: the copy may be inconsistent"));
@@ -67,6 +69,21 @@ bool BackupJob::prepare(std::string& error)
     return true;
 }
 
+bool BackupJob::claimSource(bool unmountedHere, std::string& error)
+{
+    // Held for the whole backup: nothing can mount the source while it is read. A claim that fails although our
+    // mount table shows no mount means a file system holds the device unseen (mounted in another mount namespace),
+    // and what is on the device may lag behind it.
+    m_claim.reset(BlockDevice::openExclusive(m_source, O_RDONLY));
+    if (m_claim.valid() || errno != EBUSY || !unmountedHere || m_options.allowMounted) {
+        return true;
+    }
+    error = "refusing to back up " + m_source +
+            ": it is in use although not mounted here (mounted in another mount namespace?); --allow-mounted copies "
+            "it anyway";
+    return false;
+}
+
 void BackupJob::chooseUsedMap()
 {
     std::string why;
@@ -77,12 +94,15 @@ void BackupJob::chooseUsedMap()
         Console::warning("copying all of " + m_source + ": its " + m_header.fsType +
                          " file system cannot be trusted (" + why + ")");
     }
-    if (m_header.fsType == "xfs") {
+    if (m_header.fsType == "xfs" || m_header.fsType == "btrfs") {
         UniqueFd device(::open(m_source.c_str(), O_RDONLY | O_CLOEXEC));
-        if (device.valid() && XfsUsedMap::read(device.get(), m_reader.size(), m_map, why)) {
+        const bool xfs = m_header.fsType == "xfs";
+        if (device.valid() && (xfs ? XfsUsedMap::read(device.get(), m_reader.size(), m_map, why)
+                                   : BtrfsUsedMap::read(device.get(), m_reader.size(), m_map, why))) {
             return;
         }
-        Console::warning("copying all of " + m_source + ": its xfs used blocks cannot be read safely (" + why + ")");
+        Console::warning("copying all of " + m_source + ": its " + m_header.fsType +
+                         " used blocks cannot be read safely (" + why + ")");
     }
     m_map = UsedMap::wholeDevice(m_reader.size());
 }

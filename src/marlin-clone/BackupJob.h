@@ -6,6 +6,7 @@
 #include "CloneOptions.h"
 #include "ImageHeader.h"
 #include "SourceReader.h"
+#include "UniqueFd.h"
 #include "UsedMap.h"
 
 #include <string>
@@ -30,6 +31,8 @@ private:
     bool prepare(std::string& error);
     // The closing warning and exit status of a rescue that met unreadable sectors.
     int reportUnreadable() const;
+    // Opens the source exclusively; false when something unseen holds it and the options do not allow that.
+    bool claimSource(bool unmountedHere, std::string& error);
     void chooseUsedMap();
     bool readChunk(ChunkWork& work);
     bool copy(ImageWriter& writer, ProgressReporter& progress, std::string& error);
@@ -38,6 +41,7 @@ private:
     std::string m_source;
     std::string m_target;
     CloneOptions m_options;
+    UniqueFd m_claim;
     SourceReader m_reader;
     UsedMap m_map;
     ImageHeader m_header;

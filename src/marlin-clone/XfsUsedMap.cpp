@@ -1,9 +1,9 @@
 #include "XfsUsedMap.h"
 
+#include "Crc32c.h"
 #include "FileIo.h"
 
 #include <algorithm>
-#include <array>
 
 namespace {
 constexpr uint32_t kSuperMagic = 0x58465342;      // "XFSB"
@@ -41,22 +41,6 @@ uint32_t le32(const uint8_t* p)
     return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
 }
 
-const std::array<uint32_t, 256>& crcTable()
-{
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> values{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t crc = i;
-            for (int bit = 0; bit < 8; ++bit) {
-                crc = (crc >> 1) ^ ((crc & 1) ? 0x82F63B78u : 0);
-            }
-            values[i] = crc;
-        }
-        return values;
-    }();
-    return table;
-}
-
 bool readBlock(int fd, std::vector<uint8_t>& buffer, uint64_t offset, size_t size)
 {
     buffer.resize(size);
@@ -78,17 +62,6 @@ struct XfsUsedMap::Geometry
 
     uint64_t agOffset(uint32_t ag) const { return uint64_t(ag) * agBlocks * blockSize; }
 };
-
-uint32_t XfsUsedMap::blockCrc(const uint8_t* data, size_t size, size_t crcOffset)
-{
-    const std::array<uint32_t, 256>& table = crcTable();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i) {
-        const uint8_t byte = (i >= crcOffset && i < crcOffset + 4) ? 0 : data[i];
-        crc = (crc >> 8) ^ table[(crc ^ byte) & 0xFF];
-    }
-    return ~crc;
-}
 
 bool XfsUsedMap::readGeometry(int fd, uint64_t deviceSize, Geometry& geometry, std::string& why)
 {
@@ -125,7 +98,7 @@ bool XfsUsedMap::readGeometry(int fd, uint64_t deviceSize, Geometry& geometry, s
         return false;
     }
     if (g.v5) {
-        if (le32(sb.data() + 224) != blockCrc(sb.data(), g.sectorSize, 224)) {
+        if (le32(sb.data() + 224) != Crc32c::of(sb.data(), g.sectorSize, 224)) {
             why = "its superblock checksum is wrong";
             return false;
         }
@@ -237,7 +210,7 @@ bool XfsUsedMap::walkFreeTree(int fd, const Geometry& geometry, uint32_t ag, uin
         const uint32_t count = be16(data + 6);
         const bool intact =
             be32(data) == expectedMagic && be16(data + 4) == next.level &&
-            (!geometry.v5 || (le32(data + 52) == blockCrc(data, geometry.blockSize, 52) && be32(data + 48) == ag));
+            (!geometry.v5 || (le32(data + 52) == Crc32c::of(data, geometry.blockSize, 52) && be32(data + 48) == ag));
         if (!intact || count > (next.level == 0 ? maxRecords : maxPointers)) {
             why = "a free-space tree block fails its checks";
             return false;
@@ -269,7 +242,7 @@ bool XfsUsedMap::readFreeExtents(int fd, const Geometry& geometry, uint32_t ag, 
     const uint32_t levels = be32(data + 28);
     const bool intact = be32(data) == kAgfMagic && be32(data + 4) == 1 && be32(data + 8) == ag &&
                         agLength == expectedLength && levels >= 1 && levels <= kMaxTreeLevels &&
-                        (!geometry.v5 || le32(data + 216) == blockCrc(data, geometry.sectorSize, 216));
+                        (!geometry.v5 || le32(data + 216) == Crc32c::of(data, geometry.sectorSize, 216));
     if (!intact) {
         why = "the header of allocation group " + std::to_string(ag) + " fails its checks";
         return false;

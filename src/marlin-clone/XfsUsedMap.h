@@ -16,9 +16,6 @@ class XfsUsedMap
 public:
     static bool read(int fd, uint64_t deviceSize, UsedMap& map, std::string& why);
 
-    // CRC-32C as xfs computes it over a metadata block, with the 4-byte checksum field at crcOffset read as zero.
-    static uint32_t blockCrc(const uint8_t* data, size_t size, size_t crcOffset);
-
     struct FreeExtent
     {
         uint32_t start = 0; // block number inside its allocation group

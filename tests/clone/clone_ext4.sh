@@ -113,6 +113,18 @@ clone --rbk-info "$WORK/mounted-ro.rbk"
 check "read-only mounted source: recorded in the image" grep -qx 'source-was-mounted=yes' "$WORK/out"
 unmount "$WORK/mounted"
 
+# Still mounted in another mount namespace after the umount here: its latest changes may not be on the device yet.
+new_loop hidden 64M
+mkfs.ext4 -q "$LOOP"
+mount_at "$LOOP" "$WORK/hidden"
+mkfifo "$WORK/ready"
+unshare -m bash -c "cd '$WORK/hidden' && echo >'$WORK/ready' && exec sleep 1000" &
+PIDS+=("$!")
+read -r <"$WORK/ready"
+unmount "$WORK/hidden"
+check_not "source mounted in another namespace: refused" clone --tui "$LOOP" "$WORK/hidden.rbk"
+check "source mounted in another namespace: says why" grep -q 'in use although not mounted here' "$WORK/err"
+
 # A journal still to be replayed means the bitmaps may be stale: everything is copied, byte for byte.
 new_loop recovery 128M
 src=$LOOP
@@ -129,4 +141,4 @@ new_loop recovery-dst 128M random
 check "unreplayed journal: restore succeeds" clone --tui "$WORK/recovery.rbk" "$LOOP"
 check "unreplayed journal: byte-identical" cmp -s "$src" "$LOOP"
 
-finish 52
+finish 54

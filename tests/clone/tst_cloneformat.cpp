@@ -6,6 +6,7 @@
 #include "ChunkIndex.h"
 #include "ChunkPipeline.h"
 #include "ChunkPlanner.h"
+#include "Crc32c.h"
 #include "CustomFileCommand.h"
 #include "CustomFileStore.h"
 #include "FileIo.h"
@@ -450,6 +451,7 @@ private slots:
     void unreadableRangesAreRecordedAndChecked_data();
     void unreadableRangesAreRecordedAndChecked();
     void fuzzedImagesAreRefusedOrSound();
+    void crc32cMatchesTheStandard();
     void progressLine_data();
     void progressLine();
     void progressClaimsCompletionOnlyOnFinish();
@@ -1245,6 +1247,20 @@ void TestCloneFormat::fuzzedImagesAreRefusedOrSound()
     QVERIFY2(refused > rounds / 2, "most mutations break the image");
     QVERIFY2(slowest < 2000, "no image takes long to judge");
     QVERIFY2(growth >= 0 && growth < 256 * 1024, "no large allocation");
+}
+
+void TestCloneFormat::crc32cMatchesTheStandard()
+{
+    // The check value of CRC-32C; the metadata checksums of xfs and btrfs depend on it.
+    const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    QCOMPARE(Crc32c::of(digits, sizeof digits), 0xE3069283u);
+    // A checksum field inside the block counts as zeros.
+    uint8_t block[16] = {1, 2, 3, 4, 0xAA, 0xBB, 0xCC, 0xDD, 5, 6, 7, 8, 9, 10, 11, 12};
+    uint8_t zeroed[16];
+    std::copy(block, block + 16, zeroed);
+    std::fill(zeroed + 4, zeroed + 8, 0);
+    QCOMPARE(Crc32c::of(block, sizeof block, 4), Crc32c::of(zeroed, sizeof zeroed));
+    QVERIFY(Crc32c::of(block, sizeof block) != Crc32c::of(zeroed, sizeof zeroed));
 }
 
 void TestCloneFormat::progressLine_data()
