@@ -131,48 +131,56 @@ bool XfsUsedMap::logIsClean(int fd, const Geometry& geometry, std::string& why)
 {
     // Clean after an unmount: one cycle number up to the head, the previous one after it, and the last record
     // before the head a lone unmount record. Anything else may hold changes the free-space records do not show yet.
-    std::vector<uint8_t> log;
-    if (!readBlock(fd, log, geometry.logStart, geometry.logBytes)) {
-        why = "cannot read its log";
-        return false;
-    }
+    // The log is read in pieces: it can be as large as 2 GiB.
+    constexpr uint64_t kPiece = 4u << 20;
     const uint64_t blocks = geometry.logBytes / kBasicBlock;
-    auto cycleOf = [&](uint64_t block) {
-        const uint8_t* sector = log.data() + block * kBasicBlock;
-        return be32(sector) == kLogRecordMagic ? be32(sector + 4) : be32(sector);
-    };
-    const uint32_t cycle = cycleOf(0);
-    uint64_t head = 0;
-    while (head < blocks && cycleOf(head) == cycle) {
-        ++head;
-    }
-    for (uint64_t block = head; block < blocks; ++block) {
-        if (cycleOf(block) + 1 != cycle) {
-            why = "its log was not cleanly unmounted (log writes out of order)";
+    std::vector<uint8_t> piece;
+    uint32_t cycle = 0;
+    uint64_t head = blocks;
+    uint64_t record = blocks; // the last record header before the head
+    for (uint64_t first = 0; first < blocks; first += kPiece / kBasicBlock) {
+        const uint64_t count = std::min<uint64_t>(kPiece / kBasicBlock, blocks - first);
+        if (!readBlock(fd, piece, geometry.logStart + first * kBasicBlock, count * kBasicBlock)) {
+            why = "cannot read its log";
             return false;
         }
+        for (uint64_t i = 0; i < count; ++i) {
+            const uint8_t* sector = piece.data() + i * kBasicBlock;
+            const bool header = be32(sector) == kLogRecordMagic;
+            const uint32_t blockCycle = header ? be32(sector + 4) : be32(sector);
+            cycle = first + i == 0 ? blockCycle : cycle;
+            if (head == blocks && blockCycle != cycle) {
+                head = first + i;
+            }
+            if (head == blocks && header) {
+                record = first + i;
+            } else if (head != blocks && blockCycle + 1 != cycle) {
+                why = "its log was not cleanly unmounted (log writes out of order)";
+                return false;
+            }
+        }
     }
-    uint64_t record = head;
-    while (record > 0 && be32(log.data() + (record - 1) * kBasicBlock) != kLogRecordMagic) {
-        --record;
-    }
-    if (record == 0) {
+    std::vector<uint8_t> header;
+    if (record == blocks || !readBlock(fd, header, geometry.logStart + record * kBasicBlock, kBasicBlock)) {
         why = "no record found in its log";
         return false;
     }
-    const uint8_t* header = log.data() + (record - 1) * kBasicBlock;
-    const uint32_t version = be32(header + 8);
-    const uint32_t length = be32(header + 12);
-    const uint32_t operations = be32(header + 40);
-    const uint32_t bufferSize = be32(header + 320);
+    const uint32_t version = be32(header.data() + 8);
+    const uint32_t length = be32(header.data() + 12);
+    const uint32_t operations = be32(header.data() + 40);
+    const uint32_t bufferSize = be32(header.data() + 320);
     const uint64_t headerBlocks = (version & 2) && bufferSize > kLogHeaderCycleSize
                                       ? (bufferSize + kLogHeaderCycleSize - 1) / kLogHeaderCycleSize
                                       : 1;
     const uint64_t dataBlocks = (uint64_t(length) + kBasicBlock - 1) / kBasicBlock;
-    const uint64_t opBlock = (record - 1 + headerBlocks) % blocks;
-    const bool endsAtHead = (record - 1 + headerBlocks + dataBlocks) % blocks == head % blocks;
-    const uint8_t flags = log[opBlock * kBasicBlock + 9];
-    if (be32(header + 4) != cycle || operations != 1 || !endsAtHead || !(flags & kUnmountTransaction)) {
+    const uint64_t opBlock = (record + headerBlocks) % blocks;
+    const bool endsAtHead = (record + headerBlocks + dataBlocks) % blocks == head % blocks;
+    std::vector<uint8_t> op;
+    if (!readBlock(fd, op, geometry.logStart + opBlock * kBasicBlock, kBasicBlock)) {
+        why = "cannot read its log";
+        return false;
+    }
+    if (be32(header.data() + 4) != cycle || operations != 1 || !endsAtHead || !(op[9] & kUnmountTransaction)) {
         why = "its log was not cleanly unmounted (mount and unmount it, or repair it, first)";
         return false;
     }
