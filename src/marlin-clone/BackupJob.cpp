@@ -1,19 +1,26 @@
 #include "BackupJob.h"
 
 #include "BlockDevice.h"
+#include "BtrfsUsedMap.h"
 #include "ChunkPipeline.h"
 #include "ChunkPlanner.h"
 #include "Console.h"
 #include "ImageWriter.h"
 #include "ProgressReporter.h"
 #include "SourceProbe.h"
+#include "UniqueFd.h"
+#include "XfsUsedMap.h"
+
+#include <fcntl.h>
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 
-BackupJob::BackupJob(std::string source, std::string target) : m_source(std::move(source)), m_target(std::move(target))
+BackupJob::BackupJob(std::string source, std::string target, const CloneOptions& options)
+    : m_source(std::move(source)), m_target(std::move(target)), m_options(options)
 {
 }
 
@@ -26,13 +33,22 @@ bool BackupJob::prepare(std::string& error)
         error = m_target + " exists and is not a regular file";
         return false;
     }
-    if (!m_reader.open(m_source, error)) {
+    // A file system that changes while it is read gives a copy that may not even mount.
+    const std::string writable = BlockDevice::writableMountOf(m_source);
+    if (!writable.empty() && !m_options.allowMounted) {
+        error = "refusing to back up " + m_source + ": it is mounted read-write on " + writable +
+                "; unmount it or mount it read-only (--allow-mounted copies it anyway)";
         return false;
     }
-    m_header = ImageHeader::withDefaultLayout();
     const std::string usage = BlockDevice::usage(m_source);
+    if (!claimSource(usage.empty(), error) || !m_reader.open(m_source, error)) {
+        return false;
+    }
+    m_reader.setRescue(m_options.rescue);
+    m_header = ImageHeader::withDefaultLayout();
     if (!usage.empty()) {
-        Console::warning(m_source + " is " + usage + ": the copy may be inconsistent");
+        Console::warning(m_source + " is " + usage +
+                         (writable.empty() ? "" : " read-write: the copy may be inconsistent"));
         m_header.flags |= ImageHeader::kFlagSourceWasMounted;
     }
     const SourceProbe::Result probe = SourceProbe::probe(m_source);
@@ -53,6 +69,21 @@ bool BackupJob::prepare(std::string& error)
     return true;
 }
 
+bool BackupJob::claimSource(bool unmountedHere, std::string& error)
+{
+    // Held for the whole backup: nothing can mount the source while it is read. A claim that fails although our
+    // mount table shows no mount means a file system holds the device unseen (mounted in another mount namespace),
+    // and what is on the device may lag behind it.
+    m_claim.reset(BlockDevice::openExclusive(m_source, O_RDONLY));
+    if (m_claim.valid() || errno != EBUSY || !unmountedHere || m_options.allowMounted) {
+        return true;
+    }
+    error = "refusing to back up " + m_source +
+            ": it is in use although not mounted here (mounted in another mount namespace?); --allow-mounted copies "
+            "it anyway";
+    return false;
+}
+
 void BackupJob::chooseUsedMap()
 {
     std::string why;
@@ -62,6 +93,16 @@ void BackupJob::chooseUsedMap()
         }
         Console::warning("copying all of " + m_source + ": its " + m_header.fsType +
                          " file system cannot be trusted (" + why + ")");
+    }
+    if (m_header.fsType == "xfs" || m_header.fsType == "btrfs") {
+        UniqueFd device(::open(m_source.c_str(), O_RDONLY | O_CLOEXEC));
+        const bool xfs = m_header.fsType == "xfs";
+        if (device.valid() && (xfs ? XfsUsedMap::read(device.get(), m_reader.size(), m_map, why)
+                                   : BtrfsUsedMap::read(device.get(), m_reader.size(), m_map, why))) {
+            return;
+        }
+        Console::warning("copying all of " + m_source + ": its " + m_header.fsType +
+                         " used blocks cannot be read safely (" + why + ")");
     }
     m_map = UsedMap::wholeDevice(m_reader.size());
 }
@@ -122,6 +163,22 @@ bool BackupJob::copy(ImageWriter& writer, ProgressReporter& progress, std::strin
     return ChunkPipeline(settings).run(produce, transform, consume, error);
 }
 
+int BackupJob::reportUnreadable() const
+{
+    const std::vector<Extent>& ranges = m_reader.unreadable();
+    if (ranges.empty()) {
+        return 0;
+    }
+    uint64_t bytes = 0;
+    for (const Extent& range : ranges) {
+        bytes += range.length;
+    }
+    Console::warning(ProgressReporter::size(static_cast<double>(bytes)) + " could not be read, in " +
+                     std::to_string(ranges.size()) + (ranges.size() == 1 ? " range" : " ranges") +
+                     "; the image holds zeros there and lists the ranges (--rbk-info)");
+    return kExitUnreadable;
+}
+
 int BackupJob::run()
 {
     const auto started = std::chrono::steady_clock::now();
@@ -133,7 +190,9 @@ int BackupJob::run()
     }
     ProgressReporter progress;
     progress.start(m_map.usedBytes());
-    if (!copy(writer, progress, error) || !writer.commit(error)) {
+    const bool copied = copy(writer, progress, error);
+    writer.setUnreadable(m_reader.unreadable());
+    if (!copied || !writer.commit(error)) {
         progress.stop();
         writer.discard();
         Console::error(error);
@@ -144,5 +203,5 @@ int BackupJob::run()
     Console::info("backup of " + m_source + " done: " + std::to_string(m_map.usedBytes()) + " bytes in use, image " +
                   std::to_string(writer.bytesWritten()) + " bytes, " + std::to_string(seconds.count()) +
                   " s, checksums " + std::to_string(ChunkCodec::checksumSeconds()) + " s");
-    return 0;
+    return reportUnreadable();
 }

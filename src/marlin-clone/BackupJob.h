@@ -3,8 +3,10 @@
 // A backup: a block device into a new image file, copying only what is in use.
 
 #include "ChunkWork.h"
+#include "CloneOptions.h"
 #include "ImageHeader.h"
 #include "SourceReader.h"
+#include "UniqueFd.h"
 #include "UsedMap.h"
 
 #include <string>
@@ -15,16 +17,22 @@ class ProgressReporter;
 class BackupJob
 {
 public:
-    BackupJob(std::string source, std::string target);
-    // 0 on complete success, 1 on failure (the target is then unchanged).
+    BackupJob(std::string source, std::string target, const CloneOptions& options);
+    // 0 on complete success, 1 on failure (the target is then unchanged), kExitUnreadable when a rescue backup
+    // finished with unreadable ranges.
     int run();
 
     // Chunk payload size: large sequential reads and writes, enough chunks to keep every core busy.
     static constexpr uint32_t kChunkBytes = 8u << 20;
     static constexpr int kCompressionLevel = 1;
+    static constexpr int kExitUnreadable = 3;
 
 private:
     bool prepare(std::string& error);
+    // The closing warning and exit status of a rescue that met unreadable sectors.
+    int reportUnreadable() const;
+    // Opens the source exclusively; false when something unseen holds it and the options do not allow that.
+    bool claimSource(bool unmountedHere, std::string& error);
     void chooseUsedMap();
     bool readChunk(ChunkWork& work);
     bool copy(ImageWriter& writer, ProgressReporter& progress, std::string& error);
@@ -32,6 +40,8 @@ private:
 
     std::string m_source;
     std::string m_target;
+    CloneOptions m_options;
+    UniqueFd m_claim;
     SourceReader m_reader;
     UsedMap m_map;
     ImageHeader m_header;

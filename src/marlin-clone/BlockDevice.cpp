@@ -110,7 +110,20 @@ std::string BlockDevice::usage(const std::string& path)
     return {};
 }
 
-std::string BlockDevice::mountPointOf(dev_t device, const std::string& canonicalPath)
+std::string BlockDevice::writableMountOf(const std::string& path)
+{
+    dev_t device = 0;
+    if (!deviceOf(path, device)) {
+        return {};
+    }
+    std::string where = mountPointOf(device, canonical(path), true);
+    for (const dev_t partition : partitionsOf(device)) {
+        where = where.empty() ? mountPointOf(partition, {}, true) : where;
+    }
+    return where;
+}
+
+std::string BlockDevice::mountPointOf(dev_t device, const std::string& canonicalPath, bool writableOnly)
 {
     std::string table;
     if (!FileIo::readWholeFile("/proc/self/mountinfo", table, 64u << 20)) {
@@ -125,14 +138,19 @@ std::string BlockDevice::mountPointOf(dev_t device, const std::string& canonical
         std::string id, parent, devNumber, root, mountPoint, field;
         fields >> id >> parent >> devNumber >> root >> mountPoint;
         std::string source;
+        std::string superOptions;
         while (fields >> field) {
             if (field == "-") {
-                fields >> field >> source;
+                fields >> field >> source >> superOptions;
                 break;
             }
         }
+        // The file system's own options: a read-only bind of a writable file system still changes underneath.
+        const bool writable = superOptions.compare(0, 2, "rw") == 0;
         // btrfs reports an anonymous device number, so the mount source is compared as well.
-        if (devNumber == number || (!canonicalPath.empty() && !source.empty() && canonical(source) == canonicalPath)) {
+        const bool matches =
+            devNumber == number || (!canonicalPath.empty() && !source.empty() && canonical(source) == canonicalPath);
+        if (matches && (writable || !writableOnly)) {
             return mountPoint;
         }
     }

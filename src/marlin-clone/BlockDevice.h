@@ -16,6 +16,8 @@ public:
     static uint32_t logicalSectorSize(int fd);
     // Where the device (or, for a whole disk, one of its partitions) is mounted or used as swap; empty when unused.
     static std::string usage(const std::string& path);
+    // Where the device (or one of its partitions) is mounted with a writable file system; empty when nowhere.
+    static std::string writableMountOf(const std::string& path);
     // Opens with O_EXCL, which the kernel refuses for a device that is mounted or claimed.
     static int openExclusive(const std::string& path, int flags);
     static bool isWholeDisk(const std::string& path);
@@ -23,6 +25,7 @@ public:
     static bool rereadPartitions(int fd);
 
 private:
-    static std::string mountPointOf(dev_t device, const std::string& canonicalPath);
+    // The first mount of the device (only writable ones if asked), matched by device number or source path.
+    static std::string mountPointOf(dev_t device, const std::string& canonicalPath, bool writableOnly = false);
     static bool isActiveSwap(const std::string& canonicalPath);
 };

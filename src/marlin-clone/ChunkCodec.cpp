@@ -150,3 +150,17 @@ bool ChunkCodec::unpack(ChunkWork& work)
     }
     return true;
 }
+
+bool ChunkCodec::check(ChunkWork& work)
+{
+    const ChunkEntry& entry = work.entry;
+    const uint64_t sum = timedChecksum(work.storedBytes(), entry.storedLength);
+    // Plain chunks store their data: one checksum answers for both.
+    const bool intact = sum == entry.storedChecksum && (!work.isPlain() || sum == entry.rawChecksum);
+    if (!intact) {
+        work.fail("chunk " + std::to_string(work.sequence) + " at image offset " + std::to_string(entry.fileOffset) +
+                  " has a wrong checksum");
+        return false;
+    }
+    return work.isPlain() || unpack(work);
+}

@@ -24,6 +24,8 @@ public:
     bool pack(ChunkWork& work);
     // Input: work.entry and the stored bytes. Fills work.raw and checks it against the uncompressed checksum.
     bool unpack(ChunkWork& work);
+    // unpack() after checking the stored bytes against their own checksum: all a restore checks before writing.
+    bool check(ChunkWork& work);
 
     static bool isAllZero(const uint8_t* data, size_t size);
     // CPU time all codecs spent on checksums so far: what integrity costs a backup or restore.

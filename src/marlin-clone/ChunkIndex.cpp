@@ -48,10 +48,26 @@ std::vector<uint8_t> ChunkIndex::encode() const
     writer.u64(m_extentCount);
     writer.bytes(m_entryBytes.data(), m_entryBytes.size());
     writer.bytes(m_extentBytes.data(), m_extentBytes.size());
+    if (!m_unreadable.empty()) {
+        writer.u64(m_unreadable.size());
+        for (const Extent& range : m_unreadable) {
+            writer.u64(range.offset);
+            writer.u64(range.length);
+        }
+    }
     return out;
 }
 
-bool ChunkIndex::attach(const uint8_t* data, size_t size, std::string& error)
+uint64_t ChunkIndex::unreadableBytes() const
+{
+    uint64_t bytes = 0;
+    for (const Extent& range : m_unreadable) {
+        bytes += range.length;
+    }
+    return bytes;
+}
+
+bool ChunkIndex::attach(const uint8_t* data, size_t size, std::string& error, bool withUnreadable)
 {
     ByteReader reader(data, size);
     const uint8_t* magic = reader.view(sizeof kMagic);
@@ -62,8 +78,10 @@ bool ChunkIndex::attach(const uint8_t* data, size_t size, std::string& error)
         return false;
     }
     const uint64_t room = reader.remaining();
-    if (chunkCount > room / kEntrySize || extentCount > room / kExtentSize ||
-        chunkCount * kEntrySize + extentCount * kExtentSize != room) {
+    const bool fits = chunkCount <= room / kEntrySize && extentCount <= room / kExtentSize &&
+                      chunkCount * kEntrySize <= room - extentCount * kExtentSize;
+    const uint64_t rest = fits ? room - chunkCount * kEntrySize - extentCount * kExtentSize : 0;
+    if (!fits || (rest != 0 && !withUnreadable) || !readUnreadable(data + size - rest, rest, withUnreadable)) {
         error = "index length does not match its counts";
         return false;
     }
@@ -74,6 +92,27 @@ bool ChunkIndex::attach(const uint8_t* data, size_t size, std::string& error)
     m_extentView = m_entryView + chunkCount * kEntrySize;
     m_chunkCount = chunkCount;
     m_extentCount = extentCount;
+    return true;
+}
+
+bool ChunkIndex::readUnreadable(const uint8_t* data, size_t size, bool expected)
+{
+    m_unreadable.clear();
+    if (!expected) {
+        return size == 0;
+    }
+    ByteReader reader(data, size);
+    const uint64_t count = reader.u64();
+    if (!reader.ok() || count > reader.remaining() / kExtentSize || count * kExtentSize != reader.remaining()) {
+        return false;
+    }
+    m_unreadable.reserve(count);
+    for (uint64_t i = 0; i < count; ++i) {
+        Extent range;
+        range.offset = reader.u64();
+        range.length = reader.u64();
+        m_unreadable.push_back(range);
+    }
     return true;
 }
 
@@ -133,9 +172,32 @@ bool ChunkIndex::validate(const ImageHeader& header, uint64_t dataEnd, std::stri
         error = "chunk data does not end where the index starts";
         return false;
     }
+    if (!validateUnreadable(header, error)) {
+        return false;
+    }
     m_storedBytes = fileCursor - header.dataOffset;
     m_rawBytes = rawBytes;
     m_zeroBytes = zeroBytes;
+    return true;
+}
+
+bool ChunkIndex::validateUnreadable(const ImageHeader& header, std::string& error) const
+{
+    const bool flagged = (header.flags & ImageHeader::kFlagUnreadable) != 0;
+    if (flagged && m_unreadable.empty()) {
+        error = "the header announces unreadable ranges the index does not list";
+        return false;
+    }
+    uint64_t cursor = 0;
+    for (const Extent& range : m_unreadable) {
+        const bool inside = range.length > 0 && range.length <= header.sourceSize &&
+                            range.offset <= header.sourceSize - range.length && range.offset >= cursor;
+        if (!inside) {
+            error = "unreadable range outside the source or out of order";
+            return false;
+        }
+        cursor = range.end();
+    }
     return true;
 }
 

@@ -45,9 +45,14 @@ public:
 
     // Appends a chunk (its firstExtent and extentCount are set here); its extents must follow the previous ones.
     void add(ChunkEntry entry, const std::vector<Extent>& extents);
+    // Source ranges a rescue backup could not read, ordered; encoded after the extents when not empty.
+    void setUnreadable(std::vector<Extent> ranges) { m_unreadable = std::move(ranges); }
+    const std::vector<Extent>& unreadable() const { return m_unreadable; }
+    uint64_t unreadableBytes() const;
     std::vector<uint8_t> encode() const;
     // Reads an encoded index in place; the bytes must outlive this object. Only the layout is checked here.
-    bool attach(const uint8_t* data, size_t size, std::string& error);
+    // withUnreadable: the index ends with the list of unreadable ranges (the header's flag says so).
+    bool attach(const uint8_t* data, size_t size, std::string& error, bool withUnreadable = false);
     // Chunks packed back to back from the header's data offset up to dataEnd, extents ordered and inside the source,
     // lengths consistent with the compression and the header's chunk limit. Also sums up the totals.
     bool validate(const ImageHeader& header, uint64_t dataEnd, std::string& error);
@@ -61,6 +66,9 @@ public:
     uint64_t zeroBytes() const { return m_zeroBytes; }
 
 private:
+    // The list of unreadable ranges at the end of the index: exactly size bytes, or none when not expected.
+    bool readUnreadable(const uint8_t* data, size_t size, bool expected);
+    bool validateUnreadable(const ImageHeader& header, std::string& error) const;
     bool validateChunk(const ChunkEntry& chunk, const ImageHeader& header, uint64_t& sourceCursor, uint64_t& zeroBytes,
                        std::string& error) const;
     const uint8_t* entries() const { return m_attached ? m_entryView : m_entryBytes.data(); }
@@ -76,4 +84,5 @@ private:
     uint64_t m_storedBytes = 0;
     uint64_t m_rawBytes = 0;
     uint64_t m_zeroBytes = 0;
+    std::vector<Extent> m_unreadable;
 };

@@ -20,12 +20,12 @@ CloneCommand::Direction CloneCommand::directionOf(const std::string& from, const
     return Direction::Unclear;
 }
 
-int CloneCommand::run(const std::string& from, const std::string& to)
+int CloneCommand::run(const std::string& from, const std::string& to, const CloneOptions& options)
 {
     std::string why;
     switch (directionOf(from, to, why)) {
     case Direction::Backup:
-        return BackupJob(from, to).run();
+        return BackupJob(from, to, options).run();
     case Direction::Restore:
         return RestoreJob(from, to).run();
     case Direction::Unclear:

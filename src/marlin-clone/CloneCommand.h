@@ -3,6 +3,8 @@
 // --tui FROM TO: decides from the two paths whether this is a backup (block device into a file) or a restore
 // (file onto a block device).
 
+#include "CloneOptions.h"
+
 #include <string>
 
 class CloneCommand
@@ -16,5 +18,5 @@ public:
     };
 
     static Direction directionOf(const std::string& from, const std::string& to, std::string& why);
-    static int run(const std::string& from, const std::string& to);
+    static int run(const std::string& from, const std::string& to, const CloneOptions& options);
 };

@@ -1,8 +1,11 @@
 #pragma once
 
-// The tool's few exact invocations; anything else is a usage error.
+// The tool's few exact invocations, --tui with its options; anything else is a usage error.
+
+#include "CloneOptions.h"
 
 #include <string>
+#include <vector>
 
 class CommandLine
 {
@@ -25,4 +28,8 @@ public:
     std::string first;
     std::string second;
     std::string error;
+    CloneOptions options;
+
+private:
+    static CommandLine parseClone(const std::vector<std::string>& args);
 };

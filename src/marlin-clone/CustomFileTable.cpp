@@ -37,23 +37,24 @@ bool CustomFileTable::isValidName(const std::string& name)
 
 void CustomFileTable::set(const std::string& name, const std::string& data)
 {
-    for (File& file : m_files) {
-        if (file.name == name) {
-            file.data = data;
-            return;
-        }
+    const auto found = m_positions.find(name);
+    if (found != m_positions.end()) {
+        m_files[found->second].data = data;
+        return;
     }
-    m_files.push_back({name, data});
+    append({name, data});
+}
+
+void CustomFileTable::append(File file)
+{
+    m_positions.emplace(file.name, m_files.size());
+    m_files.push_back(std::move(file));
 }
 
 const CustomFileTable::File* CustomFileTable::find(const std::string& name) const
 {
-    for (const File& file : m_files) {
-        if (file.name == name) {
-            return &file;
-        }
-    }
-    return nullptr;
+    const auto found = m_positions.find(name);
+    return found == m_positions.end() ? nullptr : &m_files[found->second];
 }
 
 size_t CustomFileTable::encodedSize() const
@@ -103,6 +104,7 @@ bool CustomFileTable::peek(const uint8_t* data, size_t size, uint64_t& sequence,
 bool CustomFileTable::decode(const uint8_t* data, size_t size, uint64_t& sequence)
 {
     m_files.clear();
+    m_positions.clear();
     size_t expected = 0;
     if (!peek(data, size, sequence, expected) || expected != size) {
         return false;
@@ -127,7 +129,7 @@ bool CustomFileTable::decode(const uint8_t* data, size_t size, uint64_t& sequenc
         if (!isValidName(file.name) || find(file.name)) {
             return false;
         }
-        m_files.push_back(std::move(file));
+        append(std::move(file));
     }
     return reader.ok() && reader.remaining() == 0;
 }

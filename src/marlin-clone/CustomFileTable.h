@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class CustomFileTable
@@ -34,5 +35,10 @@ public:
     bool decode(const uint8_t* data, size_t size, uint64_t& sequence);
 
 private:
+    // Adds a file whose name is not in the table yet.
+    void append(File file);
+
     std::vector<File> m_files;
+    // Name to position in m_files: a table of tens of thousands of tiny files is still checked in linear time.
+    std::unordered_map<std::string, size_t> m_positions;
 };

@@ -117,10 +117,12 @@ bool ImageHeader::layoutIsSane(std::string& error) const
         error = "bad chunk size";
         return false;
     }
-    const uint64_t slotEnd0 = customSlotOffset[0] + customSlotSize;
-    const uint64_t slotEnd1 = customSlotOffset[1] + customSlotSize;
-    const bool slotsFit = customSlotSize >= 4096 && customSlotSize <= (16u << 20) && customSlotOffset[0] >= kSize &&
-                          slotEnd0 <= customSlotOffset[1] && slotEnd1 <= dataOffset && dataOffset <= (64u << 20);
+    // Offsets are bounded before they are added to, so no value near 2^64 can wrap past a check.
+    const bool bounded = customSlotSize >= 4096 && customSlotSize <= (16u << 20) && dataOffset <= (64u << 20) &&
+                         customSlotOffset[0] <= dataOffset && customSlotOffset[1] <= dataOffset;
+    const bool slotsFit = bounded && customSlotOffset[0] >= kSize &&
+                          customSlotOffset[0] + customSlotSize <= customSlotOffset[1] &&
+                          customSlotOffset[1] + customSlotSize <= dataOffset;
     if (!slotsFit) {
         error = "bad region layout";
         return false;

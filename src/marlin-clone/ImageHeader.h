@@ -17,7 +17,10 @@ public:
     static constexpr uint32_t kFlagZeroUnlisted = 1u << 0;
     // The source was mounted while it was read, so the copy may not be consistent.
     static constexpr uint32_t kFlagSourceWasMounted = 1u << 1;
-    static constexpr uint32_t kKnownFlags = kFlagZeroUnlisted | kFlagSourceWasMounted;
+    // Made in rescue mode with read errors: the index ends with the source ranges that could not be read (zeros in
+    // the image).
+    static constexpr uint32_t kFlagUnreadable = 1u << 2;
+    static constexpr uint32_t kKnownFlags = kFlagZeroUnlisted | kFlagSourceWasMounted | kFlagUnreadable;
     static constexpr uint32_t kCompressionZstd = 1;
     static constexpr uint32_t kMaxChunkLimit = 64u << 20;
     static constexpr size_t kMaxTypeLength = 32;

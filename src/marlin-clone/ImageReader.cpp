@@ -16,7 +16,8 @@ constexpr uint64_t kMaxIndexLength = 1ull << 30;
 
 bool ImageReader::open(const std::string& path, bool writable, std::string& error)
 {
-    m_fd.reset(::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC));
+    // Non-blocking until it is known to be a regular file: opening a FIFO would otherwise wait for a writer.
+    m_fd.reset(::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!m_fd.valid()) {
         error = "cannot open " + path + ": " + FileIo::errorText(errno);
         return false;
@@ -28,6 +29,7 @@ bool ImageReader::open(const std::string& path, bool writable, std::string& erro
         error = path + " is not a regular file";
         return false;
     }
+    ::fcntl(m_fd.get(), F_SETFL, ::fcntl(m_fd.get(), F_GETFL) & ~O_NONBLOCK);
     m_fileSize = static_cast<uint64_t>(status.st_size);
     return readHeaderAndTrailer(error) && readIndex(error) && m_customFiles.load(m_fd.get(), m_header, error);
 }
@@ -54,8 +56,11 @@ bool ImageReader::readHeaderAndTrailer(std::string& error)
         error = "header and trailer do not belong together";
         return false;
     }
-    const bool indexFits = m_trailer.indexOffset >= m_header.dataOffset && m_trailer.indexLength <= kMaxIndexLength &&
-                           m_trailer.indexOffset + m_trailer.indexLength + ImageTrailer::kSize == m_fileSize;
+    // Compared without adding the untrusted numbers, so no sum can wrap around to the file size.
+    const uint64_t indexEnd = m_fileSize - ImageTrailer::kSize;
+    const bool indexFits = m_trailer.indexOffset >= m_header.dataOffset && m_trailer.indexOffset <= indexEnd &&
+                           m_trailer.indexLength == indexEnd - m_trailer.indexOffset &&
+                           m_trailer.indexLength <= kMaxIndexLength;
     if (!indexFits) {
         error = "index position does not match the file size (truncated or extended file)";
         return false;
@@ -78,7 +83,8 @@ bool ImageReader::readIndex(std::string& error)
         error = "index checksum mismatch";
         return false;
     }
-    if (!m_index.attach(m_indexBytes.data(), length, error)) {
+    const bool withUnreadable = (m_header.flags & ImageHeader::kFlagUnreadable) != 0;
+    if (!m_index.attach(m_indexBytes.data(), length, error, withUnreadable)) {
         return false;
     }
     if (m_index.chunkCount() != m_trailer.chunkCount) {
@@ -86,4 +92,14 @@ bool ImageReader::readIndex(std::string& error)
         return false;
     }
     return m_index.validate(m_header, m_trailer.indexOffset, error);
+}
+
+void ImageReader::readChunk(size_t chunk, ChunkWork& work) const
+{
+    work.entry = m_index.chunk(chunk);
+    if (!work.isPlain() && !work.stored.reserve(work.entry.storedLength)) {
+        work.fail("out of memory");
+    } else if (!FileIo::readAt(m_fd.get(), work.storedTarget(), work.entry.storedLength, work.entry.fileOffset)) {
+        work.fail("cannot read chunk " + std::to_string(chunk) + " of the image: " + FileIo::errorText(errno));
+    }
 }

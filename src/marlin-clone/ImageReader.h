@@ -4,6 +4,7 @@
 // It reads nothing of the chunk data, so it answers in milliseconds however large the image is.
 
 #include "ChunkIndex.h"
+#include "ChunkWork.h"
 #include "CustomFileStore.h"
 #include "ImageHeader.h"
 #include "ImageTrailer.h"
@@ -23,6 +24,8 @@ public:
     const ImageHeader& header() const { return m_header; }
     const ImageTrailer& trailer() const { return m_trailer; }
     const ChunkIndex& index() const { return m_index; }
+    // Sets work.entry to the given chunk and reads its stored bytes; failures are recorded with work.fail.
+    void readChunk(size_t chunk, ChunkWork& work) const;
     CustomFileStore& customFiles() { return m_customFiles; }
     const CustomFileStore& customFiles() const { return m_customFiles; }
 

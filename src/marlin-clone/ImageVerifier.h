@@ -1,7 +1,8 @@
 #pragma once
 
-// Reads every stored chunk of an image once and compares it with the checksum in the index, so a damaged image is
-// refused before a restore writes its first byte. No decompression: the pass costs little more than reading the file.
+// Checks every chunk of an image the way a restore will use it, so a damaged image is refused before a restore writes
+// its first byte: the stored bytes against their checksum, then decompressed and compared with the data checksum.
+// Chunks are read in order and checked on every core, so the pass costs little more than reading the file.
 
 #include "ImageReader.h"
 #include "ProgressReporter.h"

@@ -101,8 +101,22 @@ void ImageWriter::pushWriteback()
     }
 }
 
+void ImageWriter::setUnreadable(const std::vector<Extent>& ranges)
+{
+    m_index.setUnreadable(ranges);
+    if (!ranges.empty()) {
+        m_header.flags |= ImageHeader::kFlagUnreadable;
+    }
+}
+
 bool ImageWriter::commit(std::string& error)
 {
+    // The flags may have changed since create(); the trailer ties the index to this header's checksum.
+    const std::vector<uint8_t> header = m_header.encode();
+    if (!FileIo::writeAt(m_fd.get(), header.data(), header.size(), 0)) {
+        error = "cannot write " + m_tempPath + ": " + FileIo::errorText(errno);
+        return false;
+    }
     const std::vector<uint8_t> index = m_index.encode();
     ImageTrailer trailer;
     trailer.indexOffset = m_offset;

@@ -31,6 +31,15 @@ std::string customNames(const CustomFileTable& table)
     }
     return names;
 }
+// "offset+length,offset+length...", in bytes.
+std::string rangeList(const std::vector<Extent>& ranges)
+{
+    std::string list;
+    for (const Extent& range : ranges) {
+        list += (list.empty() ? "" : ",") + std::to_string(range.offset) + "+" + std::to_string(range.length);
+    }
+    return list;
+}
 } // namespace
 
 std::string InfoCommand::escapeValue(const std::string& value)
@@ -38,7 +47,8 @@ std::string InfoCommand::escapeValue(const std::string& value)
     std::string escaped;
     for (const char c : value) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '%' || c == '=' || byte < 0x20 || byte == 0x7f) {
+        // Spaces too: no value (a label "invalid file", say) can then read like the verdict line.
+        if (c == '%' || c == '=' || c == ' ' || byte < 0x20 || byte == 0x7f) {
             char code[4];
             std::snprintf(code, sizeof code, "%%%02X", byte);
             escaped += code;
@@ -80,6 +90,9 @@ int InfoCommand::run(const std::string& imagePath)
         {"source-device", header.sourceDevice},
         {"source-was-mounted", (header.flags & ImageHeader::kFlagSourceWasMounted) ? "yes" : "no"},
         {"custom-files", customNames(image.customFiles().table())},
+        {"unreadable-bytes", std::to_string(index.unreadableBytes())},
+        {"unreadable-ranges", std::to_string(index.unreadable().size())},
+        {"unreadable-list", rangeList(index.unreadable())},
     };
     std::string text;
     for (const auto& [key, value] : lines) {

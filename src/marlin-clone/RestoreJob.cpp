@@ -81,12 +81,7 @@ bool RestoreJob::writeImage(int targetFd, ProgressReporter& progress, std::strin
         if (next == index.chunkCount()) {
             return ChunkPipeline::Produced::End;
         }
-        work.entry = index.chunk(next++);
-        if (!work.isPlain() && !work.stored.reserve(work.entry.storedLength)) {
-            work.fail("out of memory");
-        } else if (!FileIo::readAt(m_image.fd(), work.storedTarget(), work.entry.storedLength, work.entry.fileOffset)) {
-            work.fail("cannot read the image: " + FileIo::errorText(errno));
-        }
+        m_image.readChunk(next++, work);
         return ChunkPipeline::Produced::Chunk;
     };
     auto transform = [](ChunkCodec& codec, ChunkWork& work) { codec.unpack(work); };
@@ -173,6 +168,12 @@ int RestoreJob::run()
     if (!checkTarget(error)) {
         Console::error(error);
         return 1;
+    }
+    const uint64_t unreadable = m_image.index().unreadableBytes();
+    if (unreadable > 0) {
+        Console::warning(m_imagePath + " was made from a failing disk: " + std::to_string(unreadable) + " bytes in " +
+                         std::to_string(m_image.index().unreadable().size()) +
+                         " ranges could not be read and are restored as zeros");
     }
     ProgressReporter progress;
     progress.start(totalProgressUnits());

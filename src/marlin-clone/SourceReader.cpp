@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace {
 constexpr uint64_t kMaxSpan = 16ull << 20;
@@ -57,18 +58,34 @@ bool SourceReader::readExtents(const std::vector<Extent>& extents, uint8_t* dest
     std::vector<iovec> pieces;
     uint64_t spanStart = 0;
     uint64_t spanEnd = 0;
-    for (const Extent& extent : extents) {
+    size_t spanFirst = 0; // the span's first extent
+    uint8_t* spanDestination = destination;
+    // Reads the span made of extents [spanFirst, end); in rescue mode a failure is retried in small steps.
+    auto flush = [&](size_t end) {
+        if (pieces.empty() || readSpan(pieces, spanStart, error)) {
+            return true;
+        }
+        if (!m_rescue) {
+            return false;
+        }
+        rescueSpan(extents, spanFirst, end, spanDestination);
+        return true;
+    };
+    for (size_t i = 0; i < extents.size(); ++i) {
+        const Extent& extent = extents[i];
         const uint64_t gap = extent.offset - spanEnd;
         const bool joins = !pieces.empty() && extent.offset >= spanEnd && gap <= kMaxGap &&
                            extent.end() - spanStart <= kMaxSpan && pieces.size() + 2 <= kMaxPieces;
         if (!joins && !pieces.empty()) {
-            if (!readSpan(pieces, spanStart, error)) {
+            if (!flush(i)) {
                 return false;
             }
             pieces.clear();
         }
         if (pieces.empty()) {
             spanStart = extent.offset;
+            spanFirst = i;
+            spanDestination = destination;
         } else if (gap > 0) {
             pieces.push_back({m_scratch.data(), static_cast<size_t>(gap)});
         }
@@ -76,7 +93,36 @@ bool SourceReader::readExtents(const std::vector<Extent>& extents, uint8_t* dest
         destination += extent.length;
         spanEnd = extent.end();
     }
-    return pieces.empty() || readSpan(pieces, spanStart, error);
+    return flush(extents.size());
+}
+
+void SourceReader::rescueSpan(const std::vector<Extent>& extents, size_t first, size_t end, uint8_t* destination)
+{
+    for (size_t i = first; i < end; ++i) {
+        const Extent& extent = extents[i];
+        for (uint64_t done = 0; done < extent.length;) {
+            // Steps aligned to the source, so that one bad sector costs at most one step.
+            const uint64_t offset = extent.offset + done;
+            const uint64_t step = std::min(kRescueStep - offset % kRescueStep, extent.length - done);
+            std::vector<iovec> piece = {{destination + done, static_cast<size_t>(step)}};
+            std::string ignored;
+            if (!readSpan(piece, offset, ignored)) {
+                std::memset(destination + done, 0, step);
+                recordUnreadable(offset, step);
+            }
+            done += step;
+        }
+        destination += extent.length;
+    }
+}
+
+void SourceReader::recordUnreadable(uint64_t offset, uint64_t length)
+{
+    if (!m_unreadable.empty() && m_unreadable.back().end() == offset) {
+        m_unreadable.back().length += length;
+        return;
+    }
+    m_unreadable.push_back({offset, length, false});
 }
 
 bool SourceReader::readSpan(std::vector<iovec>& pieces, uint64_t offset, std::string& error)

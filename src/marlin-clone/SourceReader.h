@@ -23,12 +23,22 @@ public:
     static constexpr uint64_t kMaxGap = 256 * 1024;
 
     bool open(const std::string& path, std::string& error);
+    // Rescue mode: a failed read is retried once in small reads; what still fails reads as zeros and is recorded.
+    void setRescue(bool rescue) { m_rescue = rescue; }
+    // The source ranges that could not be read, ordered and merged.
+    const std::vector<Extent>& unreadable() const { return m_unreadable; }
     // Reads the extents, in order, back to back into destination.
     bool readExtents(const std::vector<Extent>& extents, uint8_t* destination, std::string& error);
     uint64_t size() const { return m_size; }
 
+    // The size of the reads a rescue retries with.
+    static constexpr uint64_t kRescueStep = 4096;
+
 private:
     bool readSpan(std::vector<iovec>& pieces, uint64_t offset, std::string& error);
+    // Reads the span's extents again in small steps, zeroing and recording what stays unreadable.
+    void rescueSpan(const std::vector<Extent>& extents, size_t first, size_t end, uint8_t* destination);
+    void recordUnreadable(uint64_t offset, uint64_t length);
 
     UniqueFd m_buffered;
     UniqueFd m_direct;
@@ -36,4 +46,6 @@ private:
     uint32_t m_sectorSize = 512;
     std::string m_path;
     AlignedBuffer m_scratch;
+    bool m_rescue = false;
+    std::vector<Extent> m_unreadable;
 };

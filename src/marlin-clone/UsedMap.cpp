@@ -55,6 +55,13 @@ void addUsedRuns(ext2_filsys fs, UsedMap& map)
 }
 } // namespace
 
+UsedMap UsedMap::withBlockSize(uint32_t blockSize)
+{
+    UsedMap map;
+    map.m_blockSize = blockSize;
+    return map;
+}
+
 UsedMap UsedMap::wholeDevice(uint64_t size)
 {
     UsedMap map;

@@ -1,7 +1,7 @@
 #pragma once
 
 // The regions of a source device a backup must copy: the used blocks of an ext2/3/4 file system as its block bitmap
-// says, or the whole device for anything we cannot read that safely.
+// says (xfs: XfsUsedMap), or the whole device for anything we cannot read that safely.
 
 #include "ChunkIndex.h"
 
@@ -13,6 +13,8 @@ class UsedMap
 {
 public:
     static UsedMap wholeDevice(uint64_t size);
+    // An empty map of a file system with the given block size, for readers of other file systems to fill.
+    static UsedMap withBlockSize(uint32_t blockSize);
     // Fails (with the reason) whenever the bitmap might not describe the data: the caller then copies everything.
     static bool fromExtFileSystem(const std::string& device, uint64_t deviceSize, UsedMap& map, std::string& why);
 

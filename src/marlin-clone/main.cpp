@@ -23,7 +23,7 @@ int main(int argc, char** argv)
         Console::out("marlin-clone 1.0 (image format " + std::to_string(ImageHeader::kFormatVersion) + ")\n");
         return 0;
     case CommandLine::Command::Clone:
-        return CloneCommand::run(line.first, line.second);
+        return CloneCommand::run(line.first, line.second, line.options);
     case CommandLine::Command::Info:
         return InfoCommand::run(line.first);
     case CommandLine::Command::WriteCustomFile:

@@ -79,6 +79,8 @@ round_trip() {
         local dst=$LOOP
         check "$name onto $start: restore succeeds" clone --tui "$image" "$dst"
         check "$name onto $start: fsck finds nothing" quiet fsck.ext4 -fn "$dst"
+        check "$name onto $start: every byte the file system does not list as free matches" \
+            quiet "$PYTHON" "$HERE/used_bytes_equal.py" "$src" "$dst"
         mount_at "$dst" "$WORK/$name-dst" ro
         manifest "$WORK/$name-dst" >"$WORK/$name.actual"
         unmount "$WORK/$name-dst"
@@ -91,17 +93,37 @@ round_trip ext4-4k 384 mkfs.ext4 -b 4096
 round_trip ext4-1k 256 mkfs.ext4 -b 1024
 round_trip ext3 256 mkfs.ext3 -b 4096
 
-# A mounted source is copied (the service unmounts first; a person may not), with a warning.
+# A source mounted read-write may change while it is read: refused unless asked for; a read-only mount is fine.
 new_loop mounted 128M
 mkfs.ext4 -q "$LOOP"
 mount_at "$LOOP" "$WORK/mounted"
 head -c 4M /dev/urandom >"$WORK/mounted/file"
 sync
-check "mounted source: backup succeeds" clone --tui "$LOOP" "$WORK/mounted.rbk"
-check "mounted source: warns" grep -q 'warning:.*mounted' "$WORK/err"
+check_not "read-write mounted source: refused" clone --tui "$LOOP" "$WORK/mounted.rbk"
+check "read-write mounted source: says why" grep -q 'mounted read-write on' "$WORK/err"
+check "read-write mounted source: no file left" test ! -e "$WORK/mounted.rbk" -a -z "$(ls -A "$WORK" | grep partial)"
+check "--allow-mounted: backup succeeds" clone --tui --allow-mounted "$LOOP" "$WORK/mounted.rbk"
+check "--allow-mounted: warns" grep -q 'warning:.*mounted.*read-write' "$WORK/err"
 clone --rbk-info "$WORK/mounted.rbk"
-check "mounted source: recorded in the image" grep -qx 'source-was-mounted=yes' "$WORK/out"
+check "--allow-mounted: recorded in the image" grep -qx 'source-was-mounted=yes' "$WORK/out"
 unmount "$WORK/mounted"
+mount_at "$LOOP" "$WORK/mounted" ro
+check "read-only mounted source: backup succeeds" clone --tui "$LOOP" "$WORK/mounted-ro.rbk"
+clone --rbk-info "$WORK/mounted-ro.rbk"
+check "read-only mounted source: recorded in the image" grep -qx 'source-was-mounted=yes' "$WORK/out"
+unmount "$WORK/mounted"
+
+# Still mounted in another mount namespace after the umount here: its latest changes may not be on the device yet.
+new_loop hidden 64M
+mkfs.ext4 -q "$LOOP"
+mount_at "$LOOP" "$WORK/hidden"
+mkfifo "$WORK/ready"
+unshare -m bash -c "cd '$WORK/hidden' && echo >'$WORK/ready' && exec sleep 1000" &
+PIDS+=("$!")
+read -r <"$WORK/ready"
+unmount "$WORK/hidden"
+check_not "source mounted in another namespace: refused" clone --tui "$LOOP" "$WORK/hidden.rbk"
+check "source mounted in another namespace: says why" grep -q 'in use although not mounted here' "$WORK/err"
 
 # A journal still to be replayed means the bitmaps may be stale: everything is copied, byte for byte.
 new_loop recovery 128M
@@ -119,4 +141,4 @@ new_loop recovery-dst 128M random
 check "unreplayed journal: restore succeeds" clone --tui "$WORK/recovery.rbk" "$LOOP"
 check "unreplayed journal: byte-identical" cmp -s "$src" "$LOOP"
 
-finish 41
+finish 54

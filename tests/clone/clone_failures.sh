@@ -42,6 +42,34 @@ if "$PYTHON" "$HERE/faulty_disk.py" "$WORK/faulty-backing" "$WORK/faulty" $((30 
     check "unreadable source: names the I/O error" grep -q 'Input/output error' "$WORK/err"
     check "unreadable source: temporary file removed" test -z "$(extra_files)"
     after_failure "unreadable source"
+
+    # --rescue: the same source gives an image that lists the bad region and restores zeros there.
+    clone --tui --rescue "$faulty" "$WORK/rescued.rbk"
+    check "rescue: exit status 3 tells a rescued image" test $? -eq 3
+    check "rescue: says how much could not be read" grep -q 'could not be read, in [0-9]* range' "$WORK/err"
+    check "rescue: --rbk-info accepts the image" clone --rbk-info "$WORK/rescued.rbk"
+    cp "$WORK/out" "$WORK/rescued.info"
+    new_loop rescued-dst 48M random
+    check "rescue: restore succeeds" clone --tui "$WORK/rescued.rbk" "$LOOP"
+    check "rescue: warns that the image has unreadable ranges" grep -q 'could not be read' "$WORK/err"
+    check "rescue: the bad region is listed, zeros there, every other byte restored" \
+        "$PYTHON" - "$WORK/rescued.info" "$WORK/faulty-backing" "$LOOP" $((30 << 20)) $((31 << 20)) <<'PY'
+import sys
+info, source, copy, bad_start, bad_end = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])
+fields = dict(line.rstrip("\n").split("=", 1) for line in open(info))
+ranges = [tuple(int(n) for n in r.split("+")) for r in fields["unreadable-list"].split(",") if r]
+listed = sum(length for _, length in ranges)
+assert int(fields["unreadable-bytes"]) == listed and int(fields["unreadable-ranges"]) == len(ranges), fields
+# Every unreadable byte is listed, and only bytes near the bad region are.
+assert any(o <= bad_start and bad_end <= o + n for o, n in ranges), ranges
+assert all(bad_start - (1 << 20) <= o and o + n <= bad_end + (1 << 20) for o, n in ranges), ranges
+a, b = open(source, "rb").read(), open(copy, "rb").read(len(open(source, "rb").read()))
+cursor = 0
+for offset, length in ranges + [(len(a), 0)]:
+    assert a[cursor:offset] == b[cursor:offset], f"difference between {cursor} and {offset}"
+    assert b[offset:offset + length] == bytes(length), f"not zeros at {offset}"
+    cursor = offset + length
+PY
     losetup -d "$faulty"
     umount "$WORK/faulty"
 else
@@ -86,4 +114,4 @@ check "next backup succeeds" clone --tui "$older_src" "$out_dir/system.rbk"
 check "next backup removes what the killed one left" test "$(ls -A "$out_dir" | grep -c partial)" -eq 0
 check "next backup is accepted" accepted "$out_dir/system.rbk"
 
-finish 21
+finish 27

@@ -1,15 +1,7 @@
 #!/bin/bash
-# Everything that is not ext2/3/4 is copied whole, with all-zero runs left out of the image: after a restore onto a
-# partition full of garbage, the device must be byte-identical to the source (xfs, btrfs, swap, raw data).
+# Everything that is not ext2/3/4, xfs or btrfs is copied whole, with all-zero runs left out of the image: after a
+# restore onto a partition full of garbage, the device must be byte-identical to the source (vfat, swap, raw data).
 . "$(dirname "$0")/lib.sh"
-
-fill_fs() {
-    mount_at "$1" "$WORK/fill"
-    cp -a /usr/include/linux "$WORK/fill/include"
-    head -c 12M /dev/urandom >"$WORK/fill/random.bin"
-    seq 1 200000 >"$WORK/fill/numbers.txt"
-    unmount "$WORK/fill"
-}
 
 # whole_trip NAME EXPECTED_FS_TYPE: back up $src, restore onto garbage (and onto a larger device), compare.
 whole_trip() {
@@ -26,17 +18,13 @@ whole_trip() {
     check "$name: byte-identical after restore onto garbage" cmp -s "$src" "$LOOP"
 }
 
-new_loop xfs 320M
+new_loop vfat 128M
 src=$LOOP
-mkfs.xfs -q "$src"
-fill_fs "$src"
-whole_trip xfs xfs
-
-new_loop btrfs 256M
-src=$LOOP
-mkfs.btrfs -q "$src" >/dev/null
-fill_fs "$src"
-whole_trip btrfs btrfs
+mkfs.vfat "$src" >/dev/null
+# Data in what the file system may count as free: a whole copy keeps it too.
+head -c 12M /dev/urandom | dd of="$src" bs=1M seek=20 conv=notrunc status=none
+seq 1 200000 | dd of="$src" bs=1M seek=60 conv=notrunc status=none
+whole_trip vfat vfat
 
 new_loop swap 64M
 src=$LOOP
@@ -69,4 +57,4 @@ printf 'label: gpt\n,16M\n,\n' | sfdisk -q "$src" >/dev/null 2>&1
 head -c 4M /dev/urandom | dd of="$src" bs=1M seek=2 conv=notrunc status=none
 whole_trip disk gpt
 
-finish 33
+finish 27

@@ -6,18 +6,24 @@
 #include "ChunkIndex.h"
 #include "ChunkPipeline.h"
 #include "ChunkPlanner.h"
+#include "Crc32c.h"
 #include "CustomFileCommand.h"
 #include "CustomFileStore.h"
 #include "FileIo.h"
 #include "ImageReader.h"
 #include "ImageTrailer.h"
+#include "ImageVerifier.h"
 #include "ImageWriter.h"
 #include "InfoCommand.h"
+#include "ProgressReporter.h"
 
 #include <QtTest>
 
+#include <future>
+
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <random>
@@ -106,7 +112,8 @@ struct TempDir
 };
 
 // A complete image of the given chunks of source bytes, written the way a backup writes it.
-bool writeImage(const std::string& path, const std::vector<std::vector<uint8_t>>& chunks, std::string& error)
+bool writeImage(const std::string& path, const std::vector<std::vector<uint8_t>>& chunks, std::string& error,
+                const std::vector<Extent>& unreadable = {})
 {
     ChunkCodec codec(1, 4096, 65536);
     ImageWriter writer;
@@ -121,6 +128,7 @@ bool writeImage(const std::string& path, const std::vector<std::vector<uint8_t>>
         }
         offset += source.size();
     }
+    writer.setUnreadable(unreadable);
     return writer.commit(error);
 }
 
@@ -141,6 +149,267 @@ bool opens(const std::string& path)
     std::string error;
     return reader.open(path, false, error);
 }
+
+// Peak resident memory (KiB) the call adds to what the process holds now.
+long peakGrowthKiB(const std::function<void()>& call)
+{
+    auto field = [](const char* name) {
+        QFile status("/proc/self/status");
+        status.open(QIODevice::ReadOnly);
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith(name)) {
+                return line.mid(int(strlen(name))).trimmed().split(' ').first().toLong();
+            }
+        }
+        return -1L;
+    };
+    QFile reset("/proc/self/clear_refs");
+    if (!reset.open(QIODevice::WriteOnly) || reset.write("5") != 1) {
+        return -1;
+    }
+    reset.close();
+    const long before = field("VmRSS:");
+    call();
+    return field("VmHWM:") - before;
+}
+
+// Replaces an image's trailer.
+bool writeTrailer(const std::string& path, const ImageTrailer& trailer)
+{
+    const std::vector<uint8_t> bytes = trailer.encode();
+    const int fd = ::open(path.c_str(), O_RDWR);
+    struct stat status
+    {
+    };
+    const bool ok = fd >= 0 && ::fstat(fd, &status) == 0 &&
+                    FileIo::writeAt(fd, bytes.data(), bytes.size(), uint64_t(status.st_size) - bytes.size());
+    ::close(fd);
+    return ok;
+}
+
+// Mutates a small image in place, thousands of times, and checks what the reader and the restore's checks make of it.
+class ImageFuzzer
+{
+public:
+    enum class Verdict
+    {
+        Refused,   // open() or the pass before writing said no
+        Accepted,  // and every chunk then also unpacks as a restore's writing pass would
+        WriteFails // accepted, yet the writing pass would fail: a write before a refusal
+    };
+
+    bool setUp(const std::string& path, std::string& error)
+    {
+        m_path = path;
+        std::vector<std::vector<uint8_t>> chunks = {textBytes(70000), randomBytes(30000, 9), textBytes(20000)};
+        chunks[2].insert(chunks[2].end(), 100000, 0);
+        if (!writeImage(path, chunks, error, {{8192, 4096, false}, {150000, 512, false}})) {
+            return false;
+        }
+        ImageReader reader;
+        if (!reader.open(path, false, error)) {
+            return false;
+        }
+        m_trailer = reader.trailer();
+        m_header = reader.header();
+        CustomFileTable table;
+        table.set("DiskInfo", "{\"disk\": \"/dev/sda\"}");
+        table.set("notes", std::string(300, 'n'));
+        const std::vector<uint8_t> slot = table.encode(1);
+        m_slotLength = slot.size();
+        QFile file(QString::fromStdString(path));
+        if (!file.open(QIODevice::ReadWrite) || !file.seek(qint64(m_header.customSlotOffset[0])) ||
+            file.write(reinterpret_cast<const char*>(slot.data()), qint64(slot.size())) != qint64(slot.size())) {
+            return false;
+        }
+        file.seek(0);
+        const QByteArray all = file.readAll();
+        m_base.assign(all.begin(), all.end());
+        return opens(path);
+    }
+
+    // Applies one mutation chosen by the generator; damaged tells whether the image can no longer be sound (bytes
+    // changed behind their checksums), as opposed to crafted with every checksum made to match.
+    std::vector<uint8_t> mutate(std::mt19937_64& random, bool& damaged, QString& what) const
+    {
+        std::vector<uint8_t> bytes = m_base;
+        const uint64_t kind = random() % 10;
+        damaged = kind < 4;
+        if (kind < 3) {
+            const std::pair<uint64_t, uint64_t> covered[] = {
+                {0, ImageHeader::kSize},
+                {m_header.customSlotOffset[0], m_slotLength},
+                {m_header.dataOffset, m_trailer.indexOffset - m_header.dataOffset},
+                {m_trailer.indexOffset, bytes.size() - m_trailer.indexOffset}};
+            const auto& region = covered[random() % std::size(covered)];
+            const int flips = 1 + int(random() % 4);
+            for (int i = 0; i < flips; ++i) {
+                const uint64_t at = region.first + random() % region.second;
+                bytes[at] ^= uint8_t(1u << (random() % 8));
+            }
+            what = QString("%1 bit flips from %2").arg(flips).arg(region.first);
+        } else if (kind == 3) {
+            const uint64_t size = random() % 2 ? random() % bytes.size() : bytes.size() + 1 + random() % 5000;
+            bytes.resize(size, uint8_t(random()));
+            what = QString("cut or extended to %1").arg(size);
+        } else if (kind < 7) {
+            craftIndex(bytes, random, what);
+        } else if (kind < 9) {
+            craftHeader(bytes, random, what);
+        } else {
+            craftSlot(bytes, random, what);
+        }
+        return bytes;
+    }
+
+    Verdict judge(const std::vector<uint8_t>& bytes) const
+    {
+        // Overwritten, then cut: truncating to zero first would have the file system flush it on every round.
+        const int fd = ::open(m_path.c_str(), O_WRONLY);
+        const bool written =
+            fd >= 0 && FileIo::writeAt(fd, bytes.data(), bytes.size(), 0) && ::ftruncate(fd, off_t(bytes.size())) == 0;
+        ::close(fd);
+        if (!written) {
+            return Verdict::WriteFails;
+        }
+        ImageReader image;
+        std::string error;
+        ProgressReporter progress([](const std::string&) {}, [] { return 0.0; });
+        if (!image.open(m_path, false, error) || !ImageVerifier::verify(image, progress, error)) {
+            return Verdict::Refused;
+        }
+        return writingPassSucceeds(image) ? Verdict::Accepted : Verdict::WriteFails;
+    }
+
+private:
+    // What a restore does with each chunk after the checks: unpack it and lay its extents onto the source.
+    static bool writingPassSucceeds(const ImageReader& image)
+    {
+        ChunkCodec codec(1, 4096, 65536);
+        const ChunkIndex& index = image.index();
+        for (size_t i = 0; i < index.chunkCount(); ++i) {
+            ChunkWork work;
+            work.raw.reserve(image.header().maxChunkBytes);
+            image.readChunk(i, work);
+            if (work.failed || !codec.unpack(work)) {
+                return false;
+            }
+            uint64_t position = 0;
+            for (uint64_t e = work.entry.firstExtent; e < work.entry.firstExtent + work.entry.extentCount; ++e) {
+                const Extent extent = index.extent(e);
+                position += extent.zero ? 0 : extent.length;
+                if (position > work.entry.rawLength || extent.end() > image.header().sourceSize) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    static uint64_t interesting(std::mt19937_64& random, uint64_t old)
+    {
+        const uint64_t values[] = {0,
+                                   1,
+                                   old + 1,
+                                   old - 1,
+                                   old * 2,
+                                   0xffffffffull,
+                                   0x100000000ull,
+                                   1ull << 63,
+                                   ~0ull,
+                                   ~0ull - 4095,
+                                   random(),
+                                   random() % 4096,
+                                   old ^ (1ull << (random() % 64))};
+        return values[random() % std::size(values)];
+    }
+
+    static uint64_t field(const std::vector<uint8_t>& bytes, uint64_t at, int width)
+    {
+        uint64_t value = 0;
+        for (int i = 0; i < width; ++i) {
+            value |= uint64_t(bytes[at + uint64_t(i)]) << (8 * i);
+        }
+        return value;
+    }
+
+    static void setField(std::vector<uint8_t>& bytes, uint64_t at, int width, uint64_t value)
+    {
+        for (int i = 0; i < width; ++i) {
+            bytes[at + uint64_t(i)] = uint8_t(value >> (8 * i));
+        }
+    }
+
+    // Recomputes the trailer's checksums over the (possibly moved) index and header.
+    void sealTrailer(std::vector<uint8_t>& bytes) const
+    {
+        const uint64_t trailer = bytes.size() - ImageTrailer::kSize;
+        const uint64_t indexOffset = field(bytes, trailer + 16, 8);
+        const uint64_t indexLength = field(bytes, trailer + 24, 8);
+        if (indexOffset <= trailer && indexLength <= trailer - indexOffset) {
+            setField(bytes, trailer + 32, 8, Checksum::of(bytes.data() + indexOffset, indexLength));
+        }
+        setField(bytes, trailer + 40, 8, field(bytes, ImageHeader::kSize - 8, 8));
+        setField(bytes, trailer + 120, 8, Checksum::of(bytes.data() + trailer, 120));
+    }
+
+    void craftIndex(std::vector<uint8_t>& bytes, std::mt19937_64& random, QString& what) const
+    {
+        const uint64_t trailer = bytes.size() - ImageTrailer::kSize;
+        uint64_t at = 0;
+        int width = 8;
+        switch (random() % 4) {
+        case 0: // the counts
+            at = m_trailer.indexOffset + 8 + 8 * (random() % 2);
+            break;
+        case 1: // where the trailer says the index is, and how many chunks it has
+            at = trailer + 16 + 8 * (random() % 2) + (random() % 4 == 0 ? 16 : 0);
+            break;
+        default: { // any field of a chunk entry or extent
+            const uint64_t body = m_trailer.indexOffset + ChunkIndex::kHeadSize;
+            at = body + (random() % (trailer - body)) / 4 * 4;
+            width = random() % 2 ? 4 : 8;
+            width = at + uint64_t(width) > trailer ? 4 : width;
+        }
+        }
+        const uint64_t value = interesting(random, field(bytes, at, width));
+        setField(bytes, at, width, value);
+        what = QString("index field at %1 set to %2").arg(at).arg(value);
+        sealTrailer(bytes);
+    }
+
+    void craftHeader(std::vector<uint8_t>& bytes, std::mt19937_64& random, QString& what) const
+    {
+        const uint64_t fields[] = {12, 24, 28, 32, 56, 64, 72, 80, 88};
+        const uint64_t at = fields[random() % std::size(fields)];
+        const int width = at < 32 ? 4 : at == 88 ? 2 : 8;
+        const uint64_t value = interesting(random, field(bytes, at, width));
+        setField(bytes, at, width, value);
+        setField(bytes, ImageHeader::kSize - 8, 8, Checksum::of(bytes.data(), ImageHeader::kSize - 8));
+        what = QString("header field at %1 set to %2").arg(at).arg(value);
+        sealTrailer(bytes);
+    }
+
+    void craftSlot(std::vector<uint8_t>& bytes, std::mt19937_64& random, QString& what) const
+    {
+        const uint64_t slot = m_header.customSlotOffset[0];
+        const uint64_t fields[] = {16, 20, 32, 34, 32 + 6 + 8 + 36};
+        const uint64_t at = slot + fields[random() % std::size(fields)];
+        const int width = at - slot == 16 || at - slot == 20 || at - slot == 34 ? 4 : 2;
+        const uint64_t value = interesting(random, field(bytes, at, width));
+        setField(bytes, at, width, value);
+        std::vector<uint8_t> copy(bytes.begin() + int64_t(slot), bytes.begin() + int64_t(slot + m_slotLength));
+        std::fill(copy.begin() + 24, copy.begin() + 32, 0);
+        setField(bytes, slot + 24, 8, Checksum::of(copy.data(), copy.size()));
+        what = QString("custom slot field at %1 set to %2").arg(at).arg(value);
+    }
+
+    std::string m_path;
+    std::vector<uint8_t> m_base;
+    ImageHeader m_header;
+    ImageTrailer m_trailer;
+    size_t m_slotLength = 0;
+};
 
 } // namespace
 
@@ -174,6 +443,18 @@ private slots:
     void customFileUrls_data();
     void customFileUrls();
     void infoValuesCannotForgeKeys();
+    void headerLayoutCannotWrapAround_data();
+    void headerLayoutCannotWrapAround();
+    void indexPositionCannotWrapAround();
+    void customTableWithManyFilesIsCheckedQuickly();
+    void readerOpensOnlyRegularFiles();
+    void unreadableRangesAreRecordedAndChecked_data();
+    void unreadableRangesAreRecordedAndChecked();
+    void fuzzedImagesAreRefusedOrSound();
+    void crc32cMatchesTheStandard();
+    void progressLine_data();
+    void progressLine();
+    void progressClaimsCompletionOnlyOnFinish();
 };
 
 void TestCloneFormat::headerRoundTrip()
@@ -766,7 +1047,281 @@ void TestCloneFormat::infoValuesCannotForgeKeys()
     const std::string escaped = InfoCommand::escapeValue("x\nUUID=1 DiskDrive=/dev/sda 100%");
     QVERIFY(escaped.find('=') == std::string::npos);
     QVERIFY(escaped.find('\n') == std::string::npos);
-    QCOMPARE(escaped, std::string("x%0AUUID%3D1 DiskDrive%3D/dev/sda 100%25"));
+    QCOMPARE(escaped, std::string("x%0AUUID%3D1%20DiskDrive%3D/dev/sda%20100%25"));
+    QCOMPARE(InfoCommand::escapeValue("invalid file"), std::string("invalid%20file"));
+}
+
+void TestCloneFormat::headerLayoutCannotWrapAround_data()
+{
+    QTest::addColumn<quint64>("slot0");
+    QTest::addColumn<quint64>("slot1");
+    QTest::addColumn<quint64>("slotSize");
+    QTest::addColumn<quint64>("dataOffset");
+    const quint64 top = std::numeric_limits<quint64>::max();
+    QTest::newRow("slot 1 ends past 2^64")
+        << quint64(64 << 10) << top - (100 << 10) << quint64(480 << 10) << quint64(1 << 20);
+    QTest::newRow("slot 0 ends past 2^64")
+        << top - 4095 << quint64(544 << 10) << quint64(480 << 10) << quint64(1 << 20);
+    QTest::newRow("both slots wrap") << top - (200 << 10) << top - (100 << 10) << quint64(480 << 10)
+                                     << quint64(1 << 20);
+}
+
+void TestCloneFormat::headerLayoutCannotWrapAround()
+{
+    QFETCH(quint64, slot0);
+    QFETCH(quint64, slot1);
+    QFETCH(quint64, slotSize);
+    QFETCH(quint64, dataOffset);
+    ImageHeader header = sampleHeader();
+    header.customSlotOffset[0] = slot0;
+    header.customSlotOffset[1] = slot1;
+    header.customSlotSize = slotSize;
+    header.dataOffset = dataOffset;
+    const std::vector<uint8_t> bytes = header.encode();
+    ImageHeader decoded;
+    std::string error;
+    QVERIFY(!decoded.decode(bytes.data(), bytes.size(), error));
+    QCOMPARE(QString::fromStdString(error), QString("bad region layout"));
+}
+
+void TestCloneFormat::indexPositionCannotWrapAround()
+{
+    TempDir temp;
+    const std::string path = temp.path("system.rbk");
+    std::string error;
+    QVERIFY(writeImage(path, {textBytes(100000)}, error));
+    ImageReader good;
+    QVERIFY(good.open(path, false, error));
+    // Offset + length + trailer wrap past 2^64 to exactly the file size, with a length just under the index limit.
+    ImageTrailer trailer = good.trailer();
+    trailer.indexLength = (1ull << 30) - 4096;
+    trailer.indexOffset = good.fileSize() - ImageTrailer::kSize - trailer.indexLength;
+    QVERIFY(writeTrailer(path, trailer));
+    bool opened = true;
+    const long growth = peakGrowthKiB([&] {
+        ImageReader reader;
+        opened = reader.open(path, false, error);
+    });
+    QVERIFY(!opened);
+    QVERIFY2(error.find("index position") != std::string::npos, error.c_str());
+    QVERIFY2(growth >= 0 && growth < 64 * 1024, qPrintable(QString::number(growth) + " KiB"));
+}
+
+void TestCloneFormat::customTableWithManyFilesIsCheckedQuickly()
+{
+    // As many files as a default slot holds: short distinct names and no data.
+    CustomFileTable table;
+    for (int i = 0; table.encodedSize() + 16 < 480 * 1024; ++i) {
+        table.set("f" + std::to_string(i), {});
+    }
+    QVERIFY(table.files().size() > 40000);
+    const std::vector<uint8_t> bytes = table.encode(3);
+    QElapsedTimer timer;
+    timer.start();
+    CustomFileTable decoded;
+    uint64_t sequence = 0;
+    QVERIFY(decoded.decode(bytes.data(), bytes.size(), sequence));
+    qInfo() << table.files().size() << "files checked in" << timer.elapsed() << "ms";
+    QVERIFY2(timer.elapsed() < 1000, "linear or n log n, not quadratic");
+    QCOMPARE(decoded.files().size(), table.files().size());
+
+    // A duplicate name far from its twin is still refused: the last name becomes the first one.
+    CustomFileTable twice;
+    twice.set("DiskInfo", "a");
+    for (int i = 0; i < 1000; ++i) {
+        twice.set("g" + std::to_string(i), {});
+    }
+    twice.set("DiskInfp", {});
+    std::vector<uint8_t> duplicated = twice.encode(1);
+    QVERIFY(decoded.decode(duplicated.data(), duplicated.size(), sequence));
+    duplicated.back() = 'o';
+    std::fill(duplicated.begin() + 24, duplicated.begin() + 32, 0);
+    const uint64_t sum = Checksum::of(duplicated.data(), duplicated.size());
+    for (int i = 0; i < 8; ++i) {
+        duplicated[24 + size_t(i)] = uint8_t(sum >> (8 * i));
+    }
+    QVERIFY(!decoded.decode(duplicated.data(), duplicated.size(), sequence));
+}
+
+void TestCloneFormat::readerOpensOnlyRegularFiles()
+{
+    TempDir temp;
+    const std::string fifo = temp.path("image.rbk");
+    QVERIFY(::mkfifo(fifo.c_str(), 0600) == 0);
+    auto opening = std::async(std::launch::async, [&] {
+        ImageReader reader;
+        std::string error;
+        return reader.open(fifo, false, error);
+    });
+    const bool answered = opening.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    if (!answered) {
+        // Let the blocked open go before failing.
+        const int writer = ::open(fifo.c_str(), O_WRONLY);
+        ::close(writer);
+    }
+    QVERIFY2(answered, "opening a FIFO must not wait for a writer");
+    QVERIFY(!opening.get());
+    QVERIFY(!opens(temp.dir.path().toStdString()));
+    QVERIFY(!opens("/dev/null"));
+}
+
+void TestCloneFormat::unreadableRangesAreRecordedAndChecked_data()
+{
+    QTest::addColumn<QList<quint64>>("ranges"); // offset, length, offset, length...
+    QTest::addColumn<bool>("valid");
+    const quint64 source = sampleHeader().sourceSize;
+    QTest::newRow("none") << QList<quint64>{} << true;
+    QTest::newRow("one") << QList<quint64>{4096, 4096} << true;
+    QTest::newRow("ordered, touching") << QList<quint64>{0, 512, 512, 4096, 1 << 20, 8192} << true;
+    QTest::newRow("at the very end") << QList<quint64>{source - 512, 512} << true;
+    QTest::newRow("overlapping") << QList<quint64>{0, 8192, 4096, 8192} << false;
+    QTest::newRow("out of order") << QList<quint64>{1 << 20, 512, 0, 512} << false;
+    QTest::newRow("empty range") << QList<quint64>{4096, 0} << false;
+    QTest::newRow("past the source") << QList<quint64>{source - 512, 1024} << false;
+    QTest::newRow("wrapping around") << QList<quint64>{~0ull - 100, 4096} << false;
+}
+
+void TestCloneFormat::unreadableRangesAreRecordedAndChecked()
+{
+    QFETCH(QList<quint64>, ranges);
+    QFETCH(bool, valid);
+    std::vector<Extent> list;
+    for (int i = 0; i + 1 < ranges.size(); i += 2) {
+        list.push_back({ranges[i], ranges[i + 1], false});
+    }
+    TempDir temp;
+    const std::string path = temp.path("rescued.rbk");
+    std::string error;
+    QVERIFY2(writeImage(path, {textBytes(5000)}, error, list), error.c_str());
+    ImageReader reader;
+    QCOMPARE(reader.open(path, false, error), valid);
+    if (!valid) {
+        QVERIFY2(error.find("unreadable range") != std::string::npos, error.c_str());
+        return;
+    }
+    QCOMPARE(reader.index().unreadable().size(), list.size());
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < list.size(); ++i) {
+        QCOMPARE(reader.index().unreadable()[i].offset, list[i].offset);
+        QCOMPARE(reader.index().unreadable()[i].length, list[i].length);
+        bytes += list[i].length;
+    }
+    QCOMPARE(reader.index().unreadableBytes(), bytes);
+    QCOMPARE((reader.header().flags & ImageHeader::kFlagUnreadable) != 0, !list.empty());
+}
+
+void TestCloneFormat::fuzzedImagesAreRefusedOrSound()
+{
+    TempDir temp;
+    ImageFuzzer fuzzer;
+    std::string error;
+    QVERIFY2(fuzzer.setUp(temp.path("fuzzed.rbk"), error), error.c_str());
+    const int rounds = qEnvironmentVariableIntValue("MARLIN_FUZZ_ROUNDS") > 0
+                           ? qEnvironmentVariableIntValue("MARLIN_FUZZ_ROUNDS")
+                           : 3000;
+    std::mt19937_64 random(20261207);
+    int refused = 0;
+    int accepted = 0;
+    QElapsedTimer timer;
+    timer.start();
+    qint64 slowest = 0;
+    const long growth = peakGrowthKiB([&] {
+        for (int round = 0; round < rounds; ++round) {
+            bool damaged = false;
+            QString what;
+            const std::vector<uint8_t> bytes = fuzzer.mutate(random, damaged, what);
+            const qint64 started = timer.elapsed();
+            const ImageFuzzer::Verdict verdict = fuzzer.judge(bytes);
+            slowest = std::max(slowest, timer.elapsed() - started);
+            const QString where = QString("round %1: %2").arg(round).arg(what);
+            QVERIFY2(verdict != ImageFuzzer::Verdict::WriteFails, qPrintable("write before refusal, " + where));
+            QVERIFY2(!damaged || verdict == ImageFuzzer::Verdict::Refused, qPrintable("damage accepted, " + where));
+            (verdict == ImageFuzzer::Verdict::Refused ? refused : accepted) += 1;
+        }
+    });
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+    qInfo() << rounds << "mutated images:" << refused << "refused," << accepted << "accepted in" << timer.elapsed()
+            << "ms, slowest" << slowest << "ms, peak memory +" << growth << "KiB";
+    QVERIFY2(refused > rounds / 2, "most mutations break the image");
+    QVERIFY2(slowest < 2000, "no image takes long to judge");
+    QVERIFY2(growth >= 0 && growth < 256 * 1024, "no large allocation");
+}
+
+void TestCloneFormat::crc32cMatchesTheStandard()
+{
+    // The check value of CRC-32C; the metadata checksums of xfs and btrfs depend on it.
+    const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    QCOMPARE(Crc32c::of(digits, sizeof digits), 0xE3069283u);
+    // A checksum field inside the block counts as zeros.
+    uint8_t block[16] = {1, 2, 3, 4, 0xAA, 0xBB, 0xCC, 0xDD, 5, 6, 7, 8, 9, 10, 11, 12};
+    uint8_t zeroed[16];
+    std::copy(block, block + 16, zeroed);
+    std::fill(zeroed + 4, zeroed + 8, 0);
+    QCOMPARE(Crc32c::of(block, sizeof block, 4), Crc32c::of(zeroed, sizeof zeroed));
+    QVERIFY(Crc32c::of(block, sizeof block) != Crc32c::of(zeroed, sizeof zeroed));
+}
+
+void TestCloneFormat::progressLine_data()
+{
+    QTest::addColumn<quint64>("done");
+    QTest::addColumn<quint64>("total");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<double>("percent");
+    QTest::addColumn<QString>("expected");
+    const quint64 mib = 1 << 20;
+    QTest::newRow("nothing done yet") << quint64(0) << 3482 * mib << 0.0 << 0.0
+                                      << "0 B of 3.4 GiB, -/s, -:-- left, 0.00%\n";
+    QTest::newRow("a third") << 1229 * mib << 3482 * mib << 3.0 << 35.29
+                             << "1.2 GiB of 3.4 GiB, 409 MiB/s, 0:05 left, 35.29%\n";
+    QTest::newRow("hours left") << 10 * mib << 100000 * mib << 10.0 << 0.01
+                                << "10 MiB of 97 GiB, 1.0 MiB/s, 27:46:30 left, 0.01%\n";
+    QTest::newRow("all done, not yet synced")
+        << 5000ull << 5000ull << 2.0 << 99.99 << "4.8 KiB of 4.8 KiB, 2.4 KiB/s, 0:00 left, 99.99%\n";
+}
+
+void TestCloneFormat::progressLine()
+{
+    QFETCH(quint64, done);
+    QFETCH(quint64, total);
+    QFETCH(double, seconds);
+    QFETCH(double, percent);
+    QFETCH(QString, expected);
+    const std::string line = ProgressReporter::line(done, total, seconds, percent);
+    QCOMPARE(QString::fromStdString(line), expected);
+    // What the service reads: the last space-separated word is the percentage.
+    QCOMPARE(QString::fromStdString(line).split(' ').constLast(), QString("%1%\n").arg(percent, 0, 'f', 2));
+}
+
+void TestCloneFormat::progressClaimsCompletionOnlyOnFinish()
+{
+    QStringList lines;
+    double now = 100;
+    ProgressReporter progress([&](const std::string& text) { lines << QString::fromStdString(text); },
+                              [&] { return now; });
+    progress.start(1000);
+    now += 1;
+    progress.advance(333);
+    progress.tick();
+    now += 1;
+    progress.advance(666);
+    progress.tick();
+    // Everything is handed over but not yet synced: the bar must stay below completion however the units add up.
+    progress.advance(1);
+    now += 1;
+    progress.tick();
+    progress.advance(50);
+    progress.tick();
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.filter("100.00%").size(), 0);
+    QVERIFY2(lines[1].endsWith(", 33.30%\n"), qPrintable(lines[1]));
+    QVERIFY2(lines[2].endsWith(", 99.90%\n"), qPrintable(lines[2]));
+    QVERIFY2(lines[3].endsWith(", 99.99%\n"), qPrintable(lines[3]));
+    QVERIFY2(lines[4].endsWith(", 99.99%\n"), qPrintable(lines[4]));
+    progress.finish();
+    QCOMPARE(lines.size(), 6);
+    QVERIFY2(lines[5].endsWith(", 100.00%\n"), qPrintable(lines[5]));
 }
 
 QTEST_GUILESS_MAIN(TestCloneFormat)
