@@ -1,6 +1,7 @@
-// Drives the real window, home page and controller in-process. The service proxy points at a bus name nobody owns,
-// so every call fails at once; the service's answers are fed to the controller's slots as JSON texts.
+// Drives the real window, home page and controller in-process. A stand-in service on a private bus accepts every
+// request; the service's answers are fed to the controller's slots as JSON texts.
 
+#include "FakeRecoveryService.h"
 #include "FakeTools.h"
 #include "MainWindow.h"
 #include "Screenshot.h"
@@ -62,6 +63,7 @@ class TestRecoveryGui : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -101,23 +103,32 @@ private slots:
     void screenshots();
 
 private:
-    // Sends a pending-order request over the dead proxy, so the controller remembers its opType and operateID.
+    // Sends a pending-order request the stand-in accepts, so the controller remembers its opType and operateID.
     QString rememberRequest(const QString& type);
 
+    PrivateBus m_bus;
+    std::unique_ptr<FakeRecoveryService> m_service;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<ComMarlinDaemonRecoveryInterface> m_proxy;
     std::unique_ptr<RecoveryModule> m_module;
 };
 
+void TestRecoveryGui::initTestCase()
+{
+    QVERIFY2(m_bus.start(), "no private bus (dbus-daemon)");
+}
+
 void TestRecoveryGui::init()
 {
+    m_service = std::make_unique<FakeRecoveryService>();
+    QVERIFY(m_service->start());
     CmdLineInfo cmdLine;
     cmdLine.rootUUID = "test-root";
     cmdLine.bootFrom = "live-grub";
     m_window = std::make_unique<MainWindow>(cmdLine, false, QString());
-    // The window's own module talks to the real name; ours to one nobody owns, and it is the one on screen.
+    // The window's own module is replaced by ours, which is the one on screen.
     m_window->initAllModule();
-    m_proxy = std::make_unique<ComMarlinDaemonRecoveryInterface>("com.marlin.nobody.owns.this", "/com/marlin/recovery",
+    m_proxy = std::make_unique<ComMarlinDaemonRecoveryInterface>("com.marlin.recovery", "/com/marlin/recovery",
                                                                  QDBusConnection::systemBus());
     m_module = std::make_unique<RecoveryModule>(m_window.get(), m_proxy.get());
     m_module->initialize();
@@ -133,12 +144,16 @@ void TestRecoveryGui::cleanup()
     m_module.reset();
     m_proxy.reset();
     m_window.reset();
+    m_service.reset();
 }
 
 QString TestRecoveryGui::rememberRequest(const QString& type)
 {
     m_module->onRecoveryTriggered(order(type));
-    return m_module->lastOperateID();
+    const QString id = m_module->lastOperateID();
+    // Back to the home page, so each test sees which page the answer brings up.
+    m_module->active();
+    return id;
 }
 
 // Ops: "show N", "push N", "pop", "popAll", "back", "first"; page 9 describes itself as a result page.
@@ -337,8 +352,9 @@ void TestRecoveryGui::recoveryTriggered()
     m_module->onRecoveryTriggered(text);
     QCOMPARE(m_module->lastOpType(), opType);
     QCOMPARE(m_module->lastOperateID().isEmpty(), opType == 0);
-    // The call fails on the bus: only logged, the home page stays.
-    QCOMPARE(m_window->topWidget(), m_module->homePage());
+    // Accepted: the progress page; no order: the home page stays.
+    QCOMPARE(m_window->topWidget(),
+             opType == 0 ? static_cast<QWidget*>(m_module->homePage()) : m_module->workingPage());
 }
 
 void TestRecoveryGui::successDispatch_data()
@@ -478,9 +494,8 @@ void TestRecoveryGui::reportProgress()
     QFETCH(int, value);
 
     const QString id = rememberRequest("SystemRestore");
-    // Without a progress page nothing can change; the page then starts at 0.
+    // The page starts at 0 each time it is shown.
     m_module->onReportProgress(response(1, id, {{"progress", 30}}));
-    QVERIFY(m_module->workingPage() == nullptr);
     m_module->showWorkingPage();
     QCOMPARE(m_module->workingPage()->progressValue(), 0);
     m_module->onReportProgress(text.isEmpty() ? response(opType, sameID ? id : ForeignID, {{"progress", 50}}) : text);
@@ -555,6 +570,7 @@ void TestRecoveryGui::pageReply()
 
 void TestRecoveryGui::pageRequestOverDeadBus()
 {
+    m_service->setAnswer("InitLiveRestorePage", FakeRecoveryObject::DBusError);
     RecoveryPage* home = m_module->homePage();
     QTest::mouseClick(home->tile(1), Qt::LeftButton);
     QTest::mouseClick(home->nextButton(), Qt::LeftButton);
