@@ -85,6 +85,8 @@ private slots:
     void reportProgress_data();
     void reportProgress();
     void staleAnswerIsIgnored();
+    void timeLeft_data();
+    void timeLeft();
     void endPageMessageSize_data();
     void endPageMessageSize();
     void pageReply_data();
@@ -501,6 +503,58 @@ void TestRecoveryGui::reportProgress()
     m_module->onReportProgress(text.isEmpty() ? response(opType, sameID ? id : ForeignID, {{"progress", 50}}) : text);
     QCOMPARE(m_module->workingPage()->progressValue(), value);
     QCOMPARE(m_module->lastOperateID(), id);
+}
+
+void TestRecoveryGui::timeLeft_data()
+{
+    // Reports as (seconds since the first, percent).
+    QTest::addColumn<QList<QPoint>>("reports");
+    QTest::addColumn<QString>("text");
+
+    QList<QPoint> steady;
+    for (int i = 0; i <= 10; ++i) {
+        steady.append(QPoint(6 * i, i));
+    }
+    QList<QPoint> fast;
+    for (int i = 0; i <= 10; ++i) {
+        fast.append(QPoint(i, 5 * i));
+    }
+    QList<QPoint> burst;
+    for (int i = 0; i <= 20; ++i) {
+        burst.append(QPoint(6 * i, i));
+    }
+    burst.append(QPoint(126, 30));
+
+    QTest::newRow("first report") << QList<QPoint>{{0, 3}} << QString();
+    QTest::newRow("too early") << QList<QPoint>{{0, 0}, {5, 5}} << QString();
+    QTest::newRow("too little progress") << QList<QPoint>{{0, 0}, {30, 1}} << QString();
+    QTest::newRow("steady") << steady << "About 9 minutes left";
+    QTest::newRow("fast") << fast << "Less than a minute left";
+    QTest::newRow("one minute") << QList<QPoint>{{0, 0}, {60, 50}} << "About 1 minute left";
+    QTest::newRow("hours") << QList<QPoint>{{0, 0}, {60, 1}, {120, 2}, {180, 3}} << "About 1 h 37 min left";
+    // Unsmoothed, the last step alone would say 42 seconds.
+    QTest::newRow("a burst does not jump") << burst << "About 4 minutes left";
+    QTest::newRow("done") << QList<QPoint>{{0, 0}, {30, 50}, {60, 100}} << QString();
+}
+
+void TestRecoveryGui::timeLeft()
+{
+    QFETCH(QList<QPoint>, reports);
+    QFETCH(QString, text);
+
+    qint64 now = 0;
+    const QString id = rememberRequest("SystemRestore");
+    m_module->showWorkingPage();
+    WorkingPage* page = m_module->workingPage();
+    page->setClock([&now] { return now; });
+    for (const QPoint& report : reports) {
+        now = report.x() * 1000;
+        m_module->onReportProgress(response(1, id, {{"progress", report.y()}}));
+    }
+    QCOMPARE(page->timeLeftText(), text);
+    // The next task starts without an estimate.
+    m_module->showWorkingPage();
+    QVERIFY(page->timeLeftText().isEmpty());
 }
 
 void TestRecoveryGui::staleAnswerIsIgnored()

@@ -156,7 +156,7 @@ void RecoveryModule::showWorkingPage()
     if (m_workingPage == nullptr) {
         m_workingPage = new WorkingPage;
     }
-    m_workingPage->setProgressValue(0);
+    m_workingPage->restart();
     m_frame->popAllWidgets();
     m_frame->showWidget(this, m_workingPage);
     m_frame->setBackwardButtonVisible(false);
