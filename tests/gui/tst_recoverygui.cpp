@@ -99,6 +99,8 @@ private slots:
 
     void pathBelow_data();
     void pathBelow();
+    void qtSpeaksTheLanguage_data();
+    void qtSpeaksTheLanguage();
     void windowSize_data();
     void windowSize();
 
@@ -730,6 +732,36 @@ void TestRecoveryGui::pathBelow()
     QFETCH(QString, root);
     QFETCH(QString, expected);
     QCOMPARE(Startup::pathBelow(root, "/.flag.d/autoRepair.flag"), expected);
+}
+
+void TestRecoveryGui::qtSpeaksTheLanguage_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("cancel");
+    QTest::addColumn<QString>("lookIn");
+
+    QTest::newRow("de_DE") << "de_DE"
+                           << "Abbrechen"
+                           << "Suchen in:";
+    QTest::newRow("zh_CN") << "zh_CN"
+                           << "取消"
+                           << "查找范围：";
+}
+
+// The file dialog and the standard buttons come from Qt itself: its catalogue is loaded beside ours.
+void TestRecoveryGui::qtSpeaksTheLanguage()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, cancel);
+    QFETCH(QString, lookIn);
+
+    QTranslator translator;
+    QVERIFY(Startup::installQtTranslation(translator, locale));
+    const QString buttonText = QCoreApplication::translate("QPlatformTheme", "Cancel");
+    const QString dialogText = QCoreApplication::translate("QFileDialog", "Look in:");
+    QCoreApplication::removeTranslator(&translator);
+    QCOMPARE(buttonText, cancel);
+    QCOMPARE(dialogText, lookIn);
 }
 
 void TestRecoveryGui::windowSize_data()
