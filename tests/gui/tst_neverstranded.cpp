@@ -415,6 +415,21 @@ void TestNeverStranded::screenshots()
             Qt::LeftButton);
         QVERIFY(GuiTest::saveScreenshot(window.get(), "repair-request-failed" + suffix));
     }
+    {
+        const auto window = openWindow(order("SystemRestore"));
+        RecoveryModule* module = window->recoveryModule();
+        WorkingPage* page = module->workingPage();
+        QVERIFY(page != nullptr);
+        qint64 now = 0;
+        page->setClock([&now] { return now; });
+        const QString id = m_service->lastOperateID("RestoreByTask");
+        for (int percent = 0; percent <= 45; percent += 5) {
+            now = percent * 4000;
+            module->onReportProgress(FakeRecoveryService::response(1, id, {{"progress", percent}}));
+        }
+        QVERIFY(!page->timeLeftText().isEmpty());
+        QVERIFY(GuiTest::saveScreenshot(window.get(), "progress-time-left" + suffix));
+    }
     QCoreApplication::removeTranslator(&translator);
 }
 

@@ -103,7 +103,7 @@
     <name>RecoveryPage</name>
     <message>
         <source>System Repair Tools</source>
-        <translation>Systemreparaturwerkzeuge</translation>
+        <translation>Systemreparatur­werkzeuge</translation>
     </message>
     <message>
         <source>System Restore</source>
