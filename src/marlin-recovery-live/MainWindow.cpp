@@ -91,15 +91,25 @@ void MainWindow::initAllModule()
     }
     m_recoveryModule->setRootUUID(m_cmdLine.rootUUID);
     m_recoveryModule->initialize();
-    if (!m_autoRepair && m_cmdLine.bootFrom != "live-grub" && !m_recoveryInfo.isEmpty()) {
-        m_recoveryModule->showBackupRestore(m_recoveryInfo);
+    showFirstPage();
+}
+
+bool MainWindow::hasPendingOrder() const
+{
+    return !m_autoRepair && m_cmdLine.bootFrom != "live-grub" && !m_recoveryInfo.isEmpty();
+}
+
+void MainWindow::showFirstPage()
+{
+    // An order that is not one, or that did not reach the service, must still leave the person a way on.
+    if (hasPendingOrder() && m_recoveryModule->showBackupRestore(m_recoveryInfo)) {
         return;
     }
     if (!m_interruptedRestore.isEmpty()) {
         m_recoveryModule->showInterruptedRestore(m_interruptedRestore);
         return;
     }
-    m_modules.first()->active();
+    m_recoveryModule->showHomePage();
 }
 
 void MainWindow::pushWidget(ModuleInterface* module, QWidget* widget)

@@ -58,6 +58,9 @@ public slots:
 
 private:
     void initUI();
+    // The first page once the module exists: a pending order's progress, else the home page, never nothing.
+    void showFirstPage();
+    bool hasPendingOrder() const;
     void takeTopOff();
     void placeOnTop(QWidget* widget);
     void adaptScreen();

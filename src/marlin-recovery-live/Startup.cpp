@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QLoggingCategory>
 #include <QScreen>
@@ -171,6 +172,17 @@ bool installTranslation(QTranslator& translator, const QString& locale)
     return loaded;
 }
 
+bool installQtTranslation(QTranslator& translator, const QString& locale)
+{
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    const bool loaded = translator.load(QLocale(locale), "qtbase", "_", dir);
+    if (loaded) {
+        QCoreApplication::installTranslator(&translator);
+    }
+    qInfo().noquote() << QString("locale: <%1> Qt's catalogue from <%2>: %3").arg(locale, dir, loaded ? "yes" : "no");
+    return loaded;
+}
+
 bool fitsFixedSize(const QSize& screen)
 {
     return screen.width() >= WindowSize.width() && screen.height() >= WindowSize.height();
@@ -190,6 +202,8 @@ int run(int argc, char** argv)
                              ", recoveryInfo: " + found.recoveryInfo;
     QTranslator translator;
     installTranslation(translator, locale);
+    QTranslator qtTranslator;
+    installQtTranslation(qtTranslator, locale);
     app.setApplicationDisplayName("Recovery GUI Live");
     TApplication::setStyle("glaze");
     const QIcon icon = QIcon::fromTheme("ivy-recovery");

@@ -37,6 +37,8 @@ QString chooseLocale(const QString& sysLocale, const CmdLineInfo& cmdLine);
 
 // Loads the program's catalogue for locale into translator and installs it; false when there is none.
 bool installTranslation(QTranslator& translator, const QString& locale);
+// The same for Qt's own texts (file dialog, standard buttons), from Qt's translations directory.
+bool installQtTranslation(QTranslator& translator, const QString& locale);
 
 // true (and the window gets the fixed 860 x 640) when the screen has room for it, else it is shown maximised.
 bool fitsFixedSize(const QSize& screen);

@@ -1,6 +1,7 @@
-// Drives the real window, home page and controller in-process. The service proxy points at a bus name nobody owns,
-// so every call fails at once; the service's answers are fed to the controller's slots as JSON texts.
+// Drives the real window, home page and controller in-process. A stand-in service on a private bus accepts every
+// request; the service's answers are fed to the controller's slots as JSON texts.
 
+#include "FakeRecoveryService.h"
 #include "FakeTools.h"
 #include "MainWindow.h"
 #include "Screenshot.h"
@@ -62,6 +63,7 @@ class TestRecoveryGui : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -83,6 +85,8 @@ private slots:
     void reportProgress_data();
     void reportProgress();
     void staleAnswerIsIgnored();
+    void timeLeft_data();
+    void timeLeft();
     void endPageMessageSize_data();
     void endPageMessageSize();
     void pageReply_data();
@@ -95,29 +99,40 @@ private slots:
 
     void pathBelow_data();
     void pathBelow();
+    void qtSpeaksTheLanguage_data();
+    void qtSpeaksTheLanguage();
     void windowSize_data();
     void windowSize();
 
     void screenshots();
 
 private:
-    // Sends a pending-order request over the dead proxy, so the controller remembers its opType and operateID.
+    // Sends a pending-order request the stand-in accepts, so the controller remembers its opType and operateID.
     QString rememberRequest(const QString& type);
 
+    PrivateBus m_bus;
+    std::unique_ptr<FakeRecoveryService> m_service;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<ComMarlinDaemonRecoveryInterface> m_proxy;
     std::unique_ptr<RecoveryModule> m_module;
 };
 
+void TestRecoveryGui::initTestCase()
+{
+    QVERIFY2(m_bus.start(), "no private bus (dbus-daemon)");
+}
+
 void TestRecoveryGui::init()
 {
+    m_service = std::make_unique<FakeRecoveryService>();
+    QVERIFY(m_service->start());
     CmdLineInfo cmdLine;
     cmdLine.rootUUID = "test-root";
     cmdLine.bootFrom = "live-grub";
     m_window = std::make_unique<MainWindow>(cmdLine, false, QString());
-    // The window's own module talks to the real name; ours to one nobody owns, and it is the one on screen.
+    // The window's own module is replaced by ours, which is the one on screen.
     m_window->initAllModule();
-    m_proxy = std::make_unique<ComMarlinDaemonRecoveryInterface>("com.marlin.nobody.owns.this", "/com/marlin/recovery",
+    m_proxy = std::make_unique<ComMarlinDaemonRecoveryInterface>("com.marlin.recovery", "/com/marlin/recovery",
                                                                  QDBusConnection::systemBus());
     m_module = std::make_unique<RecoveryModule>(m_window.get(), m_proxy.get());
     m_module->initialize();
@@ -133,12 +148,16 @@ void TestRecoveryGui::cleanup()
     m_module.reset();
     m_proxy.reset();
     m_window.reset();
+    m_service.reset();
 }
 
 QString TestRecoveryGui::rememberRequest(const QString& type)
 {
     m_module->onRecoveryTriggered(order(type));
-    return m_module->lastOperateID();
+    const QString id = m_module->lastOperateID();
+    // Back to the home page, so each test sees which page the answer brings up.
+    m_module->active();
+    return id;
 }
 
 // Ops: "show N", "push N", "pop", "popAll", "back", "first"; page 9 describes itself as a result page.
@@ -337,8 +356,9 @@ void TestRecoveryGui::recoveryTriggered()
     m_module->onRecoveryTriggered(text);
     QCOMPARE(m_module->lastOpType(), opType);
     QCOMPARE(m_module->lastOperateID().isEmpty(), opType == 0);
-    // The call fails on the bus: only logged, the home page stays.
-    QCOMPARE(m_window->topWidget(), m_module->homePage());
+    // Accepted: the progress page; no order: the home page stays.
+    QCOMPARE(m_window->topWidget(),
+             opType == 0 ? static_cast<QWidget*>(m_module->homePage()) : m_module->workingPage());
 }
 
 void TestRecoveryGui::successDispatch_data()
@@ -478,14 +498,65 @@ void TestRecoveryGui::reportProgress()
     QFETCH(int, value);
 
     const QString id = rememberRequest("SystemRestore");
-    // Without a progress page nothing can change; the page then starts at 0.
+    // The page starts at 0 each time it is shown.
     m_module->onReportProgress(response(1, id, {{"progress", 30}}));
-    QVERIFY(m_module->workingPage() == nullptr);
     m_module->showWorkingPage();
     QCOMPARE(m_module->workingPage()->progressValue(), 0);
     m_module->onReportProgress(text.isEmpty() ? response(opType, sameID ? id : ForeignID, {{"progress", 50}}) : text);
     QCOMPARE(m_module->workingPage()->progressValue(), value);
     QCOMPARE(m_module->lastOperateID(), id);
+}
+
+void TestRecoveryGui::timeLeft_data()
+{
+    // Reports as (seconds since the first, percent).
+    QTest::addColumn<QList<QPoint>>("reports");
+    QTest::addColumn<QString>("text");
+
+    QList<QPoint> steady;
+    for (int i = 0; i <= 10; ++i) {
+        steady.append(QPoint(6 * i, i));
+    }
+    QList<QPoint> fast;
+    for (int i = 0; i <= 10; ++i) {
+        fast.append(QPoint(i, 5 * i));
+    }
+    QList<QPoint> burst;
+    for (int i = 0; i <= 20; ++i) {
+        burst.append(QPoint(6 * i, i));
+    }
+    burst.append(QPoint(126, 30));
+
+    QTest::newRow("first report") << QList<QPoint>{{0, 3}} << QString();
+    QTest::newRow("too early") << QList<QPoint>{{0, 0}, {5, 5}} << QString();
+    QTest::newRow("too little progress") << QList<QPoint>{{0, 0}, {30, 1}} << QString();
+    QTest::newRow("steady") << steady << "About 9 minutes left";
+    QTest::newRow("fast") << fast << "Less than a minute left";
+    QTest::newRow("one minute") << QList<QPoint>{{0, 0}, {60, 50}} << "About 1 minute left";
+    QTest::newRow("hours") << QList<QPoint>{{0, 0}, {60, 1}, {120, 2}, {180, 3}} << "About 1 h 37 min left";
+    // Unsmoothed, the last step alone would say 42 seconds.
+    QTest::newRow("a burst does not jump") << burst << "About 4 minutes left";
+    QTest::newRow("done") << QList<QPoint>{{0, 0}, {30, 50}, {60, 100}} << QString();
+}
+
+void TestRecoveryGui::timeLeft()
+{
+    QFETCH(QList<QPoint>, reports);
+    QFETCH(QString, text);
+
+    qint64 now = 0;
+    const QString id = rememberRequest("SystemRestore");
+    m_module->showWorkingPage();
+    WorkingPage* page = m_module->workingPage();
+    page->setClock([&now] { return now; });
+    for (const QPoint& report : reports) {
+        now = report.x() * 1000;
+        m_module->onReportProgress(response(1, id, {{"progress", report.y()}}));
+    }
+    QCOMPARE(page->timeLeftText(), text);
+    // The next task starts without an estimate.
+    m_module->showWorkingPage();
+    QVERIFY(page->timeLeftText().isEmpty());
 }
 
 void TestRecoveryGui::staleAnswerIsIgnored()
@@ -555,6 +626,7 @@ void TestRecoveryGui::pageReply()
 
 void TestRecoveryGui::pageRequestOverDeadBus()
 {
+    m_service->setAnswer("InitLiveRestorePage", FakeRecoveryObject::DBusError);
     RecoveryPage* home = m_module->homePage();
     QTest::mouseClick(home->tile(1), Qt::LeftButton);
     QTest::mouseClick(home->nextButton(), Qt::LeftButton);
@@ -660,6 +732,36 @@ void TestRecoveryGui::pathBelow()
     QFETCH(QString, root);
     QFETCH(QString, expected);
     QCOMPARE(Startup::pathBelow(root, "/.flag.d/autoRepair.flag"), expected);
+}
+
+void TestRecoveryGui::qtSpeaksTheLanguage_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("cancel");
+    QTest::addColumn<QString>("lookIn");
+
+    QTest::newRow("de_DE") << "de_DE"
+                           << "Abbrechen"
+                           << "Suchen in:";
+    QTest::newRow("zh_CN") << "zh_CN"
+                           << "取消"
+                           << "查找范围：";
+}
+
+// The file dialog and the standard buttons come from Qt itself: its catalogue is loaded beside ours.
+void TestRecoveryGui::qtSpeaksTheLanguage()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, cancel);
+    QFETCH(QString, lookIn);
+
+    QTranslator translator;
+    QVERIFY(Startup::installQtTranslation(translator, locale));
+    const QString buttonText = QCoreApplication::translate("QPlatformTheme", "Cancel");
+    const QString dialogText = QCoreApplication::translate("QFileDialog", "Look in:");
+    QCoreApplication::removeTranslator(&translator);
+    QCOMPARE(buttonText, cancel);
+    QCOMPARE(dialogText, lookIn);
 }
 
 void TestRecoveryGui::windowSize_data()

@@ -8,7 +8,9 @@
 #include "modules/recovery/RecoveryModule.h"
 #include "modules/recovery/RecoveryPage.h"
 #include "modules/recovery/SystemRestoreWidget.h"
+#include "widgets/EndPage.h"
 
+#include <BaseItemDelegate.h>
 #include <BaseTableView.h>
 #include <RadioItem.h>
 #include <RestorePage.h>
@@ -24,6 +26,7 @@
 #include <QCheckBox>
 #include <QDBusConnection>
 #include <QFile>
+#include <QHelpEvent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,6 +36,7 @@
 #include <QStandardItem>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 #include <memory>
 
 using namespace Tessel::Widgets;
@@ -92,6 +96,11 @@ private slots:
     void factoryResetConfirmation_data();
     void factoryResetConfirmation();
     void reducedFactoryItemKeepsFilesChecked();
+    void keyboardMovesTheMark_data();
+    void keyboardMovesTheMark();
+    void chosenChoiceStaysChosen_data();
+    void chosenChoiceStaysChosen();
+    void tooltipExactlyWhenElided();
 
     void controllerShowsThePage();
 
@@ -460,6 +469,129 @@ void TestRestorePage::reducedFactoryItemKeepsFilesChecked()
     QCOMPARE(reset.first().first().toBool(), true);
 }
 
+void TestRestorePage::keyboardMovesTheMark_data()
+{
+    QTest::addColumn<QStringList>("paths");
+    QTest::addColumn<int>("clicked");
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<int>("marked");
+
+    const QStringList three{"/backups/a", "/backups/b", "/backups/c"};
+    QTest::newRow("down") << three << 0 << QList<int>{Qt::Key_Down} << 1;
+    QTest::newRow("down, down, up") << three << 0 << QList<int>{Qt::Key_Down, Qt::Key_Down, Qt::Key_Up} << 1;
+    QTest::newRow("end") << three << 0 << QList<int>{Qt::Key_End} << 2;
+    QTest::newRow("click only") << three << 1 << QList<int>{} << 1;
+    QTest::newRow("to an empty row") << QStringList{"/backups/a", QString()} << 0 << QList<int>{Qt::Key_Down} << 1;
+}
+
+// The marked row is the one restored, however the current row moved.
+void TestRestorePage::keyboardMovesTheMark()
+{
+    QFETCH(QStringList, paths);
+    QFETCH(int, clicked);
+    QFETCH(QList<int>, keys);
+    QFETCH(int, marked);
+
+    QJsonArray backups;
+    for (int i = 0; i < paths.size(); ++i) {
+        backups.append(backup(paths[i], QString("2024/03/0%1").arg(i + 1), QString("uuid-%1").arg(i)));
+    }
+    load(pageInfo({}, backups));
+    page()->restorePointItem()->radioButton()->click();
+    clickRow(clicked);
+    BaseTableView* table = page()->tableView();
+    table->setFocus();
+    for (int key : keys) {
+        QTest::keyClick(table, Qt::Key(key));
+    }
+    TreeViewModel* model = page()->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        QCOMPARE(model->item(row, TreeViewModel::TimeColumn)->checkState(),
+                 row == marked ? Qt::Checked : Qt::Unchecked);
+    }
+    const bool restorable = !paths[marked].isEmpty();
+    QCOMPARE(page()->restoreButton()->isEnabled(), restorable);
+    if (!restorable) {
+        return;
+    }
+    QSignalSpy manual(m_widget, &SystemRestoreWidget::manualRestoreClicked);
+    QTest::mouseClick(page()->restoreButton(), Qt::LeftButton);
+    QTRY_COMPARE(manual.size(), 1);
+    QCOMPARE(manual.first().at(0).toString(), paths[marked]);
+    QCOMPARE(manual.first().at(1).toString(), QString("uuid-%1").arg(marked));
+}
+
+void TestRestorePage::chosenChoiceStaysChosen_data()
+{
+    QTest::addColumn<int>("choice");
+
+    QTest::newRow("factory reset") << int(RestorePage::FactoryReset);
+    QTest::newRow("backup files") << int(RestorePage::BackupFiles);
+    QTest::newRow("restore point") << int(RestorePage::RestorePoint);
+}
+
+void TestRestorePage::chosenChoiceStaysChosen()
+{
+    QFETCH(int, choice);
+
+    load(pageInfo({}, {backup("/backups/a", "2024/03/09", "uuid")}));
+    const QList<RadioItem*> items{page()->factoryItem(), page()->backupFilesItem(), page()->restorePointItem()};
+    QRadioButton* radio = items[choice]->radioButton();
+    // On the round mark itself: the button is wider than its text.
+    const QPoint mark(8, radio->height() / 2);
+    QTest::mouseClick(radio, Qt::LeftButton, Qt::NoModifier, mark);
+    QVERIFY(radio->isChecked());
+    const bool enabled = page()->restoreButton()->isEnabled();
+    // Clicking the chosen one again changes nothing.
+    QTest::mouseClick(radio, Qt::LeftButton, Qt::NoModifier, mark);
+    for (int i = 0; i < items.size(); ++i) {
+        QCOMPARE(items[i]->isChecked(), i == choice);
+    }
+    QCOMPARE(page()->mode(), choice);
+    QCOMPARE(page()->restoreButton()->isEnabled(), enabled);
+    QCOMPARE(items[choice]->contentWidget()->isEnabled(), true);
+}
+
+// A cell shows "…" exactly when its tooltip offers the whole text, also with the check mark beside it.
+void TestRestorePage::tooltipExactlyWhenElided()
+{
+    const QString text = "/media/root/data/backups/2024-03-09-restore-point-before-the-update";
+    TreeViewModel model;
+    for (int row = 0; row < 2; ++row) {
+        model.appendRow({new QStandardItem(text), new QStandardItem("2024/03/09"), new QStandardItem("uuid")});
+    }
+    model.item(1, 0)->setCheckState(Qt::Checked);
+    BaseTableView view;
+    view.setModel(&model);
+    view.resize(900, 200);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    auto* delegate = qobject_cast<BaseItemDelegate*>(view.itemDelegate());
+    QVERIFY(delegate != nullptr);
+    const int full = view.fontMetrics().horizontalAdvance(text);
+    int elidedWidths = 0;
+    for (int width = full - 4; width <= full + 32; width += 4) {
+        view.setColumnWidth(0, width);
+        for (int row = 0; row < 2; ++row) {
+            const QModelIndex index = model.index(row, 0);
+            QStyleOptionViewItem option;
+            option.fontMetrics = view.fontMetrics();
+            option.rect = view.visualRect(index);
+            const bool elided = delegate->elidedText(option, index) != text;
+            elidedWidths += elided ? 1 : 0;
+            QToolTip::hideText();
+            QTRY_VERIFY(!QToolTip::isVisible());
+            const QPoint pos = option.rect.center();
+            QHelpEvent event(QEvent::ToolTip, pos, view.viewport()->mapToGlobal(pos));
+            QApplication::sendEvent(view.viewport(), &event);
+            QVERIFY2(QToolTip::text().contains(text) == elided,
+                     qPrintable(QString("width %1, row %2, elided %3").arg(width).arg(row).arg(elided)));
+        }
+    }
+    // The range covers both outcomes.
+    QVERIFY(elidedWidths > 0 && elidedWidths < 20);
+}
+
 void TestRestorePage::controllerShowsThePage()
 {
     CmdLineInfo cmdLine;
@@ -492,9 +624,11 @@ void TestRestorePage::controllerShowsThePage()
     QTest::mouseClick(module.systemRestoreWidget()->backwardButton(), Qt::LeftButton);
     QCOMPARE(window.topWidget(), module.homePage());
 
-    // A pending order goes straight to its request; the options do not appear.
+    // A pending order goes straight to its request; the options do not appear. Nobody takes it here, so its
+    // failure shows instead of a progress page that would wait for ever.
     module.onSuccess(answer(pageInfo({{"recoveryInfo", R"({"type": "SystemRestore", "tasks": []})"}})));
-    QCOMPARE(window.topWidget(), module.homePage());
+    QCOMPARE(window.topWidget(), module.endPage());
+    QCOMPARE(module.endPage()->state(), int(EndPage::Failure));
     window.popAllWidgets();
 }
 

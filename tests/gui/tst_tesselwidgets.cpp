@@ -14,6 +14,8 @@
 #include <tessel/widgets/TTipLabel.h>
 #include <tessel/widgets/TWaterProgress.h>
 
+#include <cmath>
+
 #include <QCheckBox>
 #include <QDir>
 #include <QGridLayout>
@@ -130,6 +132,8 @@ private slots:
     void waterLevelFollowsValue_data();
     void waterLevelFollowsValue();
     void waterMovesOnlyWhileRunning();
+    void waterPercentReadable_data();
+    void waterPercentReadable();
     void spinnerTurnsOnlyWhilePlaying();
 
     void frameBackground_data();
@@ -643,6 +647,44 @@ void TestTesselWidgets::waterMovesOnlyWhileRunning()
     window.start(200);
     QVERIFY(elapsed.wait(5000));
     QCOMPARE(paintedImage(&progress), stopped);
+}
+
+void TestTesselWidgets::waterPercentReadable_data()
+{
+    QTest::addColumn<int>("value");
+
+    for (int value : {0, 45, 50, 55, 100}) {
+        QTest::newRow(qPrintable(QString::number(value))) << value;
+    }
+}
+
+// Wherever the water stands, the percentage sits on the same background, in a colour that reads well on it.
+void TestTesselWidgets::waterPercentReadable()
+{
+    QFETCH(int, value);
+
+    TWaterProgress progress;
+    progress.resize(120, 120);
+    progress.setValue(value);
+    const QImage image = paintedImage(&progress);
+    const QRectF badge = progress.badgeRect();
+    QVERIFY(badge.width() > 20 && badge.height() > 10);
+    // Above the digits, inside the badge.
+    const QPoint behind(int(badge.center().x()), int(badge.top() + badge.height() * 0.12));
+    const QColor base = progress.palette().color(QPalette::Base);
+    QVERIFY2(near(image.pixelColor(behind), base, 6), qPrintable(image.pixelColor(behind).name()));
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    double darkest = 1;
+    for (int y = int(badge.top()); y < int(badge.bottom()); ++y) {
+        for (int x = int(badge.left()); x < int(badge.right()); ++x) {
+            darkest = std::min(darkest, luminance(image.pixelColor(x, y)));
+        }
+    }
+    // The contrast asked of body text.
+    QVERIFY((luminance(base) + 0.05) / (darkest + 0.05) >= 4.5);
 }
 
 void TestTesselWidgets::spinnerTurnsOnlyWhilePlaying()

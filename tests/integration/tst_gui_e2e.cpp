@@ -2,6 +2,7 @@
 // recovery partition runs at start-up and ends on the result page; a restore point chosen on the restore page
 // brings the system back; a damaged file system is repaired from the repair page.
 
+#include "DialogAnswer.h"
 #include "GuiDriver.h"
 #include "HeldRootImage.h"
 #include "LiveService.h"
@@ -9,14 +10,21 @@
 #include "Mounted.h"
 #include "Startup.h"
 #include "modules/recovery/RecoveryModule.h"
+#include "modules/recovery/RecoveryPage.h"
 #include "modules/recovery/RepairFileSystemWidget.h"
+#include "modules/recovery/SystemRestoreWidget.h"
 #include "utils.h"
 #include "widgets/EndPage.h"
 #include "widgets/InterruptedRestorePage.h"
+#include "widgets/ItemFrame.h"
 #include "widgets/WorkingPage.h"
+
+#include <RadioItem.h>
+#include <RestorePage.h>
 
 #include <tessel/widgets/TApplication.h>
 #include <tessel/widgets/TIconButton.h>
+#include <tessel/widgets/TLabel.h>
 
 #include <QDir>
 #include <QDirIterator>
@@ -24,9 +32,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QtTest>
 #include <memory>
+
+#include <sys/prctl.h>
 
 namespace {
 
@@ -44,6 +56,47 @@ QJsonObject task(const QString& command, const QStringList& args)
 {
     return QJsonObject{{"command", command}, {"args", QJsonArray::fromStringList(args)}};
 }
+
+// Leaves a pending order where the installed system leaves it.
+bool writeOrder(const QJsonObject& order)
+{
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    return recovery.isValid() && writeFile(recovery + "/backup/recovery.json", QJsonDocument(order).toJson());
+}
+
+void removeOrder()
+{
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    QFile::remove(recovery + "/backup/recovery.json");
+}
+
+// The window as the live program starts it, with what start-up found on the installed system.
+std::unique_ptr<MainWindow> startProgram()
+{
+    CmdLineInfo cmdLine;
+    Utils::getCmdLineInfo(cmdLine);
+    const Startup::AutoRepairResult found = Startup::isExistAutoRepairFlag(cmdLine);
+    auto window = std::make_unique<MainWindow>(cmdLine, found.autoRepair, found.recoveryInfo);
+    window->setFixedSize(860, 640);
+    window->show();
+    window->initAllModule();
+    return window;
+}
+
+// The process as the service sees it: a caller under another name is not the live GUI.
+class ProcessName
+{
+public:
+    explicit ProcessName(const char* name)
+    {
+        prctl(PR_GET_NAME, m_old);
+        prctl(PR_SET_NAME, name);
+    }
+    ~ProcessName() { prctl(PR_SET_NAME, m_old); }
+
+private:
+    char m_old[17] = {};
+};
 
 QString screenshotDir()
 {
@@ -78,6 +131,11 @@ private slots:
     void restoreFromARestorePoint();
     void repairADamagedFileSystem();
     void cutOffRestoreIsRunAgain();
+    void pendingOrderFromTheRestorePage();
+    void homePageWhenNoOrderRuns();
+    void serviceGoneAtStartUp();
+    void refusedTaskShowsFailure();
+    void unreachableServiceShowsFailure();
 
 private:
     // A manual backup of the root and of opt and var on the data partition, made by the service and recorded
@@ -326,6 +384,101 @@ void TestGuiE2E::cutOffRestoreIsRunAgain()
     QCOMPARE(readFile(data + "/home/alice/Documents/before-the-cut.txt"), QByteArray("written before the cut\n"));
     const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
     QVERIFY(!QFile::exists(recovery + "/backup/restore-in-progress.json"));
+}
+
+// Booted so that start-up left the order in place: the restore page hands it on, and the window follows it.
+void TestGuiE2E::pendingOrderFromTheRestorePage()
+{
+    QVERIFY(writeOrder({{"type", "SystemRestore"}, {"tasks", QJsonArray()}}));
+    m_service = new LiveService;
+    QVERIFY(m_service->start());
+    const std::unique_ptr<MainWindow> window = openWindow();
+    RecoveryModule* module = window->recoveryModule();
+    GuiDriver gui(window.get(), screenshotDir().isEmpty() ? QString() : screenshotDir() + "/order-on-restore-page");
+    RecoveryPage* home = module->homePage();
+    QTest::mouseClick(home->tile(RecoveryPage::Restore), Qt::LeftButton);
+    QTest::mouseClick(home->nextButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(module->workingPage() != nullptr && window->topWidget() == module->workingPage(), 120000);
+    int highest = 0;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            highest = std::max(highest, module->workingPage()->progressValue());
+            return module->endPage() != nullptr && window->topWidget() == module->endPage();
+        },
+        TaskTimeout));
+    gui.shot("result");
+    QCOMPARE(module->endPage()->title(), QString("Restore Successful"));
+    QVERIFY2(highest > 0, "the progress never moved");
+    removeOrder();
+}
+
+void TestGuiE2E::homePageWhenNoOrderRuns()
+{
+    QVERIFY(writeOrder({{"locale", "de_DE"}}));
+    m_service = new LiveService;
+    QVERIFY(m_service->start());
+    const std::unique_ptr<MainWindow> window = startProgram();
+    RecoveryModule* module = window->recoveryModule();
+    QCOMPARE(window->topWidget(), module->homePage());
+    QVERIFY(!module->homePage()->retryButton()->isVisible());
+    removeOrder();
+}
+
+// Nothing answers on the bus: the home page says so, and Try Again runs the order once the service is there.
+void TestGuiE2E::serviceGoneAtStartUp()
+{
+    QVERIFY(writeOrder({{"type", "SystemRestore"}, {"tasks", QJsonArray()}}));
+    const std::unique_ptr<MainWindow> window = startProgram();
+    RecoveryModule* module = window->recoveryModule();
+    GuiDriver gui(window.get(), screenshotDir().isEmpty() ? QString() : screenshotDir() + "/service-gone");
+    QCOMPARE(window->topWidget(), module->homePage());
+    QVERIFY(module->homePage()->retryButton()->isVisible());
+    QCOMPARE(module->homePage()->errorLabel()->text(), QString("The recovery service cannot be reached."));
+    gui.shot("home-service-unreachable");
+
+    m_service = new LiveService;
+    QVERIFY(m_service->start());
+    QTest::mouseClick(module->homePage()->retryButton(), Qt::LeftButton);
+    QCOMPARE(window->topWidget(), module->workingPage());
+    QString title;
+    QVERIFY2(gui.waitForResult(&title, TaskTimeout), qPrintable(gui.error()));
+    QCOMPARE(title, QString("Restore Successful"));
+}
+
+// The real service refuses a caller that is not the live GUI: the order's failure shows, not a progress page.
+void TestGuiE2E::refusedTaskShowsFailure()
+{
+    QVERIFY(writeOrder({{"type", "SystemRestore"}, {"tasks", QJsonArray()}}));
+    m_service = new LiveService;
+    QVERIFY(m_service->start());
+    const ProcessName stranger("not-the-gui");
+    const std::unique_ptr<MainWindow> window = startProgram();
+    RecoveryModule* module = window->recoveryModule();
+    GuiDriver gui(window.get(), screenshotDir().isEmpty() ? QString() : screenshotDir() + "/refused");
+    QVERIFY(module->endPage() != nullptr);
+    QCOMPARE(window->topWidget(), module->endPage());
+    QCOMPARE(module->endPage()->state(), int(EndPage::Failure));
+    QCOMPARE(module->endPage()->message(), QString("Restore failed, error: Invalid Caller"));
+    gui.shot("refused-task");
+}
+
+// The service goes away while the restore page is open: the factory reset's request fails on the bus.
+void TestGuiE2E::unreachableServiceShowsFailure()
+{
+    m_service = new LiveService;
+    QVERIFY(m_service->start());
+    const std::unique_ptr<MainWindow> window = openWindow();
+    GuiDriver gui(window.get());
+    QVERIFY2(gui.openRestorePage(), qPrintable(gui.error()));
+    m_service->stop();
+    RestorePage* page = window->recoveryModule()->systemRestoreWidget()->restorePage();
+    page->factoryItem()->radioButton()->click();
+    const DialogAnswer confirm(1);
+    QTest::mouseClick(page->restoreButton(), Qt::LeftButton);
+    RecoveryModule* module = window->recoveryModule();
+    QTRY_VERIFY(module->endPage() != nullptr && window->topWidget() == module->endPage());
+    QCOMPARE(module->endPage()->message(), QString("Restore failed, error: The recovery service cannot be reached."));
+    QCOMPARE(module->endPage()->state(), int(EndPage::Failure));
 }
 
 int main(int argc, char** argv)

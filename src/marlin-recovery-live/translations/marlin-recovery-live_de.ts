@@ -2,49 +2,14 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de">
 <context>
-    <name>RecoveryPage</name>
+    <name>Recovery.Table.Header</name>
     <message>
-        <source>System Repair Tools</source>
-        <translation>Systemreparaturwerkzeuge</translation>
+        <source>Backup File</source>
+        <translation>Sicherungsdatei</translation>
     </message>
     <message>
-        <source>System Restore</source>
-        <translation>Systemwiederherstellung</translation>
-    </message>
-    <message>
-        <source>System Repair Tools.</source>
-        <translation>Systemreparaturwerkzeuge.</translation>
-    </message>
-    <message>
-        <source>System Restore.</source>
-        <translation>Systemwiederherstellung.</translation>
-    </message>
-    <message>
-        <source>Next</source>
-        <translation>Weiter</translation>
-    </message>
-    <message>
-        <source>Are you sure you want to exit and reboot your computer?</source>
-        <translation>Möchten Sie das Programm wirklich beenden und den Computer neu starten?</translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation>Abbrechen</translation>
-    </message>
-    <message>
-        <source>Restart</source>
-        <translation>Neu starten</translation>
-    </message>
-</context>
-<context>
-    <name>WorkingPage</name>
-    <message>
-        <source>Restoring your system, please wait...</source>
-        <translation>System wird wiederhergestellt, bitte warten...</translation>
-    </message>
-    <message>
-        <source>Do not remove your storage device, power off or unplug your machine</source>
-        <translation>Entfernen Sie das Speichergerät nicht und schalten Sie den Computer nicht aus oder trennen Sie ihn vom Stromnetz</translation>
+        <source>Time</source>
+        <translation>Zeit</translation>
     </message>
 </context>
 <context>
@@ -129,6 +94,88 @@
         <source>Failed to initialize the task</source>
         <translation>Die Aufgabe konnte nicht initialisiert werden</translation>
     </message>
+    <message>
+        <source>The recovery service cannot be reached.</source>
+        <translation>Der Wiederherstellungsdienst ist nicht erreichbar.</translation>
+    </message>
+</context>
+<context>
+    <name>RecoveryPage</name>
+    <message>
+        <source>System Repair Tools</source>
+        <translation>Systemreparatur­werkzeuge</translation>
+    </message>
+    <message>
+        <source>System Restore</source>
+        <translation>Systemwiederherstellung</translation>
+    </message>
+    <message>
+        <source>System Repair Tools.</source>
+        <translation>Systemreparaturwerkzeuge.</translation>
+    </message>
+    <message>
+        <source>System Restore.</source>
+        <translation>Systemwiederherstellung.</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>Weiter</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to exit and reboot your computer?</source>
+        <translation>Möchten Sie das Programm wirklich beenden und den Computer neu starten?</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Restart</source>
+        <translation>Neu starten</translation>
+    </message>
+    <message>
+        <source>Try Again</source>
+        <translation>Erneut versuchen</translation>
+    </message>
+    <message>
+        <source>The recovery service cannot be reached.</source>
+        <translation>Der Wiederherstellungsdienst ist nicht erreichbar.</translation>
+    </message>
+</context>
+<context>
+    <name>RepairFileSystemWidget</name>
+    <message>
+        <source>Repair File System</source>
+        <translation>Dateisystem reparieren</translation>
+    </message>
+    <message>
+        <source>The file system has no errors.</source>
+        <translation>Das Dateisystem weist keine Fehler auf.</translation>
+    </message>
+    <message>
+        <source>Repairing...</source>
+        <translation>Reparatur läuft...</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to repair the file system of %1? It may lead to data loss.</source>
+        <translation>Möchten Sie das Dateisystem von %1 wirklich reparieren? Dabei kann es zu Datenverlust kommen.</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Repair now</source>
+        <translation>Jetzt reparieren</translation>
+    </message>
+    <message>
+        <source>Repair completed. Reboot to enter the system.</source>
+        <translation>Reparatur abgeschlossen. Starten Sie den Computer neu, um ins System zu gelangen.</translation>
+    </message>
+    <message>
+        <source>Repair failed, please try another repair method.</source>
+        <translation>Reparatur fehlgeschlagen. Bitte versuchen Sie eine andere Reparaturmethode.</translation>
+    </message>
 </context>
 <context>
     <name>RestorePage</name>
@@ -210,49 +257,37 @@
     </message>
 </context>
 <context>
-    <name>Recovery.Table.Header</name>
+    <name>Tessel::Widgets::TFileChooserEdit</name>
     <message>
-        <source>Backup File</source>
-        <translation>Sicherungsdatei</translation>
-    </message>
-    <message>
-        <source>Time</source>
-        <translation>Zeit</translation>
+        <source>Browse</source>
+        <translation>Durchsuchen</translation>
     </message>
 </context>
 <context>
-    <name>RepairFileSystemWidget</name>
+    <name>WorkingPage</name>
     <message>
-        <source>Repair File System</source>
-        <translation>Dateisystem reparieren</translation>
+        <source>Restoring your system, please wait...</source>
+        <translation>System wird wiederhergestellt, bitte warten...</translation>
     </message>
     <message>
-        <source>The file system has no errors.</source>
-        <translation>Das Dateisystem weist keine Fehler auf.</translation>
+        <source>Do not remove your storage device, power off or unplug your machine</source>
+        <translation>Entfernen Sie das Speichergerät nicht und schalten Sie den Computer nicht aus oder trennen Sie ihn vom Stromnetz</translation>
     </message>
     <message>
-        <source>Repairing...</source>
-        <translation>Reparatur läuft...</translation>
+        <source>Less than a minute left</source>
+        <translation>Weniger als eine Minute verbleibend</translation>
     </message>
     <message>
-        <source>Are you sure you want to repair the file system of %1? It may lead to data loss.</source>
-        <translation>Möchten Sie das Dateisystem von %1 wirklich reparieren? Dabei kann es zu Datenverlust kommen.</translation>
+        <source>About 1 minute left</source>
+        <translation>Noch etwa 1 Minute</translation>
     </message>
     <message>
-        <source>Cancel</source>
-        <translation>Abbrechen</translation>
+        <source>About %1 minutes left</source>
+        <translation>Noch etwa %1 Minuten</translation>
     </message>
     <message>
-        <source>Repair now</source>
-        <translation>Jetzt reparieren</translation>
-    </message>
-    <message>
-        <source>Repair completed. Reboot to enter the system.</source>
-        <translation>Reparatur abgeschlossen. Starten Sie den Computer neu, um ins System zu gelangen.</translation>
-    </message>
-    <message>
-        <source>Repair failed, please try another repair method.</source>
-        <translation>Reparatur fehlgeschlagen. Bitte versuchen Sie eine andere Reparaturmethode.</translation>
+        <source>About %1 h %2 min left</source>
+        <translation>Noch etwa %1 Std. %2 Min.</translation>
     </message>
 </context>
 <context>

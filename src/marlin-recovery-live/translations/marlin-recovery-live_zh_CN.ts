@@ -2,49 +2,14 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
-    <name>RecoveryPage</name>
+    <name>Recovery.Table.Header</name>
     <message>
-        <source>System Repair Tools</source>
-        <translation>系统修复工具</translation>
+        <source>Backup File</source>
+        <translation>备份文件</translation>
     </message>
     <message>
-        <source>System Restore</source>
-        <translation>系统还原</translation>
-    </message>
-    <message>
-        <source>System Repair Tools.</source>
-        <translation>系统修复工具。</translation>
-    </message>
-    <message>
-        <source>System Restore.</source>
-        <translation>系统还原。</translation>
-    </message>
-    <message>
-        <source>Next</source>
-        <translation>下一步</translation>
-    </message>
-    <message>
-        <source>Are you sure you want to exit and reboot your computer?</source>
-        <translation>确定要退出并重启计算机吗？</translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation>取消</translation>
-    </message>
-    <message>
-        <source>Restart</source>
-        <translation>重启</translation>
-    </message>
-</context>
-<context>
-    <name>WorkingPage</name>
-    <message>
-        <source>Restoring your system, please wait...</source>
-        <translation>正在还原系统，请稍候...</translation>
-    </message>
-    <message>
-        <source>Do not remove your storage device, power off or unplug your machine</source>
-        <translation>请勿移除存储设备，请勿关机或断开电源</translation>
+        <source>Time</source>
+        <translation>时间</translation>
     </message>
 </context>
 <context>
@@ -129,6 +94,88 @@
         <source>Failed to initialize the task</source>
         <translation>任务初始化失败</translation>
     </message>
+    <message>
+        <source>The recovery service cannot be reached.</source>
+        <translation>无法连接到恢复服务。</translation>
+    </message>
+</context>
+<context>
+    <name>RecoveryPage</name>
+    <message>
+        <source>System Repair Tools</source>
+        <translation>系统修复工具</translation>
+    </message>
+    <message>
+        <source>System Restore</source>
+        <translation>系统还原</translation>
+    </message>
+    <message>
+        <source>System Repair Tools.</source>
+        <translation>系统修复工具。</translation>
+    </message>
+    <message>
+        <source>System Restore.</source>
+        <translation>系统还原。</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>下一步</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to exit and reboot your computer?</source>
+        <translation>确定要退出并重启计算机吗？</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Restart</source>
+        <translation>重启</translation>
+    </message>
+    <message>
+        <source>Try Again</source>
+        <translation>重试</translation>
+    </message>
+    <message>
+        <source>The recovery service cannot be reached.</source>
+        <translation>无法连接到恢复服务。</translation>
+    </message>
+</context>
+<context>
+    <name>RepairFileSystemWidget</name>
+    <message>
+        <source>Repair File System</source>
+        <translation>修复文件系统</translation>
+    </message>
+    <message>
+        <source>The file system has no errors.</source>
+        <translation>文件系统没有错误。</translation>
+    </message>
+    <message>
+        <source>Repairing...</source>
+        <translation>正在修复...</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to repair the file system of %1? It may lead to data loss.</source>
+        <translation>确定要修复 %1 的文件系统吗？此操作可能导致数据丢失。</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Repair now</source>
+        <translation>立即修复</translation>
+    </message>
+    <message>
+        <source>Repair completed. Reboot to enter the system.</source>
+        <translation>修复完成，请重启后进入系统。</translation>
+    </message>
+    <message>
+        <source>Repair failed, please try another repair method.</source>
+        <translation>修复失败，请尝试其他修复方法。</translation>
+    </message>
 </context>
 <context>
     <name>RestorePage</name>
@@ -210,49 +257,37 @@
     </message>
 </context>
 <context>
-    <name>Recovery.Table.Header</name>
+    <name>Tessel::Widgets::TFileChooserEdit</name>
     <message>
-        <source>Backup File</source>
-        <translation>备份文件</translation>
-    </message>
-    <message>
-        <source>Time</source>
-        <translation>时间</translation>
+        <source>Browse</source>
+        <translation>浏览</translation>
     </message>
 </context>
 <context>
-    <name>RepairFileSystemWidget</name>
+    <name>WorkingPage</name>
     <message>
-        <source>Repair File System</source>
-        <translation>修复文件系统</translation>
+        <source>Restoring your system, please wait...</source>
+        <translation>正在还原系统，请稍候...</translation>
     </message>
     <message>
-        <source>The file system has no errors.</source>
-        <translation>文件系统没有错误。</translation>
+        <source>Do not remove your storage device, power off or unplug your machine</source>
+        <translation>请勿移除存储设备，请勿关机或断开电源</translation>
     </message>
     <message>
-        <source>Repairing...</source>
-        <translation>正在修复...</translation>
+        <source>Less than a minute left</source>
+        <translation>剩余不到 1 分钟</translation>
     </message>
     <message>
-        <source>Are you sure you want to repair the file system of %1? It may lead to data loss.</source>
-        <translation>确定要修复 %1 的文件系统吗？此操作可能导致数据丢失。</translation>
+        <source>About 1 minute left</source>
+        <translation>剩余约 1 分钟</translation>
     </message>
     <message>
-        <source>Cancel</source>
-        <translation>取消</translation>
+        <source>About %1 minutes left</source>
+        <translation>剩余约 %1 分钟</translation>
     </message>
     <message>
-        <source>Repair now</source>
-        <translation>立即修复</translation>
-    </message>
-    <message>
-        <source>Repair completed. Reboot to enter the system.</source>
-        <translation>修复完成，请重启后进入系统。</translation>
-    </message>
-    <message>
-        <source>Repair failed, please try another repair method.</source>
-        <translation>修复失败，请尝试其他修复方法。</translation>
+        <source>About %1 h %2 min left</source>
+        <translation>剩余约 %1 小时 %2 分钟</translation>
     </message>
 </context>
 <context>

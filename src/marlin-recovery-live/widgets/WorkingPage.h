@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TimeLeftEstimator.h"
+
 #include <QWidget>
 
 class QLabel;
@@ -21,6 +23,11 @@ public:
     QString title() const;
     QString tip() const;
     int progressValue() const;
+    // Empty while there is no sound estimate.
+    QString timeLeftText() const;
+    // A new task starts: the estimate starts over.
+    void restart();
+    void setClock(TimeLeftEstimator::Clock clock) { m_estimator = TimeLeftEstimator(std::move(clock)); }
 
 public slots:
     void setProgressValue(int value);
@@ -32,4 +39,6 @@ private:
     Tessel::Widgets::TWaterProgress* m_progress;
     QLabel* m_titleLabel;
     QLabel* m_tipLabel;
+    QLabel* m_timeLeftLabel;
+    TimeLeftEstimator m_estimator;
 };

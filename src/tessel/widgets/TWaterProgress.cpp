@@ -108,6 +108,33 @@ void TWaterProgress::hideEvent(QHideEvent* event)
     updateTimer();
 }
 
+QRectF TWaterProgress::vesselRect() const
+{
+    const qreal side = qMin(width(), height());
+    QRectF outer(0, 0, side, side);
+    outer.moveCenter(QRectF(rect()).center());
+    const qreal ring = qMax<qreal>(1.5, side / 40.0);
+    const qreal gap = qMax<qreal>(2.0, side / 28.0);
+    return outer.adjusted(ring + gap, ring + gap, -(ring + gap), -(ring + gap));
+}
+
+QFont TWaterProgress::textFont() const
+{
+    QFont font = TFontSizeManager::instance()->get(TFontSizeManager::T1, this->font());
+    font.setPixelSize(qMax(8, int(qMin(width(), height()) * 0.2)));
+    return font;
+}
+
+QRectF TWaterProgress::badgeRect() const
+{
+    // Wide enough for "100%", so the badge keeps its size as the value grows.
+    const QFontMetricsF metrics(textFont());
+    const QSizeF text(metrics.horizontalAdvance(QStringLiteral("100%")), metrics.height());
+    QRectF badge(QPointF(0, 0), text + QSizeF(metrics.height() * 0.6, metrics.height() * 0.2));
+    badge.moveCenter(vesselRect().center());
+    return badge;
+}
+
 void TWaterProgress::paintEvent(QPaintEvent*)
 {
     const qreal side = qMin(width(), height());
@@ -120,8 +147,7 @@ void TWaterProgress::paintEvent(QPaintEvent*)
     QRectF outer(0, 0, side, side);
     outer.moveCenter(QRectF(rect()).center());
     const qreal ring = qMax<qreal>(1.5, side / 40.0);
-    const qreal gap = qMax<qreal>(2.0, side / 28.0);
-    const QRectF vessel = outer.adjusted(ring + gap, ring + gap, -(ring + gap), -(ring + gap));
+    const QRectF vessel = vesselRect();
 
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
@@ -151,21 +177,21 @@ void TWaterProgress::paintEvent(QPaintEvent*)
     p.fillPath(back, backColor);
     p.fillPath(front, accent);
 
-    if (!m_textVisible) {
-        return;
+    if (m_textVisible) {
+        paintText(p);
     }
-    QFont font = TFontSizeManager::instance()->get(TFontSizeManager::T1, this->font());
-    font.setPixelSize(qMax(8, int(side * 0.22)));
-    p.setFont(font);
-    const QString text = QString::number(m_value) + QLatin1Char('%');
-    // Text above the water is accent-coloured; where the front wave covers it, it turns white.
-    p.setPen(accent.darker(115));
-    p.drawText(vessel, Qt::AlignCenter, text);
-    p.save();
-    p.setClipPath(front);
-    p.setPen(palette().color(QPalette::HighlightedText));
-    p.drawText(vessel, Qt::AlignCenter, text);
-    p.restore();
+}
+
+void TWaterProgress::paintText(QPainter& painter)
+{
+    // Text straddling the water line is hard to read in either colour: it sits on a badge of the base colour.
+    const QRectF badge = badgeRect();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette().color(QPalette::Base));
+    painter.drawRoundedRect(badge, badge.height() / 2, badge.height() / 2);
+    painter.setFont(textFont());
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
+    painter.drawText(badge, Qt::AlignCenter, QString::number(m_value) + QLatin1Char('%'));
 }
 
 } // namespace Tessel::Widgets

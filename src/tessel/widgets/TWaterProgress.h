@@ -8,8 +8,9 @@
 namespace Tessel::Widgets {
 
 // value() is a percentage, 0 to 100; setValue() clamps into that range. While running, the water surface moves
-// in two waves; stopped, it stands still at the same level. The percentage ("42%") is drawn in the middle unless
-// the text is hidden. sizeHint() is 128 x 128; the vessel is a circle on the smaller side.
+// in two waves; stopped, it stands still at the same level. The percentage ("42%") is drawn in the middle on a
+// badge of its own, so it reads the same wherever the water stands, unless the text is hidden. sizeHint() is
+// 128 x 128; the vessel is a circle on the smaller side.
 class TWaterProgress : public QWidget
 {
     Q_OBJECT
@@ -24,6 +25,9 @@ public:
 
     void setTextVisible(bool visible);
     bool isTextVisible() const { return m_textVisible; }
+
+    // Where the percentage's badge is drawn.
+    QRectF badgeRect() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -43,6 +47,9 @@ protected:
 
 private:
     void updateTimer();
+    QFont textFont() const;
+    QRectF vesselRect() const;
+    void paintText(QPainter& painter);
 
     QTimer m_timer;
     QElapsedTimer m_clock;

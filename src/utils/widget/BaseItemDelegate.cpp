@@ -9,6 +9,13 @@
 namespace {
 const int MinimumRowHeight = 36;
 const int TextMargin = 10;
+const int CheckMarkSide = 16;
+
+bool isChecked(const QModelIndex& index)
+{
+    const QVariant check = index.data(Qt::CheckStateRole);
+    return check.isValid() && check.toInt() == Qt::Checked;
+}
 } // namespace
 
 BaseItemDelegate::BaseItemDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
@@ -20,28 +27,42 @@ QSize BaseItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QMode
     return size;
 }
 
+QRect BaseItemDelegate::checkMarkRect(const QStyleOptionViewItem& option)
+{
+    const QRect inner = option.rect.adjusted(TextMargin, 0, -TextMargin, 0);
+    return QRect(inner.right() - CheckMarkSide, inner.center().y() - CheckMarkSide / 2, CheckMarkSide, CheckMarkSide);
+}
+
+QRect BaseItemDelegate::textRect(const QStyleOptionViewItem& option, const QModelIndex& index)
+{
+    QRect rect = option.rect.adjusted(TextMargin, 0, -TextMargin, 0);
+    if (isChecked(index)) {
+        rect.setRight(checkMarkRect(option).left() - TextMargin);
+    }
+    return rect;
+}
+
+QString BaseItemDelegate::elidedText(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    return option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
+                                         textRect(option, index).width());
+}
+
 // The row background is the view's; a cell draws only its check mark and its elided text.
 void BaseItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    QRect textRect = option.rect.adjusted(TextMargin, 0, -TextMargin, 0);
-    const QVariant check = index.data(Qt::CheckStateRole);
-    if (check.isValid() && check.toInt() == Qt::Checked) {
-        const int side = 16;
-        const QRect mark(textRect.right() - side, textRect.center().y() - side / 2, side, side);
+    if (isChecked(index)) {
         QStyleOptionViewItem markOption = option;
-        markOption.rect = mark;
+        markOption.rect = checkMarkRect(option);
         markOption.state |= QStyle::State_On;
         const QWidget* widget = option.widget;
         QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
         style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &markOption, painter, widget);
-        textRect.setRight(mark.left() - TextMargin);
     }
-    const QString text =
-        option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, textRect.width());
     painter->save();
     painter->setPen(option.palette.color(option.state & QStyle::State_Enabled ? QPalette::Active : QPalette::Disabled,
                                          QPalette::Text));
-    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
+    painter->drawText(textRect(option, index), Qt::AlignLeft | Qt::AlignVCenter, elidedText(option, index));
     painter->restore();
 }
 
@@ -52,9 +73,7 @@ bool BaseItemDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, con
         return QStyledItemDelegate::helpEvent(event, view, option, index);
     }
     const QString text = index.data(Qt::DisplayRole).toString();
-    const int frame = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, view) + 1;
-    const int available = view->visualRect(index).width() - 2 * frame;
-    if (!text.isEmpty() && option.fontMetrics.horizontalAdvance(text) > available) {
+    if (!text.isEmpty() && elidedText(option, index) != text) {
         QToolTip::showText(event->globalPos(), QString("<div>%1</div>").arg(text.toHtmlEscaped()), view);
         return true;
     }

@@ -14,4 +14,12 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override;
+
+    // The cell's text as painted into option.rect; the tooltip shows exactly when it is cut short.
+    QString elidedText(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+
+private:
+    // Where the text goes: in from both edges, and left of the check mark when the cell has one.
+    static QRect textRect(const QStyleOptionViewItem& option, const QModelIndex& index);
+    static QRect checkMarkRect(const QStyleOptionViewItem& option);
 };

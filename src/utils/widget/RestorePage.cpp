@@ -13,6 +13,7 @@
 #include <tessel/widgets/TTipLabel.h>
 #include <tessel/widgets/TWaterProgress.h>
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
@@ -59,7 +60,7 @@ RestorePage::RestorePage(QWidget* parent)
       m_filesItem(new RadioItem), m_restorePointItem(new RadioItem), m_busyButton(new QPushButton),
       m_tableView(new BaseTableView), m_model(new TreeViewModel(this)),
       m_group(new SettingsGroup(nullptr, SettingsGroup::GroupBackground)), m_tableHolder(new QWidget),
-      m_layout(new QVBoxLayout(this))
+      m_layout(new QVBoxLayout(this)), m_choices(new QButtonGroup(this))
 {
     initItems();
     initLayout();
@@ -136,9 +137,11 @@ void RestorePage::initConnections()
     connect(m_fileChooser, &TFileChooserEdit::textChanged, this, &RestorePage::onDirectoryChanged);
     connect(m_restoreButton, &QPushButton::clicked, this, &RestorePage::restore, Qt::QueuedConnection);
     for (RadioItem* item : {m_factoryItem, m_filesItem, m_restorePointItem}) {
+        m_choices->addButton(item->radioButton());
         connect(item->radioButton(), &QRadioButton::toggled, this, &RestorePage::onItemChecked);
     }
-    connect(m_tableView, &BaseTableView::clicked, this, &RestorePage::onRowClicked);
+    connect(m_tableView->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &RestorePage::onCurrentRowChanged);
 }
 
 void RestorePage::finishDeferredSetup()
@@ -233,19 +236,18 @@ void RestorePage::onItemChecked()
     showRestorePointContent(QMargins());
 }
 
-void RestorePage::onRowClicked(const QModelIndex& index)
+void RestorePage::onCurrentRowChanged(const QModelIndex& index)
 {
-    m_tipLabel->hide();
-    if (!index.isValid()) {
-        m_restoreButton->setEnabled(false);
+    if (m_mode != RestorePoint) {
         return;
     }
+    m_tipLabel->hide();
     for (int row = 0; row < m_model->rowCount(); ++row) {
         if (QStandardItem* time = m_model->item(row, TreeViewModel::TimeColumn)) {
             time->setCheckState(row == index.row() ? Qt::Checked : Qt::Unchecked);
         }
     }
-    const QStandardItem* path = m_model->item(index.row(), TreeViewModel::PathColumn);
+    const QStandardItem* path = index.isValid() ? m_model->item(index.row(), TreeViewModel::PathColumn) : nullptr;
     m_restoreButton->setEnabled(path != nullptr && !path->text().isEmpty());
 }
 
@@ -322,6 +324,7 @@ void RestorePage::setFactoryResetOnly()
     m_keepCheckBox->setChecked(true);
     m_factoryItem->setContentWidget(newKeepContent(m_keepCheckBox));
     m_factoryItem->setChecked(true);
+    m_choices->addButton(m_factoryItem->radioButton());
     m_group->appendItem(m_factoryItem);
     m_mode = FactoryReset;
     connect(m_factoryItem->radioButton(), &QRadioButton::clicked, this, [this] {

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QButtonGroup;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -86,7 +87,8 @@ private:
     QWidget* newKeepContent(QCheckBox* checkBox);
     void showRestorePointContent(const QMargins& margins);
     void onDirectoryChanged(const QString& directory);
-    void onRowClicked(const QModelIndex& index);
+    // The check mark, and what Restore Now restores, follow the current row however it moved.
+    void onCurrentRowChanged(const QModelIndex& index);
     void updateColumnWidth();
     void confirmFactoryReset();
     void restoreFromRestorePoint();
@@ -104,6 +106,8 @@ private:
     SettingsGroup* m_group;
     QWidget* m_tableHolder;
     QVBoxLayout* m_layout;
+    // Exclusive: the chosen restore choice cannot be clicked away, one always stays chosen.
+    QButtonGroup* m_choices;
     int m_mode = FactoryReset;
     bool m_isLive = false;
 };

@@ -14,6 +14,8 @@
 #include <core/command.h>
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDebug>
 #include <QJsonDocument>
 #include <QUuid>
@@ -45,6 +47,8 @@ const char* const KnownErrors[] = {
 };
 
 const int InvalidCaller = -100;
+// Long enough for the bus to start the service.
+const int PingTimeout = 25000;
 
 // Absent keys read as the service's defaults.
 QJsonObject parseResponse(const QString& text)
@@ -129,6 +133,7 @@ void RecoveryModule::initialize()
             Qt::UniqueConnection);
     connect(m_recoveryPage, &RecoveryPage::notifySystemRestore, this, &RecoveryModule::onSystemRestore,
             Qt::UniqueConnection);
+    connect(m_recoveryPage, &RecoveryPage::retryService, this, &RecoveryModule::onRetryService, Qt::UniqueConnection);
     connect(m_recoveryInterface, &ComMarlinDaemonRecoveryInterface::ReportProgress, this,
             &RecoveryModule::onReportProgress, Qt::UniqueConnection);
     connect(m_recoveryInterface, &ComMarlinDaemonRecoveryInterface::Error, this, &RecoveryModule::onError,
@@ -153,7 +158,7 @@ void RecoveryModule::showWorkingPage()
     if (m_workingPage == nullptr) {
         m_workingPage = new WorkingPage;
     }
-    m_workingPage->setProgressValue(0);
+    m_workingPage->restart();
     m_frame->popAllWidgets();
     m_frame->showWidget(this, m_workingPage);
     m_frame->setBackwardButtonVisible(false);
@@ -171,10 +176,49 @@ void RecoveryModule::showEndPage(int state)
     m_frame->setBackwardButtonVisible(false);
 }
 
-void RecoveryModule::showBackupRestore(const QString& recoveryInfo)
+bool RecoveryModule::showBackupRestore(const QString& recoveryInfo)
 {
     qInfo().noquote() << "RecoveryModule::showBackupRestore called";
-    onRecoveryTriggered(recoveryInfo);
+    const TaskStart start = startOrder(recoveryInfo, false);
+    if (start == TaskStart::Unreachable) {
+        m_unstartedOrder = recoveryInfo;
+    }
+    return start == TaskStart::Accepted || start == TaskStart::Refused;
+}
+
+void RecoveryModule::showHomePage()
+{
+    active();
+    if (!m_unstartedOrder.isEmpty() || !isServiceReachable()) {
+        m_recoveryPage->showServiceUnreachable(true);
+    }
+}
+
+bool RecoveryModule::isServiceReachable() const
+{
+    // Every D-Bus peer answers Ping; calling it also has the bus start the service.
+    const QDBusMessage ping = QDBusMessage::createMethodCall(
+        m_recoveryInterface->service(), m_recoveryInterface->path(), "org.freedesktop.DBus.Peer", "Ping");
+    const QDBusMessage reply = m_recoveryInterface->connection().call(ping, QDBus::Block, PingTimeout);
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        qWarning().noquote() << "RecoveryModule: the service cannot be reached: " + reply.errorMessage();
+        return false;
+    }
+    return true;
+}
+
+void RecoveryModule::onRetryService()
+{
+    if (!isServiceReachable()) {
+        m_recoveryPage->showServiceUnreachable(true);
+        return;
+    }
+    m_recoveryPage->showServiceUnreachable(false);
+    const QString order = m_unstartedOrder;
+    m_unstartedOrder.clear();
+    if (!order.isEmpty() && !showBackupRestore(order)) {
+        showHomePage();
+    }
 }
 
 void RecoveryModule::showInterruptedRestore(const QString& mark)
@@ -183,7 +227,7 @@ void RecoveryModule::showInterruptedRestore(const QString& mark)
         m_interruptedRestorePage = new InterruptedRestorePage;
         connect(m_interruptedRestorePage, &InterruptedRestorePage::restoreAgain, this, &RecoveryModule::onRestoreAgain);
         // The record stays: it goes only when a restore succeeds.
-        connect(m_interruptedRestorePage, &InterruptedRestorePage::otherOptions, this, &RecoveryModule::active);
+        connect(m_interruptedRestorePage, &InterruptedRestorePage::otherOptions, this, &RecoveryModule::showHomePage);
     }
     qInfo().noquote() << "the last restore did not finish: " + mark;
     m_interruptedRestorePage->setMark(QJsonDocument::fromJson(mark.toUtf8()).object());
@@ -227,18 +271,45 @@ QString RecoveryModule::newRequest(int opType, const QString& userName, const QJ
     return QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Indented));
 }
 
-void RecoveryModule::sendTask(QDBusPendingReply<int> reply, const QString& errPrefix, const QString& title,
-                              const QString& tip)
+RecoveryModule::TaskStart RecoveryModule::sendTask(QDBusPendingReply<int> reply, const QString& errPrefix,
+                                                   const QString& title, const QString& tip, bool failWhenUnreachable)
 {
     reply.waitForFinished();
-    // The service's code is not judged here: the outcome of a task always arrives as a signal.
+    const int opType = m_opType;
+    // Only an accepted task ever sends an outcome: anything else must not leave a progress page waiting for one.
     if (reply.isError()) {
         qCritical().noquote() << errPrefix + reply.error().message();
-        return;
+        forgetRequest();
+        if (failWhenUnreachable) {
+            showTaskFailure(opType, tr("The recovery service cannot be reached."));
+        }
+        return TaskStart::Unreachable;
+    }
+    if (reply.value() != 0) {
+        qCritical().noquote() << errPrefix + "refused with " + QString::number(reply.value());
+        forgetRequest();
+        showTaskFailure(opType, reply.value() == InvalidCaller ? tr("Invalid Caller") : tr("Invalid Argument"));
+        return TaskStart::Refused;
     }
     showWorkingPage();
     m_workingPage->setTitle(title);
     m_workingPage->setTip(tip);
+    return TaskStart::Accepted;
+}
+
+void RecoveryModule::showTaskFailure(int opType, const QString& error)
+{
+    if (isBackup(opType)) {
+        showOutcome(EndPage::Failure, tr("Backup Failed"), tr("Backup failed, error: %1").arg(error), tr("Shut Down"));
+        return;
+    }
+    showOutcome(EndPage::Failure, tr("Restore Failed"), tr("Restore failed, error: %1").arg(error), tr("Shut Down"));
+}
+
+void RecoveryModule::forgetRequest()
+{
+    m_opType = 0;
+    m_operateID.clear();
 }
 
 void RecoveryModule::judgePageReply(bool dbusFailed, int code, const QString& dbusError, const QString& logPrefix)
@@ -339,10 +410,15 @@ void RecoveryModule::onManualRestoreClicked(QString directory, QString backupUUI
 
 void RecoveryModule::onRecoveryTriggered(QString recoveryInfo)
 {
+    startOrder(recoveryInfo, true);
+}
+
+RecoveryModule::TaskStart RecoveryModule::startOrder(const QString& recoveryInfo, bool failWhenUnreachable)
+{
     qInfo().noquote() << "onRecoveryTriggered, recoveryInfo: " + recoveryInfo;
     const QJsonObject order = QJsonDocument::fromJson(recoveryInfo.toUtf8()).object();
     if (order.isEmpty()) {
-        return;
+        return TaskStart::NoTask;
     }
     const QString type = order.value("type").toString();
     qDebug().noquote() << "task type=" + type;
@@ -350,16 +426,19 @@ void RecoveryModule::onRecoveryTriggered(QString recoveryInfo)
     if (type == "ManualBackup" || type == "SystemBackup") {
         const int opType = type == "ManualBackup" ? ManualBackupOp : SystemBackupOp;
         const QString request = newRequest(opType, QString(), extra);
-        sendTask(opType == ManualBackupOp ? m_recoveryInterface->ManualBackup(request)
-                                          : m_recoveryInterface->SystemBackup(request),
-                 "RecoveryModule::onRecoveryTriggered dbus err: ", tr("Backing up, please wait..."), QString());
-    } else if (type == "ManualRestore" || type == "SystemRestore") {
+        return sendTask(opType == ManualBackupOp ? m_recoveryInterface->ManualBackup(request)
+                                                 : m_recoveryInterface->SystemBackup(request),
+                        "RecoveryModule::onRecoveryTriggered dbus err: ", tr("Backing up, please wait..."), QString(),
+                        failWhenUnreachable);
+    }
+    if (type == "ManualRestore" || type == "SystemRestore") {
         const int opType = type == "ManualRestore" ? ManualRestoreOp : SystemRestoreOp;
         const QString request = newRequest(opType, QString(), extra);
-        sendTask(m_recoveryInterface->RestoreByTask(request),
-                 "RecoveryModule::onRecoveryTriggered RestoreByTask dbus err: ", QString(),
-                 tr("Do not power off or unplug your machine"));
+        return sendTask(m_recoveryInterface->RestoreByTask(request),
+                        "RecoveryModule::onRecoveryTriggered RestoreByTask dbus err: ", QString(),
+                        tr("Do not power off or unplug your machine"), failWhenUnreachable);
     }
+    return TaskStart::NoTask;
 }
 
 void RecoveryModule::doRepairFileSystem(QString devicePath)
@@ -368,8 +447,15 @@ void RecoveryModule::doRepairFileSystem(QString devicePath)
     qInfo().noquote() << "RecoveryModule::doRepairFileSystem, fixReq: " + request;
     QDBusPendingReply<bool> reply = m_recoveryInterface->FixPartitionByFsck(request);
     reply.waitForFinished();
-    if (reply.isError()) {
-        qCritical().noquote() << "RecoveryModule::doRepairFileSystem dbus err: " + reply.error().message();
+    if (!reply.isError() && reply.value()) {
+        return;
+    }
+    // Not started: no outcome will come, so the repair ends here as a failed one.
+    const QString error = reply.isError() ? reply.error().message() : QString("refused");
+    qCritical().noquote() << "RecoveryModule::doRepairFileSystem dbus err: " + error;
+    forgetRequest();
+    if (m_repairFileSystemWidget != nullptr) {
+        m_repairFileSystemWidget->fixFailed(error);
     }
 }
 
@@ -409,6 +495,7 @@ void RecoveryModule::showOutcome(int state, const QString& title, const QString&
 
 void RecoveryModule::onSuccess(QString msg)
 {
+    const QString answeredID = m_operateID;
     qInfo().noquote() << "RecoveryModule::onSuccess, msg: " + msg;
     const QJsonObject response = parseResponse(msg);
     const int opType = opTypeOf(response);
@@ -422,28 +509,26 @@ void RecoveryModule::onSuccess(QString msg)
         showInformationPage(opType, response.value("data").toString());
         m_recoveryPage->stopBusy();
     }
-    finishResponse(response);
+    finishResponse(response, answeredID);
 }
 
 void RecoveryModule::onError(QString errMsg)
 {
+    const QString answeredID = m_operateID;
     const QJsonObject response = parseResponse(errMsg);
     const QString raw = response.value("errMsg").toString();
     const QString error = translatedError(raw);
     qCritical().noquote() << "RecoveryModule::onError, errMsg: " + errMsg;
     const int opType = opTypeOf(response);
-    if (isRestore(opType) && operateIDMatches(response)) {
-        showOutcome(EndPage::Failure, tr("Restore Failed"), tr("Restore failed, error: %1").arg(error),
-                    tr("Shut Down"));
-    } else if (isBackup(opType) && operateIDMatches(response)) {
-        showOutcome(EndPage::Failure, tr("Backup Failed"), tr("Backup failed, error: %1").arg(error), tr("Shut Down"));
+    if ((isRestore(opType) || isBackup(opType)) && operateIDMatches(response)) {
+        showTaskFailure(opType, error);
     } else if (opType == RepairToolOp) {
         m_recoveryPage->stopBusy();
         m_recoveryPage->setErrorTip(raw, true);
     } else if (opType == FixPartitionOp && m_repairFileSystemWidget != nullptr) {
         m_repairFileSystemWidget->fixFailed(error);
     }
-    finishResponse(response);
+    finishResponse(response, answeredID);
 }
 
 void RecoveryModule::showInformationPage(int opType, const QString& data)
@@ -463,10 +548,13 @@ void RecoveryModule::showInformationPage(int opType, const QString& data)
     }
 }
 
-void RecoveryModule::finishResponse(const QJsonObject& response)
+void RecoveryModule::finishResponse(const QJsonObject& response, const QString& answeredID)
 {
-    m_opType = 0;
-    m_operateID.clear();
+    // The restore page hands a pending order on while its information is handled: that order's request is the one
+    // to follow now.
+    if (m_operateID == answeredID) {
+        forgetRequest();
+    }
     if (response.value("autoReboot").toBool(false)) {
         SpawnCmd("sudo", {"reboot", "-f"});
     }

@@ -32,8 +32,23 @@ public:
     void deactive() override {}
     int moduleType() const override { return 1; }
 
+    // How the service took a task request. A task that was not accepted never sends an outcome.
+    enum class TaskStart
+    {
+        NoTask,
+        Accepted,
+        Refused,
+        Unreachable
+    };
+
     void setRootUUID(const QString& uuid) { m_rootUUID = uuid; }
-    void showBackupRestore(const QString& recoveryInfo);
+    // Starts a pending order; true when its progress page, or the failure page of a refused order, is on screen.
+    // An order that could not reach the service is kept for the home page's "Try Again".
+    bool showBackupRestore(const QString& recoveryInfo);
+    // The home page, telling the person when the service cannot be reached.
+    void showHomePage();
+    // Whether the service answers at all (the bus starts it if needed).
+    bool isServiceReachable() const;
     // Instead of the home page: the last restore was cut off; mark is the record it left (a JSON text).
     void showInterruptedRestore(const QString& mark);
 
@@ -56,6 +71,8 @@ public:
     InterruptedRestorePage* interruptedRestorePage() const { return m_interruptedRestorePage; }
     int lastOpType() const { return m_opType; }
     QString lastOperateID() const { return m_operateID; }
+    // A pending order that could not be sent yet.
+    QString unstartedOrder() const { return m_unstartedOrder; }
 
 public slots:
     void onBack();
@@ -72,13 +89,21 @@ public slots:
     void onReportProgress(QString progress);
     void onError(QString errMsg);
     void onSuccess(QString msg);
+    void onRetryService();
 
 private:
     QString newRequest(int opType, const QString& userName, const QJsonObject& extra);
-    void sendTask(QDBusPendingReply<int> reply, const QString& errPrefix, const QString& title, const QString& tip);
+    // Waits for the service's immediate answer: the progress page when accepted, the failure page when refused, and
+    // when the service cannot be reached too unless the caller handles that itself.
+    TaskStart sendTask(QDBusPendingReply<int> reply, const QString& errPrefix, const QString& title, const QString& tip,
+                       bool failWhenUnreachable = true);
+    TaskStart startOrder(const QString& recoveryInfo, bool failWhenUnreachable);
+    void showTaskFailure(int opType, const QString& error);
+    void forgetRequest();
     void sendPageRequest(int opType, const QString& logPrefix);
     bool operateIDMatches(const QJsonObject& response) const;
-    void finishResponse(const QJsonObject& response);
+    // answeredID: the request remembered when the answer came. A request sent while handling the answer stays.
+    void finishResponse(const QJsonObject& response, const QString& answeredID);
     // The page an information answer belongs to, filled with the answer's data; nothing when it does not exist.
     void showInformationPage(int opType, const QString& data);
     void showOutcome(int state, const QString& title, const QString& message, const QString& button);
@@ -92,5 +117,6 @@ private:
     int m_opType = 0;
     QString m_operateID;
     QString m_rootUUID;
+    QString m_unstartedOrder;
     AsyncTask* m_asyncTask = nullptr;
 };

@@ -33,6 +33,7 @@ RecoveryPage::RecoveryPage(QWidget* parent)
     initUI();
     initTiles();
     connect(m_nextBtn, &QPushButton::clicked, this, &RecoveryPage::onNextBtnClicked);
+    connect(m_retryBtn, &QPushButton::clicked, this, &RecoveryPage::retryService);
     connect(m_closeBtn, &TIconButton::clicked, this, &RecoveryPage::confirmExit);
 }
 
@@ -86,7 +87,18 @@ void RecoveryPage::initUI()
     m_errorLabel->setFocusPolicy(Qt::NoFocus);
     m_errorLabel->setForegroundColorType(TPalette::TextWarning);
     m_errorLabel->hide();
-    layout->addWidget(m_errorLabel, 0, Qt::AlignHCenter);
+    m_retryBtn = new QPushButton(tr("Try Again"), this);
+    m_retryBtn->setObjectName("retryButton");
+    m_retryBtn->setMinimumSize(120, 30);
+    m_retryBtn->hide();
+    auto* errorRow = new QHBoxLayout;
+    errorRow->setSpacing(12);
+    errorRow->addStretch();
+    errorRow->addWidget(m_errorLabel);
+    errorRow->addWidget(m_retryBtn);
+    errorRow->addStretch();
+    layout->addLayout(errorRow);
+    layout->addSpacing(8);
 
     m_nextBtn = new QPushButton(tr("Next"), this);
     m_nextBtn->setAccessibleName("ivyBackup_Next");
@@ -121,6 +133,7 @@ ItemFrame* RecoveryPage::tile(int row) const
 
 void RecoveryPage::setErrorTip(const QString& text, bool visible)
 {
+    m_retryBtn->hide();
     if (visible) {
         m_errorLabel->setText(text);
         m_errorLabel->show();
@@ -128,6 +141,12 @@ void RecoveryPage::setErrorTip(const QString& text, bool visible)
     }
     m_errorLabel->clear();
     m_errorLabel->hide();
+}
+
+void RecoveryPage::showServiceUnreachable(bool unreachable)
+{
+    setErrorTip(tr("The recovery service cannot be reached."), unreachable);
+    m_retryBtn->setVisible(unreachable);
 }
 
 void RecoveryPage::startBusy()

@@ -28,12 +28,15 @@ public:
     explicit RecoveryPage(QWidget* parent = nullptr);
 
     void setErrorTip(const QString& text, bool visible);
+    // The error line saying the service cannot be reached, with "Try Again" beside it; false clears both.
+    void showServiceUnreachable(bool unreachable);
     void startBusy();
     void stopBusy();
 
     ItemFrame* tile(int row) const;
     Tessel::Widgets::TListView* listView() const { return m_listView; }
     QPushButton* nextButton() const { return m_nextBtn; }
+    QPushButton* retryButton() const { return m_retryBtn; }
     Tessel::Widgets::TIconButton* closeButton() const { return m_closeBtn; }
     Tessel::Widgets::TLabel* errorLabel() const { return m_errorLabel; }
     Tessel::Widgets::TSpinner* spinner() const { return m_spinner; }
@@ -41,6 +44,7 @@ public:
 signals:
     void notifyRepairFileSystem();
     void notifySystemRestore();
+    void retryService();
 
 public slots:
     void onItemChanged(bool checked);
@@ -56,6 +60,7 @@ private:
     QStandardItemModel* m_model = nullptr;
     Tessel::Widgets::TLabel* m_errorLabel = nullptr;
     QPushButton* m_nextBtn = nullptr;
+    QPushButton* m_retryBtn = nullptr;
     Tessel::Widgets::TSpinner* m_spinner = nullptr;
     QStringList m_titles;
     QStringList m_descriptions;

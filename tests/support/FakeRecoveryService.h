@@ -1,0 +1,87 @@
+#pragma once
+
+// A stand-in for the recovery service on a private bus, so GUI tests can drive the real window and controller
+// through every answer the service can give: accepted, refused with a code, a D-Bus error, or gone from the bus.
+// The object answers from a thread of its own, because the GUI blocks while it waits for an answer.
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <QThread>
+
+#include <climits>
+
+// Starts a bus of its own (the live environment's permissive configuration) and makes it the system bus of this
+// process. Must run before anything uses the system bus.
+class PrivateBus
+{
+public:
+    ~PrivateBus();
+    bool start();
+    QString address() const { return m_address; }
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+};
+
+class FakeRecoveryObject : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.marlin.daemon.recovery")
+
+public:
+    // An answer that is a D-Bus error instead of a value.
+    static constexpr int DBusError = INT_MIN;
+
+    void setAnswer(const QString& method, int answer);
+    QStringList requests(const QString& method) const;
+    void clear();
+
+public slots:
+    int SystemRestore(const QString& req) { return answer("SystemRestore", req); }
+    int ManualRestore(const QString& req) { return answer("ManualRestore", req); }
+    int RestoreByTask(const QString& req) { return answer("RestoreByTask", req); }
+    int ManualBackup(const QString& req) { return answer("ManualBackup", req); }
+    int SystemBackup(const QString& req) { return answer("SystemBackup", req); }
+    int InitLiveRestorePage(const QString& req) { return answer("InitLiveRestorePage", req); }
+    int AsyncGetPartitionCheckItemLists(const QString& req) { return answer("AsyncGetPartitionCheckItemLists", req); }
+    bool FixPartitionByFsck(const QString& req) { return answer("FixPartitionByFsck", req, 1) != 0; }
+
+private:
+    int answer(const QString& method, const QString& req, int fallback = 0);
+
+    mutable QMutex m_mutex;
+    QMap<QString, int> m_answers;
+    QMap<QString, QStringList> m_requests;
+};
+
+class FakeRecoveryService
+{
+public:
+    FakeRecoveryService();
+    ~FakeRecoveryService();
+
+    // Owns the service's name and object on the system bus; false when the bus refuses.
+    bool start();
+    // Leaves the bus: calls then fail as when the service is not there.
+    void stop();
+
+    void setAnswer(const QString& method, int answer) { m_object->setAnswer(method, answer); }
+    QStringList requests(const QString& method) const { return m_object->requests(method); }
+    // Of the last request sent to the method; empty when none came.
+    QString lastOperateID(const QString& method) const;
+    // Sends one of the service's signals ("ReportProgress", "Success", "Error") with a response text.
+    void send(const QString& signal, const QString& text);
+    // A response text as the service writes it.
+    static QString response(int opType, const QString& operateID, const QVariantMap& extra = QVariantMap());
+
+private:
+    QThread m_thread;
+    FakeRecoveryObject* m_object;
+    QDBusConnection m_connection;
+};
