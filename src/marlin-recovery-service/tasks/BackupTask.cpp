@@ -126,6 +126,9 @@ void BackupTask::addDirectoryJobs(const QJsonArray& args)
         return;
     }
     const QString fromMount = mountDeviceFromUUID(fromUUID);
+    // An image job of the same partition unmounts it while it runs: the archives mount it again.
+    rememberJobMount(fromMount, fromUUID);
+    rememberJobMount(toMount, taskArgument(args, 1));
     for (const QString& name : {QString("opt"), QString("var")}) {
         const QString dataInfo = QString("%1/datainfo").arg(fromMount);
         const QString archive = QString("%1/%2.tar").arg(toPath, name);
