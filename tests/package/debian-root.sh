@@ -69,6 +69,9 @@ prepare_root() {
     ROOT_CACHE=$ROOT_CACHE_TOP/$codename-$arch-$key/root
     ROOT_ARCHIVES=$ROOT_CACHE_TOP/$codename-$arch-$key/archives
     mkdir -p "$ROOT_ARCHIVES"
+    # Two runs at once wait for one root rather than both making it.
+    exec {rootLock}>"$ROOT_CACHE_TOP/$codename-$arch-$key/lock"
+    flock "$rootLock"
     [ -e "$ROOT_CACHE/.complete" ] && return 0
 
     made=$ROOT_CACHE.new
@@ -77,11 +80,18 @@ prepare_root() {
     echo "Making the test root ($codename, $arch) from $mirror; log in $log"
     local include
     include=$(IFS=,; echo "${ROOT_INCLUDE[*]}")
-    if ! debootstrap --variant=minbase --include="$include" "$codename" "$made" "$mirror" >"$log" 2>&1; then
+    # A proxy this machine's apt goes through serves debootstrap and the root's own apt as well.
+    local aptProxy=""
+    eval "$(apt-config shell aptProxy Acquire::http::Proxy)"
+    if ! http_proxy=${aptProxy:-${http_proxy:-}} \
+        debootstrap --variant=minbase --include="$include" "$codename" "$made" "$mirror" >"$log" 2>&1; then
         echo "FAIL: debootstrap could not make the test root from $mirror:" >&2
         tail -n 20 "$log" >&2
         rm -rf "$made"
         return 1
+    fi
+    if [ -n "$aptProxy" ]; then
+        echo "Acquire::http::Proxy \"$aptProxy\";" >"$made/etc/apt/apt.conf.d/01proxy"
     fi
     # debootstrap's own downloads only make every copy of the root bigger.
     rm -f "$made"/var/cache/apt/archives/*.deb
