@@ -7,6 +7,7 @@
 #include "CustomFileCommand.h"
 #include "ImageHeader.h"
 #include "InfoCommand.h"
+#include "marlin-version.h"
 
 #include <signal.h>
 
@@ -20,7 +21,8 @@ int main(int argc, char** argv)
         Console::out(CommandLine::usage());
         return 0;
     case CommandLine::Command::Version:
-        Console::out("marlin-clone 1.0 (image format " + std::to_string(ImageHeader::kFormatVersion) + ")\n");
+        Console::out("marlin-clone " MARLIN_VERSION " (image format " + std::to_string(ImageHeader::kFormatVersion) +
+                     ")\n");
         return 0;
     case CommandLine::Command::Clone:
         return CloneCommand::run(line.first, line.second, line.options);

@@ -1,4 +1,5 @@
 #include "dbus/RecoveryService.h"
+#include "marlin-version.h"
 #include "recoveryadaptor.h"
 
 #include <tessel/core/ConsoleAppender.h>
@@ -10,6 +11,9 @@
 #include <QDBusError>
 #include <QDir>
 #include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -33,10 +37,31 @@ void setUpLogging(QCoreApplication& app)
     Tessel::Core::Logger::globalInstance()->registerAppender(file);
 }
 
+// The bus starts the service without arguments; these only answer and leave, before anything is set up.
+int answerArguments(int argc, char* argv[])
+{
+    const char* arg = argv[1];
+    if (argc == 2 && std::strcmp(arg, "--version") == 0) {
+        std::printf("marlin-recovery-service %s\n", MARLIN_VERSION);
+        return 0;
+    }
+    const char* usage = "Usage: marlin-recovery-service [--help | --version]\n"
+                        "Recovery service on the system D-Bus (com.marlin.recovery), started by bus activation.\n";
+    if (argc == 2 && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    std::fprintf(stderr, "marlin-recovery-service: unexpected argument '%s'\n%s", arg, usage);
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    if (argc > 1) {
+        return answerArguments(argc, argv);
+    }
     QCoreApplication app(argc, argv);
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.registerService(ServiceName)) {
