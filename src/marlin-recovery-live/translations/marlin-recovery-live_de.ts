@@ -2,6 +2,45 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de">
 <context>
+    <name>InterruptedRestorePage</name>
+    <message>
+        <source>The last restore did not finish</source>
+        <translation>Die letzte Wiederherstellung wurde nicht abgeschlossen</translation>
+    </message>
+    <message>
+        <source>Restore Again</source>
+        <translation>Erneut wiederherstellen</translation>
+    </message>
+    <message>
+        <source>Other Options</source>
+        <translation>Andere Optionen</translation>
+    </message>
+    <message>
+        <source>It was cut off while it was writing to your disk, and your system may not start until it is restored. Run the restore again to finish it.</source>
+        <translation>Sie wurde unterbrochen, während sie auf Ihren Datenträger schrieb, und Ihr System startet möglicherweise erst wieder, wenn es wiederhergestellt ist. Führen Sie die Wiederherstellung erneut aus, um sie abzuschließen.</translation>
+    </message>
+    <message>
+        <source>%1, started %2</source>
+        <translation>%1, begonnen am %2</translation>
+    </message>
+    <message>
+        <source>Reset to factory settings, keeping personal files</source>
+        <translation>Auf Werkseinstellungen zurücksetzen, persönliche Dateien behalten</translation>
+    </message>
+    <message>
+        <source>Reset to factory settings</source>
+        <translation>Auf Werkseinstellungen zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Restore from a backup</source>
+        <translation>Aus einer Sicherung wiederherstellen</translation>
+    </message>
+    <message>
+        <source>Restore from the backup of %1</source>
+        <translation>Aus der Sicherung vom %1 wiederherstellen</translation>
+    </message>
+</context>
+<context>
     <name>Recovery.Table.Header</name>
     <message>
         <source>Backup File</source>
@@ -288,45 +327,6 @@
     <message>
         <source>About %1 h %2 min left</source>
         <translation>Noch etwa %1 Std. %2 Min.</translation>
-    </message>
-</context>
-<context>
-    <name>InterruptedRestorePage</name>
-    <message>
-        <source>The last restore did not finish</source>
-        <translation>Die letzte Wiederherstellung wurde nicht abgeschlossen</translation>
-    </message>
-    <message>
-        <source>Restore Again</source>
-        <translation>Erneut wiederherstellen</translation>
-    </message>
-    <message>
-        <source>Other Options</source>
-        <translation>Andere Optionen</translation>
-    </message>
-    <message>
-        <source>It was cut off while it was writing to your disk, and your system may not start until it is restored. Run the restore again to finish it.</source>
-        <translation>Sie wurde unterbrochen, während sie auf Ihren Datenträger schrieb, und Ihr System startet möglicherweise erst wieder, wenn es wiederhergestellt ist. Führen Sie die Wiederherstellung erneut aus, um sie abzuschließen.</translation>
-    </message>
-    <message>
-        <source>%1, started %2</source>
-        <translation>%1, begonnen am %2</translation>
-    </message>
-    <message>
-        <source>Reset to factory settings, keeping personal files</source>
-        <translation>Auf Werkseinstellungen zurücksetzen, persönliche Dateien behalten</translation>
-    </message>
-    <message>
-        <source>Reset to factory settings</source>
-        <translation>Auf Werkseinstellungen zurücksetzen</translation>
-    </message>
-    <message>
-        <source>Restore from a backup</source>
-        <translation>Aus einer Sicherung wiederherstellen</translation>
-    </message>
-    <message>
-        <source>Restore from the backup of %1</source>
-        <translation>Aus der Sicherung vom %1 wiederherstellen</translation>
     </message>
 </context>
 </TS>

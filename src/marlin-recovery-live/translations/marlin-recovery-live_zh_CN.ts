@@ -2,6 +2,45 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>InterruptedRestorePage</name>
+    <message>
+        <source>The last restore did not finish</source>
+        <translation>上次还原未完成</translation>
+    </message>
+    <message>
+        <source>Restore Again</source>
+        <translation>再次还原</translation>
+    </message>
+    <message>
+        <source>Other Options</source>
+        <translation>其他选项</translation>
+    </message>
+    <message>
+        <source>It was cut off while it was writing to your disk, and your system may not start until it is restored. Run the restore again to finish it.</source>
+        <translation>还原在写入磁盘时被中断，系统在还原之前可能无法启动。请再次运行还原以完成它。</translation>
+    </message>
+    <message>
+        <source>%1, started %2</source>
+        <translation>%1，开始于 %2</translation>
+    </message>
+    <message>
+        <source>Reset to factory settings, keeping personal files</source>
+        <translation>恢复出厂设置，保留个人文件</translation>
+    </message>
+    <message>
+        <source>Reset to factory settings</source>
+        <translation>恢复出厂设置</translation>
+    </message>
+    <message>
+        <source>Restore from a backup</source>
+        <translation>从备份还原</translation>
+    </message>
+    <message>
+        <source>Restore from the backup of %1</source>
+        <translation>从 %1 的备份还原</translation>
+    </message>
+</context>
+<context>
     <name>Recovery.Table.Header</name>
     <message>
         <source>Backup File</source>
@@ -288,45 +327,6 @@
     <message>
         <source>About %1 h %2 min left</source>
         <translation>剩余约 %1 小时 %2 分钟</translation>
-    </message>
-</context>
-<context>
-    <name>InterruptedRestorePage</name>
-    <message>
-        <source>The last restore did not finish</source>
-        <translation>上次还原未完成</translation>
-    </message>
-    <message>
-        <source>Restore Again</source>
-        <translation>再次还原</translation>
-    </message>
-    <message>
-        <source>Other Options</source>
-        <translation>其他选项</translation>
-    </message>
-    <message>
-        <source>It was cut off while it was writing to your disk, and your system may not start until it is restored. Run the restore again to finish it.</source>
-        <translation>还原在写入磁盘时被中断，系统在还原之前可能无法启动。请再次运行还原以完成它。</translation>
-    </message>
-    <message>
-        <source>%1, started %2</source>
-        <translation>%1，开始于 %2</translation>
-    </message>
-    <message>
-        <source>Reset to factory settings, keeping personal files</source>
-        <translation>恢复出厂设置，保留个人文件</translation>
-    </message>
-    <message>
-        <source>Reset to factory settings</source>
-        <translation>恢复出厂设置</translation>
-    </message>
-    <message>
-        <source>Restore from a backup</source>
-        <translation>从备份还原</translation>
-    </message>
-    <message>
-        <source>Restore from the backup of %1</source>
-        <translation>从 %1 的备份还原</translation>
     </message>
 </context>
 </TS>
