@@ -1,14 +1,16 @@
 // The page shown at start-up when the last restore was cut off: what it says about the restore, and that "Restore
-// Again" repeats exactly that restore (through its confirmation) while "Other Options" leads home. The service
-// proxy points at a bus name nobody owns; the controller remembers each request before it is sent.
+// Again" repeats exactly that restore (through its confirmation) while "Other Options" leads home. A stand-in
+// service on a private bus takes the requests.
 
 #include "DialogAnswer.h"
+#include "FakeRecoveryService.h"
 #include "MainWindow.h"
 #include "Screenshot.h"
 #include "comMarlinDaemonRecoveryInterface.h"
 #include "modules/recovery/RecoveryModule.h"
 #include "modules/recovery/RecoveryPage.h"
 #include "widgets/InterruptedRestorePage.h"
+#include "widgets/WorkingPage.h"
 
 #include <tessel/widgets/TApplication.h>
 
@@ -53,6 +55,7 @@ class TestInterruptedRestore : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void describe_data();
@@ -65,22 +68,27 @@ private slots:
     void screenshots();
 
 private:
+    PrivateBus m_bus;
+    std::unique_ptr<FakeRecoveryService> m_service;
     std::unique_ptr<MainWindow> m_window;
-    std::unique_ptr<ComMarlinDaemonRecoveryInterface> m_proxy;
-    std::unique_ptr<RecoveryModule> m_module;
+    RecoveryModule* m_module = nullptr;
 };
+
+void TestInterruptedRestore::initTestCase()
+{
+    QVERIFY2(m_bus.start(), "no private bus (dbus-daemon)");
+}
 
 void TestInterruptedRestore::init()
 {
+    m_service = std::make_unique<FakeRecoveryService>();
+    QVERIFY(m_service->start());
     CmdLineInfo cmdLine;
     cmdLine.rootUUID = "test-root";
     cmdLine.bootFrom = "live-grub";
     m_window = std::make_unique<MainWindow>(cmdLine, false, QString());
     m_window->initAllModule();
-    m_proxy = std::make_unique<ComMarlinDaemonRecoveryInterface>("com.marlin.nobody.owns.this", "/com/marlin/recovery",
-                                                                 QDBusConnection::systemBus());
-    m_module = std::make_unique<RecoveryModule>(m_window.get(), m_proxy.get());
-    m_module->initialize();
+    m_module = m_window->recoveryModule();
     m_window->setFixedSize(860, 640);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -89,9 +97,8 @@ void TestInterruptedRestore::init()
 void TestInterruptedRestore::cleanup()
 {
     m_window->popAllWidgets();
-    m_module.reset();
-    m_proxy.reset();
     m_window.reset();
+    m_service.reset();
 }
 
 void TestInterruptedRestore::describe_data()
@@ -127,20 +134,22 @@ void TestInterruptedRestore::restoreAgain_data()
     QTest::addColumn<QJsonObject>("record");
     QTest::addColumn<int>("answer");
     QTest::addColumn<int>("dialogs");
-    QTest::addColumn<int>("sentOpType");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QJsonObject>("sent");
 
     const QJsonObject keep = mark("SystemRestore", {{"opType", 1}, {"formatData", false}});
-    QTest::newRow("reset confirmed") << keep << 1 << 1 << 1;
-    QTest::newRow("reset cancelled sends nothing") << keep << 0 << 1 << 0;
+    QTest::newRow("reset confirmed") << keep << 1 << 1 << "SystemRestore"
+                                     << QJsonObject{{"opType", 1}, {"formatData", false}};
+    QTest::newRow("reset cancelled sends nothing") << keep << 0 << 1 << QString() << QJsonObject();
     QTest::newRow("backup directory") << mark("ManualRestore", {{"opType", 2}, {"backupDir", "/media/b/x"}}) << 1 << 0
-                                      << 2;
+                                      << "ManualRestore" << QJsonObject{{"opType", 2}, {"backupDir", "/media/b/x"}};
     QTest::newRow("restore point") << mark("ManualRestore",
                                            {{"opType", 5}, {"backupDir", "/media/b/x"}, {"backupUUID", "1234"}})
-                                   << 1 << 0 << 5;
-    QTest::newRow("pending order") << mark("RestoreByTask",
-                                           {{"opType", 2},
-                                            {"recoveryInfo", orderText("ManualRestore", {"restore-partitions"})}})
-                                   << 1 << 0 << 2;
+                                   << 1 << 0 << "ManualRestore"
+                                   << QJsonObject{{"opType", 5}, {"backupDir", "/media/b/x"}, {"backupUUID", "1234"}};
+    const QString order = orderText("ManualRestore", {"restore-partitions"});
+    QTest::newRow("pending order") << mark("RestoreByTask", {{"opType", 2}, {"recoveryInfo", order}}) << 1 << 0
+                                   << "RestoreByTask" << QJsonObject{{"opType", 2}, {"recoveryInfo", order}};
 }
 
 void TestInterruptedRestore::restoreAgain()
@@ -148,7 +157,8 @@ void TestInterruptedRestore::restoreAgain()
     QFETCH(QJsonObject, record);
     QFETCH(int, answer);
     QFETCH(int, dialogs);
-    QFETCH(int, sentOpType);
+    QFETCH(QString, method);
+    QFETCH(QJsonObject, sent);
 
     m_module->showInterruptedRestore(text(record));
     InterruptedRestorePage* page = m_module->interruptedRestorePage();
@@ -160,7 +170,20 @@ void TestInterruptedRestore::restoreAgain()
     if (dialogs > 0) {
         QCOMPARE(dialog.title(), QString("Keep Personal Files"));
     }
-    QCOMPARE(m_module->lastOpType(), sentOpType);
+    int requests = 0;
+    for (const QString& name : {QString("SystemRestore"), QString("ManualRestore"), QString("RestoreByTask")}) {
+        requests += m_service->requests(name).size();
+    }
+    QCOMPARE(requests, method.isEmpty() ? 0 : 1);
+    if (method.isEmpty()) {
+        QCOMPARE(m_window->topWidget(), page);
+        return;
+    }
+    const QJsonObject request = QJsonDocument::fromJson(m_service->requests(method).constFirst().toUtf8()).object();
+    for (auto it = sent.constBegin(); it != sent.constEnd(); ++it) {
+        QCOMPARE(request.value(it.key()), it.value());
+    }
+    QCOMPARE(m_window->topWidget(), m_module->workingPage());
 }
 
 void TestInterruptedRestore::otherOptionsLeadsHome()
@@ -168,7 +191,7 @@ void TestInterruptedRestore::otherOptionsLeadsHome()
     m_module->showInterruptedRestore(text(mark("SystemRestore", {{"opType", 1}})));
     QTest::mouseClick(m_module->interruptedRestorePage()->otherOptionsButton(), Qt::LeftButton);
     QCOMPARE(m_window->topWidget(), m_module->homePage());
-    QCOMPARE(m_module->lastOpType(), 0);
+    QVERIFY(m_service->requests("SystemRestore").isEmpty());
 }
 
 void TestInterruptedRestore::startupPage_data()
@@ -202,7 +225,9 @@ void TestInterruptedRestore::screenshots()
             QCoreApplication::installTranslator(&translator);
         }
         // A fresh page, so its texts come from the catalogue now installed.
-        auto controller = std::make_unique<RecoveryModule>(m_window.get(), m_proxy.get());
+        ComMarlinDaemonRecoveryInterface proxy("com.marlin.recovery", "/com/marlin/recovery",
+                                               QDBusConnection::systemBus());
+        auto controller = std::make_unique<RecoveryModule>(m_window.get(), &proxy);
         controller->initialize();
         controller->showInterruptedRestore(text(record));
         InterruptedRestorePage* page = controller->interruptedRestorePage();
