@@ -12,6 +12,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QtTest>
 
 LiveService::~LiveService()
@@ -76,6 +77,30 @@ void LiveService::kill()
         m_service.waitForFinished(10000);
     }
     waitUntilNameLeaves();
+}
+
+QJsonObject LiveService::runTask(const std::function<int(ComMarlinDaemonRecoveryInterface*)>& call, bool* succeeded,
+                                 QList<int>* progress)
+{
+    *succeeded = false;
+    QSignalSpy success(m_proxy, &ComMarlinDaemonRecoveryInterface::Success);
+    QSignalSpy error(m_proxy, &ComMarlinDaemonRecoveryInterface::Error);
+    QSignalSpy report(m_proxy, &ComMarlinDaemonRecoveryInterface::ReportProgress);
+    if (call(m_proxy) != 0) {
+        return QJsonObject();
+    }
+    QDeadlineTimer deadline(600000);
+    while (success.isEmpty() && error.isEmpty() && !deadline.hasExpired()) {
+        success.wait(1000);
+    }
+    for (const QList<QVariant>& args : report) {
+        if (progress != nullptr) {
+            progress->append(Utils::stringToJson(args.constFirst().toString()).value("progress").toInt());
+        }
+    }
+    *succeeded = !success.isEmpty();
+    const QSignalSpy& outcome = success.isEmpty() ? error : success;
+    return outcome.isEmpty() ? QJsonObject() : Utils::stringToJson(outcome.constFirst().constFirst().toString());
 }
 
 QByteArray LiveService::takeOutput()

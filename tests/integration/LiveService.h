@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QTemporaryFile>
 
+#include <functional>
+
 // Small helpers the live tests share.
 namespace LiveTest {
 QString env(const char* name);
@@ -49,6 +51,11 @@ public:
     QByteArray takeOutput();
     // Prints the recent output when the current test function failed.
     void showOutputOnFailure();
+
+    // Sends one request through call and waits for its outcome (ten minutes at most): the outcome's payload, or
+    // empty when the call was not accepted or nothing came. progress receives the reported percentages.
+    QJsonObject runTask(const std::function<int(ComMarlinDaemonRecoveryInterface*)>& call, bool* succeeded,
+                        QList<int>* progress = nullptr);
 
     static QString env(const char* name);
     static QString request(int opType, const QString& operateID, const QJsonObject& extra = QJsonObject());

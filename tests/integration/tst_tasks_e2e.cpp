@@ -107,28 +107,7 @@ QJsonObject TestTasksE2E::runTask(const std::function<int(ComMarlinDaemonRecover
 {
     delete m_service;
     m_service = new LiveService;
-    if (!m_service->start()) {
-        return QJsonObject();
-    }
-    ComMarlinDaemonRecoveryInterface* proxy = m_service->proxy();
-    QSignalSpy success(proxy, &ComMarlinDaemonRecoveryInterface::Success);
-    QSignalSpy error(proxy, &ComMarlinDaemonRecoveryInterface::Error);
-    QSignalSpy report(proxy, &ComMarlinDaemonRecoveryInterface::ReportProgress);
-    if (call(proxy) != 0) {
-        return QJsonObject();
-    }
-    QDeadlineTimer deadline(600000);
-    while (success.isEmpty() && error.isEmpty() && !deadline.hasExpired()) {
-        success.wait(1000);
-    }
-    for (const QList<QVariant>& args : report) {
-        if (progress != nullptr) {
-            progress->append(Utils::stringToJson(args.constFirst().toString()).value("progress").toInt());
-        }
-    }
-    *succeeded = !success.isEmpty();
-    const QSignalSpy& outcome = success.isEmpty() ? error : success;
-    return outcome.isEmpty() ? QJsonObject() : Utils::stringToJson(outcome.constFirst().constFirst().toString());
+    return m_service->start() ? m_service->runTask(call, succeeded, progress) : QJsonObject();
 }
 
 QJsonObject TestTasksE2E::restorePageInfo()

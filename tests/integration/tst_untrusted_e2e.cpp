@@ -125,22 +125,7 @@ QJsonObject TestUntrustedE2E::runTask(const std::function<int(ComMarlinDaemonRec
 {
     delete m_service;
     m_service = new LiveService;
-    if (!m_service->start()) {
-        return QJsonObject();
-    }
-    ComMarlinDaemonRecoveryInterface* proxy = m_service->proxy();
-    QSignalSpy success(proxy, &ComMarlinDaemonRecoveryInterface::Success);
-    QSignalSpy error(proxy, &ComMarlinDaemonRecoveryInterface::Error);
-    if (call(proxy) != 0) {
-        return QJsonObject();
-    }
-    QDeadlineTimer deadline(600000);
-    while (success.isEmpty() && error.isEmpty() && !deadline.hasExpired()) {
-        success.wait(1000);
-    }
-    *succeeded = !success.isEmpty();
-    const QSignalSpy& outcome = success.isEmpty() ? error : success;
-    return outcome.isEmpty() ? QJsonObject() : Utils::stringToJson(outcome.constFirst().constFirst().toString());
+    return m_service->start() ? m_service->runTask(call, succeeded) : QJsonObject();
 }
 
 void TestUntrustedE2E::maliciousArchivesAreRefused_data()
