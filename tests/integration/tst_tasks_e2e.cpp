@@ -55,6 +55,7 @@ private slots:
     void manualRestoreBringsTheBackupBack();
     void systemRestoreKeepsPersonalFiles();
     void rootThatNoLongerMounts();
+    void keepingPersonalFilesNeverWritesTheDataImage();
     void factoryReset_data();
     void factoryReset();
     void corruptInitialBackupTouchesNothing();
@@ -279,6 +280,39 @@ void TestTasksE2E::rootThatNoLongerMounts()
     const Mounted data(env("MARLIN_DATA_UUID"));
     QCOMPARE(readFile(data + "/home/alice/Documents/after-crash.txt"), QByteArray("still here\n"));
     QVERIFY(QFile::exists(data + "/home/alice/Documents/new-letter.txt"));
+}
+
+void TestTasksE2E::keepingPersonalFilesNeverWritesTheDataImage()
+{
+    // An initial backup that also holds the data partition as it was at installation.
+    Utils::umountDeviceByUUID(env("MARLIN_DATA_UUID"));
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        const QString image = recovery + "/backup/data.rbk";
+        QVERIFY(run("marlin-clone", {"--tui", env("MARLIN_DATA_DEV"), image}));
+        QVERIFY(writeFile(recovery + "/backup/data.md5", output("md5sum", {image}).toUtf8()));
+        QVERIFY(writeFile(recovery + "/backup/data.info", env("MARLIN_DATA_UUID").toUtf8() + "\n"));
+    }
+    {
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QVERIFY(writeFile(data + "/home/alice/Documents/after-installation.txt", "mine\n"));
+    }
+    bool ok = false;
+    const QJsonObject outcome = runTask(
+        [](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->SystemRestore(LiveService::request(1, "keep-with-data-image", {{"formatData", false}}))
+                .value();
+        },
+        &ok);
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        for (const QString& name : {QString("data.rbk"), QString("data.md5"), QString("data.info")}) {
+            QFile::remove(recovery + "/backup/" + name);
+        }
+    }
+    QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    const Mounted data(env("MARLIN_DATA_UUID"));
+    QCOMPARE(readFile(data + "/home/alice/Documents/after-installation.txt"), QByteArray("mine\n"));
 }
 
 void TestTasksE2E::factoryReset_data()

@@ -116,6 +116,10 @@ void SystemRestoreTask::setJobs()
             continue;
         }
         m_initRootUUID = QString::fromUtf8(info.readAll()).simplified();
+        if (holdsPersonalFiles(m_initRootUUID)) {
+            qInfo().noquote() << "keeping personal files: the image of the data partition is not written, " + image;
+            continue;
+        }
         QString toPath = targetPathFromUUID(m_initRootUUID);
         if (m_initRootUUID == m_rootUUID) {
             toPath = encryptedRootTarget(toPath);
@@ -230,6 +234,13 @@ bool SystemRestoreTask::moveToData(const QString& systemMount, const QString& da
         qWarning().noquote() << "could not remove " + source + " after moving it";
     }
     return true;
+}
+
+// Keeping personal files promises the homes as they are now: the data partition's state at installation must not
+// come back over them. A factory reset writes it.
+bool SystemRestoreTask::holdsPersonalFiles(const QString& uuid) const
+{
+    return !m_refreshDataPartition && m_dataUUID != m_rootUUID && uuid == m_dataUUID;
 }
 
 QString SystemRestoreTask::restoredRootUUID() const

@@ -29,6 +29,7 @@ private:
     bool moveToData(const QString& systemMount, const QString& dataMount, const QString& name);
     // The UUID the root has once the initial backup is written back: the one it had at that backup.
     QString restoredRootUUID() const;
+    bool holdsPersonalFiles(const QString& uuid) const;
 
     bool m_refreshDataPartition = false;
     QString m_initRootUUID;
