@@ -64,10 +64,21 @@ bool clearFlags(const QString& rootMountPoint)
     return autoRepair;
 }
 
-void readPendingOrder(const QString& rootMountPoint, const QString& rootUUID, Startup::AutoRepairResult& result)
+// Where the recovery partition is mounted, found with or without a readable root; empty when it is not found.
+QString recoveryMountPoint(const QString& rootMountPoint, const QString& rootUUID)
 {
     const QString recoveryUUID = Utils::findRecoveryUUID(rootMountPoint, rootUUID);
-    const QString recoveryMountPoint = recoveryUUID.isEmpty() ? QString() : Utils::mountDeviceByUUID(recoveryUUID);
+    return recoveryUUID.isEmpty() ? QString() : Utils::mountDeviceByUUID(recoveryUUID);
+}
+
+QString restoreMarkText(const QString& recoveryMountPoint)
+{
+    const QJsonObject mark = Utils::readRestoreMark(recoveryMountPoint);
+    return mark.isEmpty() ? QString() : Utils::jsonToString(mark);
+}
+
+void readPendingOrder(const QString& recoveryMountPoint, Startup::AutoRepairResult& result)
+{
     QJsonObject order;
     if (recoveryMountPoint.isEmpty() ||
         !Utils::getRecoveryJsonInfo(order, QString("%1/backup/recovery.json").arg(recoveryMountPoint))) {
@@ -123,6 +134,7 @@ AutoRepairResult isExistAutoRepairFlag(const CmdLineInfo& cmdLine)
 {
     AutoRepairResult result;
     if (cmdLine.bootFrom == "live-grub") {
+        result.interruptedRestore = findInterruptedRestore(cmdLine);
         return result;
     }
     const QString rootMountPoint = Utils::mountDeviceByUUID(cmdLine.rootUUID);
@@ -133,7 +145,10 @@ AutoRepairResult isExistAutoRepairFlag(const CmdLineInfo& cmdLine)
         result.autoRepair = clearFlags(rootMountPoint);
         Utils::getSystemLocale(rootMountPoint, result.sysLocale);
     }
-    readPendingOrder(rootMountPoint, cmdLine.rootUUID, result);
+    // One look for the recovery partition serves the pending order and the record of a cut-off restore.
+    const QString recovery = recoveryMountPoint(rootMountPoint, cmdLine.rootUUID);
+    readPendingOrder(recovery, result);
+    result.interruptedRestore = restoreMarkText(recovery);
     return result;
 }
 
@@ -141,12 +156,11 @@ QString findInterruptedRestore(const CmdLineInfo& cmdLine)
 {
     const bool rootWasMounted = !Utils::mountPointOfUUID(cmdLine.rootUUID).isEmpty();
     const QString rootMountPoint = Utils::mountDeviceByUUID(cmdLine.rootUUID);
-    const QString recoveryUUID = Utils::findRecoveryUUID(rootMountPoint, cmdLine.rootUUID);
+    const QString recovery = recoveryMountPoint(rootMountPoint, cmdLine.rootUUID);
     if (!rootMountPoint.isEmpty() && !rootWasMounted) {
         Utils::umountDeviceByUUID(cmdLine.rootUUID);
     }
-    const QJsonObject mark = Utils::readRestoreMark(Utils::mountDeviceByUUID(recoveryUUID));
-    return mark.isEmpty() ? QString() : Utils::jsonToString(mark);
+    return restoreMarkText(recovery);
 }
 
 QString chooseLocale(const QString& sysLocale, const CmdLineInfo& cmdLine)
@@ -214,7 +228,7 @@ int run(int argc, char** argv)
         return -1;
     }
     auto* window = new MainWindow(cmdLine, found.autoRepair, found.recoveryInfo);
-    window->setInterruptedRestore(findInterruptedRestore(cmdLine));
+    window->setInterruptedRestore(found.interruptedRestore);
     placeWindow(*window);
     window->startScreenDetection();
     const int code = app.exec();

@@ -19,10 +19,13 @@ struct AutoRepairResult
     bool autoRepair = false;
     QString sysLocale;
     QString recoveryInfo;
+    // The record of a restore that was cut off (a JSON text); empty when the last restore finished.
+    QString interruptedRestore;
 };
 
 // Removes the auto-repair flags and the installer's apt file, reads the installed locale and the pending order
-// (reading recovery.json consumes it). Looks at nothing when the live system was booted from "live-grub".
+// (reading recovery.json consumes it) and the record of a cut-off restore. Booted from "live-grub", only the
+// record is looked for.
 AutoRepairResult isExistAutoRepairFlag(const CmdLineInfo& cmdLine);
 
 // The record a cut-off restore left on the recovery partition (a JSON text); empty when the last restore finished.

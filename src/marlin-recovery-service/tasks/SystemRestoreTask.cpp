@@ -19,12 +19,6 @@ QString badInitialBackup()
     return QCoreApplication::translate("SystemRestoreTask", "There is something wrong with your initial backup file");
 }
 
-bool forceRemovePath(const QString& path)
-{
-    SpawnCmd("sudo", {"chattr", "-i", "-R", "--", path});
-    return SpawnCmd("sudo", {"rm", "-rf", "--", path});
-}
-
 void removePath(const QString& path, const QString& what)
 {
     QString out;
@@ -34,7 +28,7 @@ void removePath(const QString& path, const QString& what)
     }
     qInfo().noquote() << "failed to rm " + what + " = " + path + ", err = " + err;
     qInfo() << "try rm force ...";
-    forceRemovePath(path);
+    Task::removeForcibly(path);
 }
 
 } // namespace
@@ -215,22 +209,22 @@ bool SystemRestoreTask::moveToData(const QString& systemMount, const QString& da
     }
     const QString staged = QString("%1/.%2.restoring").arg(dataMount, name);
     const QString target = QString("%1/%2").arg(dataMount, name);
-    forceRemovePath(staged);
+    Task::removeForcibly(staged);
     QString out;
     QString err;
     qDebug().noquote() << "start cp '" + name + "' directory:";
     if (!SpawnCmd("sudo", {"cp", "-a", "--", source, staged}, out, err)) {
         qCritical().noquote() << "copying " + source + " onto the data partition failed: " + err;
-        forceRemovePath(staged);
+        Task::removeForcibly(staged);
         return false;
     }
-    forceRemovePath(target);
+    Task::removeForcibly(target);
     if (!SpawnCmd("sudo", {"mv", "-T", "--", staged, target}, out, err)) {
         qCritical().noquote() << "moving " + staged + " into place failed: " + err;
         return false;
     }
     // The copy is in place; a leftover below the root only costs space.
-    if (!forceRemovePath(source)) {
+    if (!Task::removeForcibly(source)) {
         qWarning().noquote() << "could not remove " + source + " after moving it";
     }
     return true;

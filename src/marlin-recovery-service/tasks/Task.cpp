@@ -265,6 +265,12 @@ bool Task::checkMD5(const QString& rbkFile, const QString& rbkMd5File)
     return false;
 }
 
+bool Task::removeForcibly(const QString& path)
+{
+    SpawnCmd("sudo", {"chattr", "-R", "-i", "--", path});
+    return SpawnCmd("sudo", {"rm", "-rf", "--", path});
+}
+
 void Task::deleteOptAndVar(const QString& path)
 {
     qDebug() << "start remove 'opt' and 'var' directory!";

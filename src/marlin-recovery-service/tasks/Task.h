@@ -53,6 +53,8 @@ public:
     bool compareVersion(const QString& ver1, const QString& ver2) const;
     bool checkMD5(const QString& rbkFile, const QString& rbkMd5File);
     void deleteOptAndVar(const QString& path);
+    // chattr -i and rm -rf of one path through sudo, never following it when it is a link; rm's result.
+    static bool removeForcibly(const QString& path);
 
     // The installed system's partitions and edition, from the command line, its root and its recovery partition.
     void getSystemUUID();

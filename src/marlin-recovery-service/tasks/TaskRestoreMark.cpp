@@ -3,7 +3,6 @@
 
 #include "tasks/Task.h"
 
-#include "core/command.h"
 #include "utils.h"
 
 #include <QDateTime>
@@ -69,7 +68,5 @@ void Task::clearExtractTarget(const QString& directory)
         return;
     }
     qDebug().noquote() << "removing before extraction: " + directory;
-    // No slash at the end: a directory that is a link is removed itself, never what it points to.
-    SpawnCmd("sudo", {"chattr", "-R", "-i", "--", directory});
-    SpawnCmd("sudo", {"rm", "-rf", "--", directory});
+    removeForcibly(directory);
 }
