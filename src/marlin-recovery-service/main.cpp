@@ -78,10 +78,8 @@ int main(int argc, char* argv[])
     auto* service = new RecoveryService;
     qDebug().noquote().nospace() << "main, liveType = " << service->GetLiveType();
     new RecoveryAdaptor(service);
-    if (!bus.registerService(ServiceName)) {
-        qCritical().noquote() << bus.lastError().message();
+    if (!service->publish(bus, ServiceName)) {
         return -1;
     }
-    bus.registerObject("/com/marlin/recovery", service, QDBusConnection::ExportAllContents);
     return app.exec();
 }

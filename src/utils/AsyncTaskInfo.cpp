@@ -1,6 +1,7 @@
 // The two information jobs of the worker: the partition check list and the restore page information.
 
 #include "AsyncTask.h"
+#include "MountPath.h"
 
 #include "Device.h"
 
@@ -222,11 +223,8 @@ void AsyncTask::initLiveRestorePageInfo()
     if (rootRead) {
         const QSettings desktop(rootFile("/usr/lib/marlin/desktop-version"), QSettings::IniFormat);
         osType = desktop.value("Release/Type", "Professional").toString();
-        QString osVersionFile = rootFile("/etc/os-version");
-        const QFileInfo osVersionInfo(osVersionFile);
-        if (osVersionInfo.isSymLink()) {
-            osVersionFile = m_rootMountPoint + osVersionInfo.symLinkTarget();
-        }
+        // A link inside the installed system points inside it, not into the live system.
+        const QString osVersionFile = MountPath::resolveInRoot(m_rootMountPoint, "/etc/os-version");
         osVersion = QSettings(osVersionFile, QSettings::IniFormat).value("Version/MinorVersion").toInt();
         m_fstabInfos = FSTab::getFSTabFromFile(fstabPathBelow(m_rootMountPoint));
     } else {

@@ -1,7 +1,26 @@
 #include "MountPath.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+
+#include <climits>
+#include <unistd.h>
+
+namespace {
+
+// As the kernel's limit on the links of one path walk.
+const int MaxLinks = 40;
+
+// The target of a link exactly as stored; null when path is no link.
+QString linkTarget(const QString& path)
+{
+    char buffer[PATH_MAX];
+    const ssize_t size = ::readlink(QFile::encodeName(path).constData(), buffer, sizeof buffer);
+    return size < 0 ? QString() : QFile::decodeName(QByteArray(buffer, int(size)));
+}
+
+} // namespace
 
 namespace MountPath {
 
@@ -40,6 +59,40 @@ QString resolveInside(const QString& mountPoint, const QString& relative)
         resolved = canonical;
     }
     return resolved;
+}
+
+QString resolveInRoot(const QString& root, const QString& path)
+{
+    if (root.isEmpty()) {
+        return QString();
+    }
+    const QString base = root == "/" ? QString() : (root.endsWith('/') ? root.chopped(1) : root);
+    QStringList pending = path.split('/', Qt::SkipEmptyParts);
+    QStringList done;
+    int links = 0;
+    while (!pending.isEmpty()) {
+        const QString part = pending.takeFirst();
+        if (part == "." || (part == ".." && done.isEmpty())) {
+            continue;
+        }
+        if (part == "..") {
+            done.removeLast();
+            continue;
+        }
+        const QString target = linkTarget(base + "/" + (done + QStringList{part}).join('/'));
+        if (target.isNull()) {
+            done.append(part);
+            continue;
+        }
+        if (++links > MaxLinks) {
+            return QString();
+        }
+        if (target.startsWith('/')) {
+            done.clear();
+        }
+        pending = target.split('/', Qt::SkipEmptyParts) + pending;
+    }
+    return done.isEmpty() ? (base.isEmpty() ? QString("/") : base) : base + "/" + done.join('/');
 }
 
 } // namespace MountPath

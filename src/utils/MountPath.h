@@ -13,5 +13,9 @@ bool isInside(const QString& path, const QString& root);
 // as named. Empty when it would leave the mount point: a ".." component, a link that points outside, a dangling
 // link, or a mount point that does not exist.
 QString resolveInside(const QString& mountPoint, const QString& relative);
+// path as the system installed on root sees it, root being its "/": every link is followed inside root (an absolute
+// target starts again at root, ".." never climbs above it), the part that does not exist is kept as named. Empty
+// when root is empty or the links loop.
+QString resolveInRoot(const QString& root, const QString& path);
 
 } // namespace MountPath

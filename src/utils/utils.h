@@ -67,6 +67,8 @@ bool isValidRbkFile(const QString& filePath);
 // Backups and partitions.
 bool isBlockDevice(const QString& path);
 bool getBlkIdInfoList(QList<BlkIdInfo>& list, QString& err);
+// A manual backup's directory: at least one image and exactly its two archives (opt and var).
+bool isBackupDirectory(const QString& dirPath);
 void getHistoryBackup(QList<BackupFileInfo>& list, const QString& historyFile, bool umountAfter);
 QVariant getHistoryBackupPathList(const QString& historyFile);
 QJsonObject readJsonObject(const QString& path);

@@ -81,22 +81,12 @@ quint32 secondsOf(const QString& createTime)
     return ok ? seconds : 0;
 }
 
-bool isBackupDirectory(const QString& dirPath)
-{
-    const QDir dir(dirPath);
-    const QStringList rbkList = dir.entryList({"*.rbk"});
-    const QStringList tarFileList = dir.entryList({"*.tar"});
-    qInfo().noquote().nospace() << "backupFilePath = " << dirPath << ", rbkList = " << rbkList
-                                << ", tarFileList = " << tarFileList;
-    return !rbkList.isEmpty() && tarFileList.size() == 2;
-}
-
 void appendBackups(QList<BackupFileInfo>& list, const QString& uuid, const QString& mountPath,
                    const QJsonObject& backups)
 {
     for (auto it = backups.constBegin(); it != backups.constEnd(); ++it) {
         const QString dirPath = mountPath + it.value().toString();
-        if (!isBackupDirectory(dirPath)) {
+        if (!Utils::isBackupDirectory(dirPath)) {
             continue;
         }
         BackupFileInfo info;
@@ -136,6 +126,17 @@ bool runFsck(const QStringList& fsckArgs, const QString& devicePath, int& exitCo
 } // namespace
 
 namespace Utils {
+
+bool isBackupDirectory(const QString& dirPath)
+{
+    // Only files count: a directory named like an archive holds nothing to restore.
+    const QDir dir(dirPath);
+    const QStringList rbkList = dir.entryList({"*.rbk"}, QDir::Files);
+    const QStringList tarFileList = dir.entryList({"*.tar"}, QDir::Files);
+    qInfo().noquote().nospace() << "backupFilePath = " << dirPath << ", rbkList = " << rbkList
+                                << ", tarFileList = " << tarFileList;
+    return !rbkList.isEmpty() && tarFileList.size() == 2;
+}
 
 bool isBlockDevice(const QString& path)
 {

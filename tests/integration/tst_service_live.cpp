@@ -103,6 +103,7 @@ private slots:
     void liveTypeOfTheRecoveryEnvironment();
     void liveTypeForEachCommandLine_data();
     void liveTypeForEachCommandLine();
+    void installedSystemRefusesEveryCaller();
     void badRequestsAreRefused_data();
     void badRequestsAreRefused();
     void hugeRequestIsRefused();
@@ -188,6 +189,34 @@ void TestServiceLive::liveTypeForEachCommandLine()
     QVERIFY(run("umount", {"/proc/cmdline"}));
     QCOMPARE(answer, liveType);
     QCOMPARE(m_proxy->GetLiveType().value(), 1);
+}
+
+void TestServiceLive::installedSystemRefusesEveryCaller()
+{
+    // The service decides what it is when it starts: start it again on what looks like an installed system.
+    QTemporaryDir dir;
+    QVERIFY(writeText(dir.filePath("cmdline"), "BOOT_IMAGE=/vmlinuz root=UUID=marlin-test-root ro quiet\n"));
+    QVERIFY(writeText(dir.filePath("fstab"), "UUID=marlin-test-root / ext4 defaults 0 1\n"));
+    QVERIFY(run("mount", {"--bind", dir.filePath("cmdline"), "/proc/cmdline"}));
+    QVERIFY(run("mount", {"--bind", dir.filePath("fstab"), "/etc/fstab"}));
+    m_service.stop();
+    const bool started = m_service.start();
+    QString restore;
+    QString backup;
+    if (started) {
+        restore = callAs("marlin-recovery-live", "SystemRestore", "{}");
+        backup = callAs("marlin-recovery-live", "ManualBackup", "{}");
+    }
+    QVERIFY(run("umount", {"/etc/fstab"}));
+    QVERIFY(run("umount", {"/proc/cmdline"}));
+    m_service.stop();
+    QVERIFY(m_service.start());
+    m_proxy = m_service.proxy();
+    QVERIFY(started);
+    QCOMPARE(restore, QString("int32 -100"));
+    QCOMPARE(backup, QString("int32 -100"));
+    // The live environment again: the same caller gets past the check.
+    QCOMPARE(callAs("marlin-recovery-live", "SystemRestore", "{}"), QString("int32 -1"));
 }
 
 void TestServiceLive::badRequestsAreRefused_data()
@@ -331,9 +360,24 @@ void TestServiceLive::busyWorkerRefusesAndResetsTheCurrentRequest()
     QCoreApplication::processEvents();
     success.clear();
     error.clear();
-    // A repair is not promised while another worker runs: nothing would ever repair the partition.
+    // A repair is not promised while another worker runs: nothing would ever repair the partition. The refusal
+    // reaches the GUI with the repair's ids, and the running worker keeps its own.
     QCOMPARE(m_proxy->FixPartitionByFsck(request(6, "repair", {{"devicePath", env("MARLIN_SPARE_DEV")}})).value(),
              false);
+    QVERIFY(error.wait(10000));
+    QCOMPARE(payload(error, 0).value("errMsg").toString(), QString("another task is running"));
+    QCOMPARE(payload(error, 0).value("operateID").toString(), QString("repair"));
+    QCOMPARE(payload(error, 0).value("opType").toInt(), 6);
+    QFile::remove(hold);
+    QVERIFY(success.wait(30000));
+    QCOMPARE(payload(success, 0).value("operateID").toString(), QString("first"));
+    QCOMPARE(payload(success, 0).value("opType").toInt(), 9);
+
+    QFile(hold).open(QIODevice::WriteOnly);
+    QCOMPARE(untilAccepted([this]() { return m_proxy->ShowSystemRepairTool(request(9, "held")).value(); }, 0), 0);
+    QCoreApplication::processEvents();
+    success.clear();
+    error.clear();
     QCOMPARE(m_proxy->InitLiveRestorePage(request(8, "second")).value(), -1);
     QVERIFY(error.wait(10000));
     QCOMPARE(payload(error, 0).value("errMsg").toString(), QString("another task is running"));
@@ -343,7 +387,7 @@ void TestServiceLive::busyWorkerRefusesAndResetsTheCurrentRequest()
     QCOMPARE(payload(error, 1).value("operateID").toString(), QString("third"));
     QFile::remove(hold);
     QVERIFY(success.wait(30000));
-    // The refusal reset the current request, so the first worker's outcome carries none.
+    // The refusal of an information request reset the current request, so the worker's outcome carries none.
     QCOMPARE(payload(success, 0).value("operateID").toString(), QString());
     QCOMPARE(payload(success, 0).value("opType").toInt(), 0);
     // The worker is gone once its thread has ended: the next request is taken.
@@ -419,7 +463,10 @@ void TestServiceLive::requestsThatStartNothing()
     QCOMPARE(m_proxy->ManualRestore(request(1, "manual-wrong-type")).value(), 0);
     QCOMPARE(m_proxy->ManualBackup(request(4, "backup-wrong-type")).value(), 0);
     QCOMPARE(m_proxy->SystemBackup(request(3, "backup-wrong-type")).value(), 0);
-    QCOMPARE(m_proxy->RestoreByTask(request(3, "task-wrong-type")).value(), -1);
+    // Only restores are ordered through a task list.
+    for (const int opType : {0, 3, 4, 6, 7}) {
+        QCOMPARE(m_proxy->RestoreByTask(request(opType, "task-wrong-type")).value(), -1);
+    }
     QTest::qWait(500);
     QVERIFY(success.isEmpty());
     QVERIFY(error.isEmpty());

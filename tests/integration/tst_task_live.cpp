@@ -67,6 +67,7 @@ private slots:
     void dataPartitionDefaultsToTheRoot();
     void rootGivenAsADeviceLink();
     void btrfsMountedWithTheInstalledCompression();
+    void fstabMapAndMinorVersionThroughALink_data();
     void fstabMapAndMinorVersionThroughALink();
     void driveLookUps();
     void editionConversion();
@@ -161,15 +162,23 @@ void TestTaskLive::btrfsMountedWithTheInstalledCompression()
     QCOMPARE(task.devicePathFromUUID(env("MARLIN_SWAP_UUID")), env("MARLIN_SWAP_DEV"));
 }
 
+void TestTaskLive::fstabMapAndMinorVersionThroughALink_data()
+{
+    QTest::addColumn<QString>("link");
+    // A link inside the installed system must resolve inside it, not in the live system.
+    QTest::newRow("absolute") << "/usr/lib/os-version";
+    QTest::newRow("relative") << "../usr/lib/os-version";
+}
+
 void TestTaskLive::fstabMapAndMinorVersionThroughALink()
 {
+    QFETCH(QString, link);
     PartitionFile osVersion(env("MARLIN_ROOT_UUID"), "/etc/os-version");
     PartitionFile linked(env("MARLIN_ROOT_UUID"), "/usr/lib/os-version");
     QVERIFY(linked.write("[Version]\nEditionName=Professional\nMinorVersion=1039\n"));
     const QString root = Utils::mountDeviceByUUID(env("MARLIN_ROOT_UUID"));
     QFile::remove(root + "/etc/os-version");
-    // An absolute link inside the installed system must resolve inside it, not in the live system.
-    QVERIFY(QFile::link("/usr/lib/os-version", root + "/etc/os-version"));
+    QVERIFY(QFile::link(link, root + "/etc/os-version"));
     Utils::umountDeviceByUUID(env("MARLIN_ROOT_UUID"));
 
     Task task;

@@ -49,6 +49,8 @@ private slots:
     void swapSize();
     void swapSizeWhenLsblkFails();
     void recoveryConfUUID();
+    void backupDirectories_data();
+    void backupDirectories();
 };
 
 void TestBackupUtils::blkIdFields()
@@ -285,6 +287,43 @@ void TestBackupUtils::recoveryConfUUID()
     QVERIFY(writeFile(root.filePath("etc/marlin/system-recovery.conf"),
                       "UUID=0b1c2d3e-4f50-4617-8293-a4b5c6d7e8f9\n[Other]\nUUID=wrong\n"));
     QCOMPARE(Utils::getRecoveryConfUUID(root.path()), QString("0b1c2d3e-4f50-4617-8293-a4b5c6d7e8f9"));
+}
+
+void TestBackupUtils::backupDirectories_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("dirs");
+    QTest::addColumn<bool>("isBackup");
+    QTest::newRow("image and two archives") << QStringList{"root.rbk", "opt.tar", "var.tar"} << QStringList() << true;
+    QTest::newRow("two images, two archives")
+        << QStringList{"root.rbk", "boot.rbk", "opt.tar", "var.tar"} << QStringList() << true;
+    QTest::newRow("one archive") << QStringList{"root.rbk", "opt.tar"} << QStringList() << false;
+    QTest::newRow("no archive") << QStringList{"root.rbk"} << QStringList() << false;
+    QTest::newRow("three archives") << QStringList{"root.rbk", "opt.tar", "var.tar", "home.tar"} << QStringList()
+                                    << false;
+    QTest::newRow("archives, no image") << QStringList{"opt.tar", "var.tar"} << QStringList() << false;
+    QTest::newRow("directories named like archives")
+        << QStringList{"root.rbk", "opt.tar"} << QStringList{"var.tar"} << false;
+    QTest::newRow("directory named like an image") << QStringList{"opt.tar", "var.tar"} << QStringList{"root.rbk"}
+                                                   << false;
+    QTest::newRow("empty") << QStringList() << QStringList() << false;
+}
+
+void TestBackupUtils::backupDirectories()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, dirs);
+    QFETCH(bool, isBackup);
+    QTemporaryDir dir;
+    for (const QString& name : files) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    for (const QString& name : dirs) {
+        QVERIFY(QDir(dir.path()).mkdir(name));
+    }
+    QCOMPARE(Utils::isBackupDirectory(dir.path()), isBackup);
+    QVERIFY(!Utils::isBackupDirectory(dir.filePath("missing")));
 }
 
 QTEST_GUILESS_MAIN(TestBackupUtils)

@@ -1,3 +1,4 @@
+#include "FakeRecoveryService.h"
 #include "FakeTools.h"
 #include "dbus/CallerCheck.h"
 #include "dbus/CallerVerdicts.h"
@@ -5,6 +6,7 @@
 #include "dbus/RecoveryService.h"
 #include "tasks/Task.h"
 
+#include <QDBusConnectionInterface>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -39,6 +41,7 @@ private slots:
     void startTimeFromStat();
     void verdictsHoldForOneProcess();
     void administrators();
+    void publishedOnlyWithTheObjectBehindTheName();
 };
 
 void TestRecoveryService::backupDirOnDevice_data()
@@ -270,6 +273,24 @@ void TestRecoveryService::callsFromOutsideTheBusAreRefused()
     QCOMPARE(payload(error, 0).value("errMsg").toString(), QString("opType not match"));
     QCOMPARE(payload(error, 0).value("operateID").toString(), QString("x"));
     QCOMPARE(service.GetLiveType(), Utils::getLiveType("/etc/fstab"));
+}
+
+void TestRecoveryService::publishedOnlyWithTheObjectBehindTheName()
+{
+    PrivateBus bus;
+    QVERIFY(bus.start());
+    QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), "publish-test");
+    QVERIFY(connection.isConnected());
+    // Something else already holds the object path: the service must not own a name that answers nothing.
+    QObject squatter;
+    QVERIFY(connection.registerObject("/com/marlin/recovery", &squatter));
+    RecoveryService service;
+    QVERIFY(!service.publish(connection, "com.marlin.recovery"));
+    QVERIFY(!connection.interface()->isServiceRegistered("com.marlin.recovery").value());
+    connection.unregisterObject("/com/marlin/recovery");
+    QVERIFY(service.publish(connection, "com.marlin.recovery"));
+    QVERIFY(connection.interface()->isServiceRegistered("com.marlin.recovery").value());
+    QDBusConnection::disconnectFromBus("publish-test");
 }
 
 QTEST_GUILESS_MAIN(TestRecoveryService)

@@ -39,6 +39,8 @@ private slots:
     void dataInfoValues();
     void pathsInsideAMount_data();
     void pathsInsideAMount();
+    void pathsAsTheInstalledSystemSeesThem_data();
+    void pathsAsTheInstalledSystemSeesThem();
     void extractionStaysInItsDirectory_data();
     void extractionStaysInItsDirectory();
     void linkedOptIsRemovedNotFollowed();
@@ -160,6 +162,43 @@ void TestUntrustedInput::pathsInsideAMount()
     const QString expected = resolved == "!" ? QString() : canonicalMount + resolved;
     QCOMPARE(MountPath::resolveInside(mount, relative), expected);
     QCOMPARE(MountPath::resolveInside(QString(), relative), QString());
+}
+
+void TestUntrustedInput::pathsAsTheInstalledSystemSeesThem_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("resolved");
+    QTest::newRow("absolute") << "/usr/lib/os-version"
+                              << "/usr/lib/os-version";
+    QTest::newRow("relative") << "../usr/lib/os-version"
+                              << "/usr/lib/os-version";
+    QTest::newRow("above the root stays at it") << "../../../../usr/lib/os-version"
+                                                << "/usr/lib/os-version";
+    QTest::newRow("through a linked directory") << "/lib/os-version"
+                                                << "/usr/lib/os-version";
+    QTest::newRow("to another link") << "os-version.link"
+                                     << "/usr/lib/os-version";
+    QTest::newRow("not there yet") << "/usr/share/missing/file"
+                                   << "/usr/share/missing/file";
+    QTest::newRow("loop") << "/etc/loop"
+                          << "!";
+}
+
+void TestUntrustedInput::pathsAsTheInstalledSystemSeesThem()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, resolved);
+    QTemporaryDir root;
+    QVERIFY(QDir().mkpath(root.filePath("etc")) && QDir().mkpath(root.filePath("usr/lib")));
+    QVERIFY(makeLink("usr/lib", root.filePath("lib")));
+    QVERIFY(makeLink("/usr/lib/os-version", root.filePath("etc/os-version.link")));
+    QVERIFY(makeLink("loop", root.filePath("etc/loop")));
+    QVERIFY(makeLink(link, root.filePath("etc/os-version")));
+    const QString expected = resolved == "!" ? QString() : root.path() + resolved;
+    QCOMPARE(MountPath::resolveInRoot(root.path(), "/etc/os-version"), expected);
+    QCOMPARE(MountPath::resolveInRoot(root.path() + "/", "etc/os-version"), expected);
+    QCOMPARE(MountPath::resolveInRoot(root.path(), "/etc"), root.path() + "/etc");
+    QCOMPARE(MountPath::resolveInRoot(QString(), "/etc/os-version"), QString());
 }
 
 void TestUntrustedInput::extractionStaysInItsDirectory_data()

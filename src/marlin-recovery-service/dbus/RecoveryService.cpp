@@ -10,6 +10,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusReply>
 #include <QDebug>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 namespace {
 
 const QString LiveCallerName = "marlin-recovery-live";
+const QString ObjectPath = "/com/marlin/recovery";
 // The kernel keeps only this many characters of a process's command name.
 const int KernelCommNameLength = 15;
 
@@ -116,6 +118,15 @@ OperateResponse RecoveryService::response(int retCode, int progress) const
 void RecoveryService::emitError(const QString& errMsg)
 {
     OperateResponse rsp = response(-1, 100);
+    rsp.errMsg = errMsg;
+    Q_EMIT Error(rsp.toString());
+}
+
+void RecoveryService::emitErrorFor(const OperateRequest& request, const QString& errMsg)
+{
+    OperateResponse rsp = response(-1, 100);
+    rsp.operateID = request.operateID;
+    rsp.opType = request.opType;
     rsp.errMsg = errMsg;
     Q_EMIT Error(rsp.toString());
 }
@@ -279,16 +290,18 @@ bool RecoveryService::FixPartitionByFsck(const QString& req)
     qInfo().noquote() << "FixPartitionByFsck, req: " + req;
     FsckRequest request;
     request.read(obj);
-    setCurrent(request);
     if (request.devicePath.isEmpty()) {
+        setCurrent(request);
         return false;
     }
-    // A worker that is still there (of any kind, running or just ending) would never repair this partition:
-    // answer that nothing was started instead of promising a repair that cannot come.
+    // A worker that is still there (of any kind, running or just ending) would never repair this partition: say so
+    // to this request, and leave the current request to that worker, whose outcome must not pass for this repair.
     if (m_asyncTask != nullptr) {
         qWarning().noquote() << "RecoveryService::FixPartitionByFsck, m_asyncTask is not null";
+        emitErrorFor(request, "another task is running");
         return false;
     }
+    setCurrent(request);
     m_asyncTask = new AsyncTask(AsyncTask::RepairPartition);
     ConnectAsyncTaskResponse();
     m_asyncTask->setDevicePath(request.devicePath);
@@ -404,6 +417,20 @@ int RecoveryService::ShowSystemRepairTool(const QString& req)
     }
     startInfoWorker(AsyncTask::SystemRepairTool, "m_asyncTask ShowSystemRepairTool finished");
     return 0;
+}
+
+bool RecoveryService::publish(QDBusConnection bus, const QString& name)
+{
+    if (!bus.registerService(name)) {
+        qCritical().noquote() << bus.lastError().message();
+        return false;
+    }
+    if (!bus.registerObject(ObjectPath, this, QDBusConnection::ExportAllContents)) {
+        qCritical().noquote() << "registerObject failed: " + ObjectPath + ", " + bus.lastError().message();
+        bus.unregisterService(name);
+        return false;
+    }
+    return true;
 }
 
 void RecoveryService::setTask(Task* task)

@@ -35,6 +35,9 @@ public:
 
     // Takes the one task of this service run and forwards its progress and outcome as signals.
     void setTask(Task* task);
+    // Registers the name again on the bus and exports this object behind it. False when either fails: the name is
+    // then given up, so that nobody waits on a name that answers nothing.
+    bool publish(QDBusConnection bus, const QString& name);
 
 signals:
     Q_SCRIPTABLE void ReportProgress(const QString& progress);
@@ -61,6 +64,8 @@ private:
     void resetCurrent();
     OperateResponse response(int retCode, int progress) const;
     void emitError(const QString& errMsg);
+    // An Error for a request that is refused without becoming the current one.
+    void emitErrorFor(const OperateRequest& request, const QString& errMsg);
     int backup(const QString& method, int opType, const QString& backupReq);
     // Refuses an information request while a worker runs; true when refused.
     bool refuseWhileWorkerRuns(const QString& method);

@@ -2,6 +2,8 @@
 
 #include "tasks/Task.h"
 
+#include "MountPath.h"
+
 #include "core/command.h"
 #include "udisks2/UDisks2BlockDevice.h"
 #include "udisks2/UDisks2Manager.h"
@@ -71,10 +73,8 @@ QPair<QString, QString> driveAndDiskOf(const QString& path)
 
 QString Task::osVersionFile(const QString& mountPoint) const
 {
-    const QString file = mountPoint + "/etc/os-version";
-    const QFileInfo info(file);
-    // An absolute link inside the installed system points inside it, not into the live system.
-    return info.isSymLink() ? mountPoint + info.symLinkTarget() : file;
+    // A link inside the installed system points inside it, not into the live system.
+    return MountPath::resolveInRoot(mountPoint, "/etc/os-version");
 }
 
 void Task::getSystemUUID()
