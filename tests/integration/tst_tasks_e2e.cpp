@@ -41,6 +41,14 @@ QMap<QString, QByteArray> rootTree()
     return treeOf(root.path());
 }
 
+// How often an ext4 file system was mounted writable: a read-only mount leaves it as it was.
+QString mountCount(const QString& device)
+{
+    const QStringList lines =
+        output("dumpe2fs", {"-h", device}).split('\n').filter(QRegularExpression("^Mount count:"));
+    return lines.isEmpty() ? QString() : lines.constFirst().simplified();
+}
+
 } // namespace
 
 class TestTasksE2E : public QObject
@@ -58,10 +66,13 @@ private slots:
     void keepingPersonalFilesNeverWritesTheDataImage();
     void factoryReset_data();
     void factoryReset();
+    void corruptInitialBackupTouchesNothing_data();
     void corruptInitialBackupTouchesNothing();
     void badManualBackupsAreRefused_data();
     void badManualBackupsAreRefused();
     void backupToAMissingDestination();
+    void archivesOfAPartitionThatDoesNotMount();
+    void backupInsideWhatTheRestoreReplaces();
 
 private:
     // Starts a fresh service, sends one request and waits for its outcome; the outcome's payload, or empty.
@@ -131,6 +142,8 @@ void TestTasksE2E::systemBackupByTaskList()
         m_optAtBackup = treeOf(data + "/opt");
         m_varAtBackup = treeOf(data + "/var");
     }
+    const QString dataMountCount = mountCount(env("MARLIN_DATA_DEV"));
+    QVERIFY(!dataMountCount.isEmpty());
     const QString root = "root:" + env("MARLIN_ROOT_UUID");
     const QString data = "data:" + env("MARLIN_DATA_UUID");
     const QString recovery = "recovery:" + env("MARLIN_RECOVERY_UUID");
@@ -161,6 +174,13 @@ void TestTasksE2E::systemBackupByTaskList()
         output("md5sum", {"-c", dir + "/" + name + ".md5"}, &code);
         QCOMPARE(code, 0);
     }
+    // Each partition was copied unmounted, block by used block, and archived from a read-only mount.
+    for (const QString& name : {QString("system.rbk"), QString("data.rbk")}) {
+        const QString info = output("marlin-clone", {"--rbk-info", dir + "/" + name});
+        QVERIFY2(info.contains("\ncopy-mode=used-blocks\n"), qPrintable(info));
+        QVERIFY2(info.contains("\nsource-was-mounted=no\n"), qPrintable(info));
+    }
+    QCOMPARE(mountCount(env("MARLIN_DATA_DEV")), dataMountCount);
     QTemporaryDir work;
     output("marlin-clone", {"--read-custom-file", "rbk://" + dir + "/system.rbk/DiskInfo", work.filePath("DiskInfo")});
     QCOMPARE(readFile(work.filePath("DiskInfo")), "UUID=" + env("MARLIN_ROOT_UUID").toUtf8() + "\nVersion=1.1\n");
@@ -198,6 +218,9 @@ void TestTasksE2E::manualRestoreBringsTheBackupBack()
             &ok);
     }
     QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    // The images were of clean file systems.
+    QCOMPARE(exitCodeOf("fsck", {"-n", env("MARLIN_ROOT_DEV")}), 0);
+    QCOMPARE(exitCodeOf("fsck", {"-n", env("MARLIN_DATA_DEV")}), 0);
     const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
 
     QCOMPARE(output("blkid", {"-o", "value", "-s", "UUID", env("MARLIN_ROOT_DEV")}).trimmed(), env("MARLIN_ROOT_UUID"));
@@ -353,15 +376,37 @@ void TestTasksE2E::factoryReset()
     QVERIFY(QFile::exists(data + "/var/log/wtmp"));
 }
 
+void TestTasksE2E::corruptInitialBackupTouchesNothing_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("flipped byte") << "flip";
+    // An empty UUID must find no device at all, not the first one without a file system.
+    QTest::newRow("blank system.info") << "blank";
+    // A good image whose record names a partition that is not the system's own.
+    QTest::newRow("image for another partition") << "foreign";
+}
+
 void TestTasksE2E::corruptInitialBackupTouchesNothing()
 {
-    QByteArray saved;
+    QFETCH(QString, damage);
+    QByteArray savedImage;
+    QByteArray savedInfo;
     {
         const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
-        saved = readFile(recovery + "/backup/system.rbk");
-        QByteArray broken = saved;
-        broken[broken.size() / 2] = char(broken.at(broken.size() / 2) ^ 0x5a);
-        QVERIFY(writeFile(recovery + "/backup/system.rbk", broken));
+        const QString backup = recovery + "/backup";
+        savedImage = readFile(backup + "/system.rbk");
+        savedInfo = readFile(backup + "/system.info");
+        if (damage == "flip") {
+            QByteArray broken = savedImage;
+            broken[broken.size() / 2] = char(broken.at(broken.size() / 2) ^ 0x5a);
+            QVERIFY(writeFile(backup + "/system.rbk", broken));
+        } else if (damage == "blank") {
+            QVERIFY(writeFile(backup + "/system.info", " \n"));
+        } else {
+            QVERIFY(run("marlin-clone", {"--tui", env("MARLIN_SPARE_DEV"), backup + "/extra.rbk"}));
+            QVERIFY(writeFile(backup + "/extra.md5", output("md5sum", {backup + "/extra.rbk"}).toUtf8()));
+            QVERIFY(writeFile(backup + "/extra.info", env("MARLIN_SPARE_UUID").toUtf8() + "\n"));
+        }
     }
     {
         const Mounted data(env("MARLIN_DATA_UUID"));
@@ -378,7 +423,12 @@ void TestTasksE2E::corruptInitialBackupTouchesNothing()
     QVERIFY(!m_service->takeOutput().contains("job start:"));
     {
         const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
-        QVERIFY(writeFile(recovery + "/backup/system.rbk", saved));
+        const QString backup = recovery + "/backup";
+        QVERIFY(writeFile(backup + "/system.rbk", savedImage));
+        QVERIFY(writeFile(backup + "/system.info", savedInfo));
+        for (const QString& name : {QString("extra.rbk"), QString("extra.md5"), QString("extra.info")}) {
+            QFile::remove(backup + "/" + name);
+        }
     }
     QVERIFY(!ok);
     QCOMPARE(outcome.value("errMsg").toString(), QString("There is something wrong with your initial backup file"));
@@ -403,6 +453,9 @@ void TestTasksE2E::badManualBackupsAreRefused_data()
     QTest::newRow("another machine's partition")
         << "foreign"
         << "Your disk info and the backup info do not match, so you cannot restore now";
+    QTest::newRow("a partition that is not the system's") << "spare"
+                                                          << "Your disk info and the backup info do not match, so "
+                                                             "you cannot restore now";
     QTest::newRow("directory gone") << "gone"
                                     << "Cannot find the target location";
     QTest::newRow("directory without backup files") << "empty"
@@ -441,8 +494,10 @@ void TestTasksE2E::badManualBackupsAreRefused()
             setDiskInfo("UUID=" + env("MARLIN_ROOT_UUID").toUtf8() + "\nVersion=2.0\n");
         } else if (damage == "foreign") {
             setDiskInfo("UUID=6f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9\nVersion=1.1\n");
+        } else if (damage == "spare") {
+            setDiskInfo("UUID=" + env("MARLIN_SPARE_UUID").toUtf8() + "\nVersion=1.1\n");
         }
-        if (damage == "version" || damage == "foreign") {
+        if (damage == "version" || damage == "foreign" || damage == "spare") {
             QVERIFY(writeFile(image + ".md5", output("md5sum", {image}).toUtf8()));
         }
         if (damage == "noinfo") {
@@ -492,6 +547,64 @@ void TestTasksE2E::backupToAMissingDestination()
         &ok);
     QVERIFY(!ok);
     QCOMPARE(outcome.value("errMsg").toString(), QString("Cannot find the target location"));
+}
+
+void TestTasksE2E::archivesOfAPartitionThatDoesNotMount()
+{
+    // The swap partition has no file system to archive: the live system's own /opt must never stand in for it.
+    const QString dir = "/backups/no-archives";
+    const QJsonArray tasks{task("create-backup-directory",
+                                {"swap:" + env("MARLIN_SWAP_UUID"), "recovery:" + env("MARLIN_RECOVERY_UUID"), dir})};
+    bool ok = true;
+    const QJsonObject outcome = runTask(
+        [&](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->SystemBackup(LiveService::request(4, "backup-3", {{"recoveryInfo", taskList(tasks)}}))
+                .value();
+        },
+        &ok);
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    const bool archived = QFile::exists(recovery + dir + "/opt.tar");
+    QDir(recovery + dir).removeRecursively();
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(), QString("Backup error, please try again"));
+    QVERIFY(!archived);
+}
+
+void TestTasksE2E::backupInsideWhatTheRestoreReplaces()
+{
+    // A whole backup kept in the data partition's var, which its own var.tar would replace.
+    const QString relative = "/var/backups/mine";
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QVERIFY(QDir().mkpath(data + relative));
+        for (const QString& name : QDir(recovery + BackupDir).entryList(QDir::Files)) {
+            QVERIFY(QFile::copy(recovery + BackupDir + "/" + name, data + relative + "/" + name));
+        }
+    }
+    const QMap<QString, QByteArray> rootBefore = rootTree();
+    bool ok = true;
+    QJsonObject outcome;
+    QMap<QString, QByteArray> backupAfter;
+    {
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        const QMap<QString, QByteArray> backupBefore = treeOf(data + relative);
+        outcome = runTask(
+            [&](ComMarlinDaemonRecoveryInterface* proxy) {
+                return proxy->ManualRestore(LiveService::request(2, "inside-var", {{"backupDir", data + relative}}))
+                    .value();
+            },
+            &ok);
+        const Mounted again(env("MARLIN_DATA_UUID"));
+        backupAfter = treeOf(again + relative);
+        QDir(again + "/var/backups").removeRecursively();
+        QCOMPARE(backupAfter, backupBefore);
+    }
+    QVERIFY(!m_service->takeOutput().contains("job start:"));
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(),
+             QString("The backup lies where the restore would write; move it to another disk and try again"));
+    QCOMPARE(rootTree(), rootBefore);
 }
 
 QTEST_GUILESS_MAIN(TestTasksE2E)

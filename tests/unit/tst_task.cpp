@@ -1,4 +1,5 @@
 #include "FakeTools.h"
+#include "tasks/BackupTask.h"
 #include "tasks/Task.h"
 
 #include <QSignalSpy>
@@ -23,6 +24,13 @@ bool writeFile(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
+// A restore whose root is an opened encrypted mapping, as the system restore finds one.
+class EncryptedRootTask : public Task
+{
+public:
+    explicit EncryptedRootTask(const QString& mapping) { m_openedMapperPath = mapping; }
+};
+
 } // namespace
 
 class TestTask : public QObject
@@ -40,6 +48,10 @@ private slots:
     void compareVersion();
     void md5Check();
     void optAndVarRemoval();
+    void diskInformationIsWrittenAfresh_data();
+    void diskInformationIsWrittenAfresh();
+    void encryptedRootIsClosedBeforeItsContainerIsWritten_data();
+    void encryptedRootIsClosedBeforeItsContainerIsWritten();
 };
 
 void TestTask::jobsRunImagesFirstThenByType()
@@ -226,6 +238,72 @@ void TestTask::optAndVarRemoval()
              (QStringList{"sudo chattr -R -i -- /media/root/data\\ dir/opt",
                           "sudo chattr -R -i -- /media/root/data\\ dir/var",
                           "sudo rm -rf -- /media/root/data\\ dir/opt", "sudo rm -rf -- /media/root/data\\ dir/var"}));
+}
+
+void TestTask::diskInformationIsWrittenAfresh_data()
+{
+    const QString writeFile = "/lib/marlin-recovery-gui/scripts/write-file";
+    QTest::addColumn<QString>("sudo");
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<bool>("toolCalled");
+    QTest::newRow("written and stored") << "--write DiskInfo UUID=new" << true << true;
+    QTest::newRow("the working file cannot be written") << "--exit-if " + writeFile + " 1" << false << false;
+    QTest::newRow("the tool cannot store it") << "--write DiskInfo UUID=new --exit-if marlin-clone 1" << false << true;
+}
+
+void TestTask::diskInformationIsWrittenAfresh()
+{
+    QFETCH(QString, sudo);
+    QFETCH(bool, stored);
+    QFETCH(bool, toolCalled);
+    FakeTools tools({"sudo", "marlin-clone"});
+    tools.setBehaviour("sudo", sudo);
+    QTemporaryDir work;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(work.path());
+    // What the image before left: it must never go into this one.
+    QVERIFY(writeFile("DiskInfo", "UUID=previous-image\n"));
+    BackupTask task(QJsonArray(), OpManualBackup);
+    const bool answer = task.writeDiskInfo("/backups/b/data.rbk", "UUID=new\\nVersion=1.1");
+    const bool leftOver = QFile::exists("DiskInfo");
+    QDir::setCurrent(previous);
+    QCOMPARE(answer, stored);
+    QVERIFY(!leftOver);
+    const QStringList calls = tools.calls();
+    QVERIFY(calls.constFirst().startsWith("sudo /lib/marlin-recovery-gui/scripts/write-file DiskInfo "));
+    QCOMPARE(calls.contains("sudo marlin-clone --write-custom-file rbk:///backups/b/data.rbk/DiskInfo DiskInfo"),
+             toolCalled);
+}
+
+void TestTask::encryptedRootIsClosedBeforeItsContainerIsWritten_data()
+{
+    QTest::addColumn<QString>("cryptsetup");
+    QTest::newRow("closed") << "--exit 0";
+    QTest::newRow("cannot be closed") << "--err 'Device luks-1 is still in use.' --exit 5";
+}
+
+void TestTask::encryptedRootIsClosedBeforeItsContainerIsWritten()
+{
+    QFETCH(QString, cryptsetup);
+    FakeTools tools({"sudo", "marlin-clone", "cryptsetup"});
+    tools.setBehaviour("sudo", "--exec");
+    tools.setBehaviour("cryptsetup", cryptsetup);
+    EncryptedRootTask task("/dev/mapper/luks-1");
+    task.addJob("/recovery/backup/system.rbk", "/dev/sdz3", ImageJob);
+    QSignalSpy finished(&task, &Task::taskFinished);
+    QSignalSpy failed(&task, &Task::failed);
+    task.start();
+    QVERIFY(QTest::qWaitFor([&]() { return !finished.isEmpty() || !failed.isEmpty(); }, 20000));
+    const QStringList calls = tools.calls();
+    QCOMPARE(calls.constFirst(), QString("cryptsetup close /dev/mapper/luks-1"));
+    const bool closed = cryptsetup == "--exit 0";
+    // Written only once the mapping is gone; never when it could not be closed.
+    QCOMPARE(calls.size(), closed ? 3 : 1);
+    QCOMPARE(finished.size(), closed ? 1 : 0);
+    QCOMPARE(failed.size(), closed ? 0 : 1);
+    if (closed) {
+        QCOMPARE(calls.at(1), QString("sudo marlin-clone --tui /recovery/backup/system.rbk /dev/sdz3"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTask)

@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <unistd.h>
 
@@ -116,27 +117,56 @@ void BackupTask::addDirectoryJobs(const QJsonArray& args)
         return;
     }
     const QString fromUUID = taskArgument(args, 0);
-    const QString toMount = mountDeviceFromUUID(taskArgument(args, 1));
-    if (toMount.isEmpty()) {
-        qDebug() << "to path is empty";
-        return;
-    }
-    const QString toPath = backupDirectory(toMount, args.at(2).toString());
+    const QString toUUID = taskArgument(args, 1);
+    const QString toMount = mountDeviceFromUUID(toUUID);
+    const QString toPath = toMount.isEmpty() ? QString() : backupDirectory(toMount, args.at(2).toString());
     if (toPath.isEmpty()) {
+        qCritical().noquote() << "archives: the destination is not found, uuid: " + toUUID;
+        reportFailure(QCoreApplication::translate("BackupTask", "Cannot find the target location"));
         return;
     }
-    const QString fromMount = mountDeviceFromUUID(fromUUID);
+    // Read-only, so that the file system cannot change while it is archived (or imaged by a job that comes later);
+    // only a backup onto the same partition needs it writable.
+    const QString fromMount = fromUUID == toUUID ? toMount : mountReadOnlyFromUUID(fromUUID);
+    // Without the partition the archives would be made of the live system's own directories.
+    if (fromMount.isEmpty()) {
+        qCritical().noquote() << "archives: the partition does not mount, uuid: " + fromUUID;
+        reportFailure(QCoreApplication::translate("BackupTask", "Backup error, please try again"));
+        return;
+    }
     // An image job of the same partition unmounts it while it runs: the archives mount it again.
     rememberJobMount(fromMount, fromUUID);
-    rememberJobMount(toMount, taskArgument(args, 1));
+    rememberJobMount(toMount, toUUID);
     for (const QString& name : {QString("opt"), QString("var")}) {
-        const QString dataInfo = QString("%1/datainfo").arg(fromMount);
-        const QString archive = QString("%1/%2.tar").arg(toPath, name);
-        SpawnCmd("sudo", {CreateDataInfoScript, fromUUID, name, dataInfo});
-        SpawnCmd("sudo", {"tar", "--xattrs", "--xattrs-include=*", "-cpf", archive, "-C", fromMount, "datainfo"});
-        SpawnCmd("sudo", {"rm", dataInfo});
-        addJob(QString("%1/%2").arg(fromMount, name), archive, ArchiveAppendJob);
+        const QString archive = QString("%1%2.tar").arg(toPath, name);
+        if (!addDirectoryArchive(fromUUID, fromMount, name, archive)) {
+            reportFailure(QCoreApplication::translate("BackupTask", "Backup error, please try again"));
+            return;
+        }
     }
+}
+
+// The archive starts with its "datainfo" member, made in the service's private directory: the partition being
+// backed up is never written to.
+bool BackupTask::addDirectoryArchive(const QString& fromUUID, const QString& fromMount, const QString& name,
+                                     const QString& archive)
+{
+    const QString dataInfo = privateTempPath("datainfo");
+    QFile::remove(dataInfo);
+    QString out;
+    QString err;
+    const bool made = SpawnCmd("sudo", {CreateDataInfoScript, fromUUID, name, dataInfo}, out, err) &&
+                      SpawnCmd("sudo",
+                               {"tar", "--xattrs", "--xattrs-include=*", "-cpf", archive, "-C",
+                                QFileInfo(dataInfo).path(), "datainfo"},
+                               out, err);
+    QFile::remove(dataInfo);
+    if (!made) {
+        qCritical().noquote() << "archive " + archive + " could not be started: " + err;
+        return false;
+    }
+    addJob(QString("%1/%2").arg(fromMount, name), archive, ArchiveAppendJob);
+    return true;
 }
 
 // The backup directory a task names below a partition, with a slash at the end; empty when it would lie outside it.
@@ -150,23 +180,44 @@ QString BackupTask::backupDirectory(const QString& mountPoint, const QString& re
     return path + "/";
 }
 
-void BackupTask::writeDiskInfo(const QString& image, const QString& content)
+bool BackupTask::writeDiskInfo(const QString& image, const QString& content)
 {
-    SpawnCmd("sudo", {WriteFileScript, m_diskInfoName, content});
-    SpawnCmd("sudo", {"marlin-clone", "--write-custom-file", QString("rbk://%1/%2").arg(image, m_diskInfoName),
-                      m_diskInfoName});
+    QFile::remove(m_diskInfoName);
+    QString out;
+    QString err;
+    if (!SpawnCmd("sudo", {WriteFileScript, m_diskInfoName, content}, out, err) || !QFile::exists(m_diskInfoName)) {
+        qCritical().noquote() << "the disk information for " + image + " could not be written: " + err;
+        return false;
+    }
+    const bool stored = SpawnCmd(
+        "sudo",
+        {"marlin-clone", "--write-custom-file", QString("rbk://%1/%2").arg(image, m_diskInfoName), m_diskInfoName}, out,
+        err);
+    QFile::remove(m_diskInfoName);
+    if (!stored) {
+        qCritical().noquote() << "the disk information could not be stored in " + image + ": " + err;
+    }
+    return stored;
 }
 
 void BackupTask::onTaskFinished()
 {
     ::sync();
     ::sync();
-    if (m_isError || !QDir(m_toPath).exists()) {
-        Q_EMIT finished();
+    if (m_isError) {
+        return;
+    }
+    // Images that are not where they were written are no backup.
+    if (!QDir(m_toPath).exists()) {
+        reportFailure(QCoreApplication::translate("BackupTask", "Backup error, please try again"));
         return;
     }
     for (auto it = m_diskInfos.constBegin(); it != m_diskInfos.constEnd(); ++it) {
-        writeDiskInfo(it.key(), it.value());
+        // An image without its disk information would be restored onto the wrong partition, or not at all.
+        if (!writeDiskInfo(it.key(), it.value())) {
+            reportFailure(QCoreApplication::translate("BackupTask", "Backup error, please try again"));
+            return;
+        }
     }
     const QStringList images = QDir(m_toPath).entryList({"*.rbk"});
     for (const QString& name : images) {

@@ -17,6 +17,9 @@ public:
 
 public slots:
     void runTasks(const QJsonArray& tasks) override;
+    // Stores the disk information in an image through the working file, which is written afresh for it: a file
+    // left from the image before must never go in. False when either step fails.
+    bool writeDiskInfo(const QString& image, const QString& content);
 
 private:
     // False when the task failed and nothing more may be queued.
@@ -24,7 +27,8 @@ private:
     void addDirectoryJobs(const QJsonArray& args);
     void onTaskFinished();
     bool writeMD5(const QString& image);
-    void writeDiskInfo(const QString& image, const QString& content);
+    bool addDirectoryArchive(const QString& fromUUID, const QString& fromMount, const QString& name,
+                             const QString& archive);
     static QString backupDirectory(const QString& mountPoint, const QString& relative);
 
     ActionType m_actionType;

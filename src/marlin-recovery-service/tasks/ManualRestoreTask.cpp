@@ -12,8 +12,10 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QSettings>
+#include <QStorageInfo>
 #include <QTimer>
 
 namespace {
@@ -24,6 +26,8 @@ const char* const VersionMismatch =
                       "Your system version does not match the backup file, please update the system and restore again");
 const char* const DiskMismatch = QT_TRANSLATE_NOOP(
     "ManualRestoreTask", "Your disk info and the backup info do not match, so you cannot restore now");
+const char* const BackupInTarget = QT_TRANSLATE_NOOP(
+    "ManualRestoreTask", "The backup lies where the restore would write; move it to another disk and try again");
 
 } // namespace
 
@@ -32,7 +36,7 @@ ManualRestoreTask::ManualRestoreTask(const QString& backupDir, QObject* parent) 
     connect(this, &Task::taskFinished, this, &ManualRestoreTask::onTaskFinished);
     QTimer::singleShot(0, this, [this]() {
         setJobs(m_backupDir);
-        start();
+        startChecked();
     });
 }
 
@@ -60,8 +64,45 @@ void ManualRestoreTask::setTasks(const QJsonArray& tasks)
             return;
         }
     }
+    startChecked();
+}
+
+void ManualRestoreTask::startChecked()
+{
+    if (m_isError) {
+        return;
+    }
     checkJobs();
+    if (m_isError) {
+        return;
+    }
+    if (backupLiesInATarget()) {
+        reportFailure(tr(BackupInTarget));
+        return;
+    }
+    if (!m_diskDrive.isEmpty()) {
+        unmountDrive();
+    }
+    saveLoginRecords();
     start();
+}
+
+bool ManualRestoreTask::backupLiesInATarget() const
+{
+    for (const QPair<QString, QString>& source : m_sources) {
+        const QString disk = Utils::parentDisk(source.second);
+        for (const Job& job : m_jobs) {
+            const bool written = job.type == ImageJob
+                                     ? (job.to == source.second || (!disk.isEmpty() && job.to == disk))
+                                     : MountPath::isInside(source.first, QFileInfo(job.to).canonicalFilePath());
+            if (written) {
+                qWarning().noquote() << "the backup " + source.first + " (" + source.second +
+                                            ") lies where the restore writes: " + job.to;
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 void ManualRestoreTask::saveLoginRecords()
@@ -88,7 +129,9 @@ void ManualRestoreTask::setJobs(const QString& path)
         reportFailure(tr("Cannot find the target location"));
         return;
     }
-    saveLoginRecords();
+    const QString canonical = dir.canonicalPath();
+    const QString device = QString::fromUtf8(QStorageInfo(canonical).device());
+    m_sources.append({canonical, QFileInfo(device).exists() ? QFileInfo(device).canonicalFilePath() : device});
     for (const QString& name : images) {
         if (!addImage(dir.path() + "/" + name, name)) {
             return;
@@ -99,7 +142,6 @@ void ManualRestoreTask::setJobs(const QString& path)
         return;
     }
     qDebug() << "don't restore the opt and var directory!";
-    unmountDrive();
 }
 
 bool ManualRestoreTask::readImageInfo(const QString& image)
@@ -222,7 +264,9 @@ bool ManualRestoreTask::addPartitionImage(const QString& image, const QString& f
     qInfo().noquote() << "rootDevPath = " + rootDisk + ", device_path = " + devicePath;
     qInfo().noquote() << "m_rootUUID = " + m_rootUUID + ", m_uuid = " + m_uuid + ", file_path = " + image;
     const bool otherRoot = fileName.contains("system.rbk") && m_rootUUID != m_uuid;
-    if (devicePath.isEmpty() || (otherRoot && !rootDisk.isEmpty() && !devicePath.startsWith(rootDisk))) {
+    // An image goes back only onto a partition of this system (or, for another root, a partition of its disk).
+    const bool own = isSystemPartition(m_uuid) || (otherRoot && !rootDisk.isEmpty());
+    if (devicePath.isEmpty() || !own || (otherRoot && !rootDisk.isEmpty() && !devicePath.startsWith(rootDisk))) {
         reportFailure(tr(DiskMismatch));
         return false;
     }
@@ -233,14 +277,6 @@ bool ManualRestoreTask::addPartitionImage(const QString& image, const QString& f
     }
     addJob(image, devicePath, ImageJob);
     return true;
-}
-
-bool ManualRestoreTask::isSystemPartition(const QString& uuid) const
-{
-    if (uuid.isEmpty()) {
-        return false;
-    }
-    return uuid == m_rootUUID || uuid == m_dataUUID || uuid == m_recoveryUUID || m_fstabUUIDs.contains(uuid);
 }
 
 // The archive's own datainfo names where it goes: accepted only for one of the installed system's partitions and

@@ -29,13 +29,19 @@ private:
     bool addWholeDiskImage(const QString& image, const QString& fileName);
     bool addPartitionImage(const QString& image, const QString& fileName);
     void addArchives(const QString& dirPath, const QStringList& archives);
-    bool isSystemPartition(const QString& uuid) const;
     bool checkArchive(const QString& tarPath, QString& uuid, QString& directory) const;
     void unmountDrive();
+    // The checks are all passed: the record of this restore is kept and the first job starts.
+    void startChecked();
+    // Whether a backup being read lies where a job writes: on a partition (or disk) an image goes onto, or inside
+    // a directory an archive replaces.
+    bool backupLiesInATarget() const;
     QString targetOnDrive(const QString& devicePath, const QString& logKey, bool lastMatch);
 
     QString m_diskDrive;
     QString m_uuid;
     QString m_version;
     QString m_backupDir;
+    // Each backup directory read, with the device of its file system, taken before anything is unmounted.
+    QList<QPair<QString, QString>> m_sources;
 };

@@ -110,6 +110,13 @@ void SystemRestoreTask::setJobs()
             continue;
         }
         m_initRootUUID = QString::fromUtf8(info.readAll()).simplified();
+        // Only this system's own partitions are written, and never the one the backup is read from.
+        if (!isRestoreTarget(m_initRootUUID)) {
+            qCritical().noquote() << "the initial backup names no partition of this system: " + image +
+                                         ", uuid: " + m_initRootUUID;
+            reportFailure(badInitialBackup());
+            return;
+        }
         if (holdsPersonalFiles(m_initRootUUID)) {
             qInfo().noquote() << "keeping personal files: the image of the data partition is not written, " + image;
             continue;
@@ -237,6 +244,21 @@ bool SystemRestoreTask::holdsPersonalFiles(const QString& uuid) const
     return !m_refreshDataPartition && m_dataUUID != m_rootUUID && uuid == m_dataUUID;
 }
 
+// Besides the partitions the system names, a partition of the root's disk is taken when it is the root of the
+// initial backup (another slot than today's root), or when the root is too broken to name its partitions.
+bool SystemRestoreTask::isRestoreTarget(const QString& uuid)
+{
+    if (uuid.isEmpty() || uuid == m_recoveryUUID) {
+        return false;
+    }
+    if (isSystemPartition(uuid)) {
+        return true;
+    }
+    const QString rootDisk = Utils::parentDisk(targetPathFromUUID(m_rootUUID));
+    const bool onRootDisk = !rootDisk.isEmpty() && Utils::parentDisk(targetPathFromUUID(uuid)) == rootDisk;
+    return onRootDisk && (uuid == m_originRootUUID || !rootFactsRead());
+}
+
 QString SystemRestoreTask::restoredRootUUID() const
 {
     return m_originRootUUID.isEmpty() ? m_rootUUID : m_originRootUUID;
@@ -244,14 +266,7 @@ QString SystemRestoreTask::restoredRootUUID() const
 
 void SystemRestoreTask::onTaskFinished()
 {
-    if (!m_openedMapperPath.isEmpty()) {
-        QString out;
-        QString err;
-        SpawnCmd("cryptsetup", {"close", m_openedMapperPath}, out, err);
-        if (!out.isEmpty() || !err.isEmpty()) {
-            qWarning().noquote() << "SystemRestoreTask::onTaskFinished, out: " + out + ", err: " + err;
-        }
-    }
+    // The encrypted root's mapping was closed before its container was written.
     refreshRootFacts();
     removeUserData();
     if (m_rootUUID != m_dataUUID && !fixDataPartition()) {

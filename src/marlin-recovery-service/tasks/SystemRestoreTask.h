@@ -30,6 +30,8 @@ private:
     // The UUID the root has once the initial backup is written back: the one it had at that backup.
     QString restoredRootUUID() const;
     bool holdsPersonalFiles(const QString& uuid) const;
+    // Whether an image of the initial backup may go onto the partition with this UUID.
+    bool isRestoreTarget(const QString& uuid);
 
     bool m_refreshDataPartition = false;
     QString m_initRootUUID;

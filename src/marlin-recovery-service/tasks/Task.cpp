@@ -146,6 +146,22 @@ QStringList Task::jobArguments(const Job& job) const
     }
 }
 
+// An encrypted root's container is written only with its mapping closed: the tool opens the device exclusively,
+// and a mapping left open would write its stale view over the new image.
+bool Task::closeOpenedMapping()
+{
+    umountDevicePath(m_openedMapperPath);
+    QString out;
+    QString err;
+    if (!SpawnCmd("cryptsetup", {"close", m_openedMapperPath}, out, err)) {
+        qCritical().noquote() << "cannot close " + m_openedMapperPath + " before writing its container: " + err;
+        return false;
+    }
+    qInfo().noquote() << "closed " + m_openedMapperPath + " before writing its container";
+    m_openedMapperPath.clear();
+    return true;
+}
+
 void Task::start()
 {
     qDebug() << "is error:" << m_isError;
@@ -164,6 +180,10 @@ void Task::start()
         writeRestoreMark();
     }
     Job job = m_jobs.constFirst();
+    if (job.type == ImageJob && !m_openedMapperPath.isEmpty() && !closeOpenedMapping()) {
+        reportJobFailure();
+        return;
+    }
     if (job.type != ImageJob) {
         remountJobPaths(job);
     }

@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QPair>
 #include <QProcess>
+#include <QSet>
 #include <QSharedPointer>
 #include <QStringList>
 
@@ -62,12 +63,17 @@ public:
     // could not be read before.
     void refreshRootFacts();
     QString mountDeviceFromUUID(const QString& uuid) const;
+    // Mounts it read-only, now and whenever a job mounts it again.
+    QString mountReadOnlyFromUUID(const QString& uuid);
     QString devicePathFromUUID(const QString& uuid);
     // Where an image of the file system with this UUID goes back: its device, or the partition that held it when
     // its start is destroyed (a root that no longer mounts, a restore cut off).
     QString targetPathFromUUID(const QString& uuid);
     void umountDeviceFromUUID(const QString& uuid);
     bool isMountedUUID(const QString& uuid) const;
+    // One of the installed system's own partitions: its root, its data or recovery partition, or one its fstab
+    // names. Never the empty UUID.
+    bool isSystemPartition(const QString& uuid) const;
     // Unmounts a block device, or every partition of it when it is a whole disk.
     void umountDevicePath(const QString& devicePath);
     QPair<QString, QString> driveAndDiskFromUUID(const QString& uuid);
@@ -91,6 +97,8 @@ public:
     int osMinorVersion() const { return m_osMinorVersion; }
     bool isUEFI() const { return m_isUEFI; }
     bool isError() const { return m_isError; }
+    // Whether the installed root could be read (its fstab, edition and locale are known).
+    bool rootFactsRead() const { return m_rootFactsRead; }
     // What this restore is, recorded on the recovery partition before its first write and removed when it
     // succeeds, so that a run cut off halfway can be told and repeated.
     void setRestoreRequest(const QString& method, const QJsonObject& request);
@@ -116,6 +124,7 @@ private:
     void writeRestoreMark();
     void removeRestoreMark();
     void clearExtractTarget(const QString& directory);
+    bool closeOpenedMapping();
 
 protected:
     QString m_mountBaseDir = "/tmp/ivy";
@@ -142,6 +151,7 @@ protected:
     QString m_restoreVerSysType;
     QString m_openedMapperPath;
     QMap<QString, QString> m_jobMounts;
+    QSet<QString> m_readOnlyUUIDs;
     bool m_rootFactsRead = false;
     QString m_restoreMethod;
     QJsonObject m_restoreRequest;

@@ -191,7 +191,10 @@ QString Task::mountDeviceFromUUID(const QString& uuid) const
         device->setWatchChanges(true);
         QVariantMap options;
         const auto entry = m_uuidMap.constFind(uuid);
-        if (entry != m_uuidMap.constEnd() && entry->type == "btrfs" && entry->options.contains("compress=zstd")) {
+        if (m_readOnlyUUIDs.contains(uuid)) {
+            options.insert("options", "ro");
+        } else if (entry != m_uuidMap.constEnd() && entry->type == "btrfs" &&
+                   entry->options.contains("compress=zstd")) {
             options.insert("options", "compress=zstd");
             qInfo().noquote() << "btrfs, mount uuid: " + uuid + ", with compress=zstd";
         }
@@ -200,6 +203,23 @@ QString Task::mountDeviceFromUUID(const QString& uuid) const
         return points.isEmpty() ? QString() : QString::fromUtf8(points.constFirst());
     }
     return QString();
+}
+
+bool Task::isSystemPartition(const QString& uuid) const
+{
+    if (uuid.isEmpty()) {
+        return false;
+    }
+    return uuid == m_rootUUID || uuid == m_dataUUID || uuid == m_recoveryUUID || m_fstabUUIDs.contains(uuid);
+}
+
+QString Task::mountReadOnlyFromUUID(const QString& uuid)
+{
+    if (uuid.isEmpty()) {
+        return QString();
+    }
+    m_readOnlyUUIDs.insert(uuid);
+    return mountDeviceFromUUID(uuid);
 }
 
 QString Task::devicePathFromUUID(const QString& uuid)
