@@ -41,6 +41,13 @@ QMap<QString, QByteArray> rootTree()
     return treeOf(root.path());
 }
 
+// The event records of the restores that ran, kept on the recovery partition.
+QStringList eventRecords()
+{
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    return QDir(recovery + "/event-log").entryList({"live_restore_*.json"});
+}
+
 // How often an ext4 file system was mounted writable: a read-only mount leaves it as it was.
 QString mountCount(const QString& device)
 {
@@ -512,6 +519,7 @@ void TestTasksE2E::badManualBackupsAreRefused()
         backupDir = damage == "gone" ? recovery + "/backups/no-such-backup" : damage == "unnamed" ? QString() : dir;
     }
     const QMap<QString, QByteArray> rootBefore = rootTree();
+    const QStringList recordsBefore = eventRecords();
     bool ok = true;
     QJsonObject outcome;
     {
@@ -532,6 +540,8 @@ void TestTasksE2E::badManualBackupsAreRefused()
     QCOMPARE(outcome.value("errMsg").toString(), message);
     QCOMPARE(outcome.value("operateID").toString(), "bad-" + damage);
     QCOMPARE(rootTree(), rootBefore);
+    // A restore that never ran is no event.
+    QCOMPARE(eventRecords(), recordsBefore);
 }
 
 void TestTasksE2E::backupToAMissingDestination()
