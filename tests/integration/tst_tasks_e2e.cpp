@@ -485,8 +485,9 @@ void TestTasksE2E::badManualBackupsAreRefused()
         const QString dir = recovery + "/backups/bad";
         QDir(dir).removeRecursively();
         QVERIFY(QDir().mkpath(dir));
-        QVERIFY(QFile::copy(recovery + BackupDir + "/system.rbk", dir + "/system.rbk"));
-        const QString image = dir + "/system.rbk";
+        // Named otherwise than the root's image, which may go onto another root slot of the root's disk.
+        const QString image = dir + (damage == "spare" ? "/extra.rbk" : "/system.rbk");
+        QVERIFY(QFile::copy(recovery + BackupDir + "/system.rbk", image));
         QTemporaryDir work;
         const auto setDiskInfo = [&](const QByteArray& content) {
             writeFile(work.filePath("DiskInfo"), content);

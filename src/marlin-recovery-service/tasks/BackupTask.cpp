@@ -29,6 +29,7 @@ BackupTask::BackupTask(const QJsonArray& tasks, const ActionType& type, QObject*
 {
     Q_UNUSED(tasks)
     connect(this, &Task::taskFinished, this, &BackupTask::onTaskFinished);
+    connect(this, &Task::failed, this, &Task::releaseReadOnlyMounts);
 }
 
 void BackupTask::runTasks(const QJsonArray& tasks)
@@ -202,6 +203,7 @@ bool BackupTask::writeDiskInfo(const QString& image, const QString& content)
 
 void BackupTask::onTaskFinished()
 {
+    releaseReadOnlyMounts();
     ::sync();
     ::sync();
     if (m_isError) {

@@ -63,8 +63,10 @@ public:
     // could not be read before.
     void refreshRootFacts();
     QString mountDeviceFromUUID(const QString& uuid) const;
-    // Mounts it read-only, now and whenever a job mounts it again.
+    // Mounts it read-only, now and whenever a job mounts it again (unless it was mounted already, as it is).
     QString mountReadOnlyFromUUID(const QString& uuid);
+    // Unmounts what mountReadOnlyFromUUID mounted: left so, the partition could not be written afterwards.
+    void releaseReadOnlyMounts();
     QString devicePathFromUUID(const QString& uuid);
     // Where an image of the file system with this UUID goes back: its device, or the partition that held it when
     // its start is destroyed (a root that no longer mounts, a restore cut off).

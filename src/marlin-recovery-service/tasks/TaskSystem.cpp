@@ -218,8 +218,18 @@ QString Task::mountReadOnlyFromUUID(const QString& uuid)
     if (uuid.isEmpty()) {
         return QString();
     }
-    m_readOnlyUUIDs.insert(uuid);
+    if (!isMountedUUID(uuid)) {
+        m_readOnlyUUIDs.insert(uuid);
+    }
     return mountDeviceFromUUID(uuid);
+}
+
+void Task::releaseReadOnlyMounts()
+{
+    for (const QString& uuid : std::as_const(m_readOnlyUUIDs)) {
+        umountDeviceFromUUID(uuid);
+    }
+    m_readOnlyUUIDs.clear();
 }
 
 QString Task::devicePathFromUUID(const QString& uuid)
