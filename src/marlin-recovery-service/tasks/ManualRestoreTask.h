@@ -33,6 +33,9 @@ private:
     bool checkArchive(const QString& tarPath, QString& uuid, QString& directory) const;
     void unmountDrive();
     QString targetOnDrive(const QString& devicePath, const QString& logKey, bool lastMatch);
+    // The UUID the restored root's fstab gives its swap area; empty when it names none.
+    QString restoredSwapUuid();
+    QString swapPartitionOnDrive() const;
 
     QString m_diskDrive;
     QString m_uuid;
