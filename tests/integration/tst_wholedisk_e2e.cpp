@@ -79,9 +79,15 @@ private slots:
     void initTestCase();
     void cleanup();
     void backupImagesTheWholeDisk();
+    void badWholeDiskBackupsAreRefused_data();
+    void badWholeDiskBackupsAreRefused();
     void restoreBringsTheDiskBack();
+    void partitionHeldOpenReadsTheRestoredData();
 
 private:
+    // Changes files on root, boot and data, then restores the backup; the outcome's error text, empty on success.
+    // beforeRestore runs between the two.
+    QString changeAndRestore(const std::function<void()>& beforeRestore = {});
     QJsonObject runTask(const std::function<int(ComMarlinDaemonRecoveryInterface*)>& call, bool* succeeded);
 
     LiveService* m_service = nullptr;
@@ -152,24 +158,30 @@ void TestWholeDiskE2E::backupImagesTheWholeDisk()
              "DiskDrive=" + env("MARLIN_SYSTEM_DRIVE").toUtf8() + "\nVersion=1.1\n");
 }
 
-void TestWholeDiskE2E::restoreBringsTheDiskBack()
+QString TestWholeDiskE2E::changeAndRestore(const std::function<void()>& beforeRestore)
 {
-    QVERIFY(!m_atBackup.root.isEmpty());
     {
         const Mounted root(env("MARLIN_ROOT_UUID"));
         const Mounted boot(env("MARLIN_BOOT_UUID"));
         const Mounted data(env("MARLIN_DATA_UUID"));
-        QVERIFY(writeFile(root + "/etc/hostname", "changed-after-backup\n"));
-        QVERIFY(writeFile(root + "/usr/bin/new-tool", "#!/bin/sh\n"));
-        QVERIFY(QFile::remove(root + "/usr/share/doc/README"));
-        QVERIFY(writeFile(boot + "/grub/grub.cfg", "set default=1\n"));
-        QVERIFY(writeFile(boot + "/vmlinuz-6.2.0-marlin-amd64", QByteArray(300000, 'k')));
-        QVERIFY(QFile::remove(boot + "/config-6.1.0-marlin-amd64"));
-        QVERIFY(writeFile(data + "/home/alice/Documents/report.txt", "Revenue went down.\n"));
-        QVERIFY(writeFile(data + "/home/bob/Pictures/new.txt", "new\n"));
-        QVERIFY(QFile::remove(data + "/home/bob/notes.md"));
+        const bool changed =
+            writeFile(root + "/etc/hostname", "changed-after-backup\n") &&
+            writeFile(root + "/usr/bin/new-tool", "#!/bin/sh\n") && QFile::remove(root + "/usr/share/doc/README") &&
+            writeFile(boot + "/grub/grub.cfg", "set default=1\n") &&
+            writeFile(boot + "/vmlinuz-6.2.0-marlin-amd64", QByteArray(300000, 'k')) &&
+            QFile::remove(boot + "/config-6.1.0-marlin-amd64") &&
+            writeFile(data + "/home/alice/Documents/report.txt", "Revenue went down.\n") &&
+            writeFile(data + "/home/bob/Pictures/new.txt", "new\n") && QFile::remove(data + "/home/bob/notes.md");
+        if (!changed) {
+            return "the system could not be changed";
+        }
     }
-    QCOMPARE(mountedPartitions(), QStringList());
+    if (!mountedPartitions().isEmpty()) {
+        return "mounted before the restore: " + mountedPartitions().join(' ');
+    }
+    if (beforeRestore) {
+        beforeRestore();
+    }
     bool ok = false;
     QJsonObject outcome;
     {
@@ -181,7 +193,14 @@ void TestWholeDiskE2E::restoreBringsTheDiskBack()
             },
             &ok);
     }
-    QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    return ok ? QString() : "restore failed: " + outcome.value("errMsg").toString();
+}
+
+void TestWholeDiskE2E::restoreBringsTheDiskBack()
+{
+    QVERIFY(!m_atBackup.root.isEmpty());
+    const QString failure = changeAndRestore();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
     // Nothing the task mounted on the restored disk is left mounted.
     QCOMPARE(mountedPartitions(), QStringList());
 
@@ -213,6 +232,115 @@ void TestWholeDiskE2E::restoreBringsTheDiskBack()
     const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
     QVERIFY(!QDir(recovery + "/event-log").entryList({"live_restore_*.json"}).isEmpty());
     QVERIFY(readFile(recovery + "/marlin-recovery-service.log").contains("ManualRestore, req: "));
+}
+
+// Whatever the image or the disks say, a refusal comes before the first write: the system is as it was.
+void TestWholeDiskE2E::badWholeDiskBackupsAreRefused_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("message");
+    const QString diskMismatch = "Your disk info and the backup info do not match, so you cannot restore now";
+    QTest::newRow("the image's drive is missing") << "missing" << diskMismatch;
+    QTest::newRow("the image names the second disk") << "second" << diskMismatch;
+    QTest::newRow("damaged image") << "flip"
+                                   << "There is something wrong with your backup file";
+    QTest::newRow("damaged image with a matching digest") << "flip-md5"
+                                                          << "/recovery/marlin-recovery-service.log";
+    QTest::newRow("newer format version")
+        << "version"
+        << "Your system version does not match the backup file, please update the system and restore again";
+}
+
+void TestWholeDiskE2E::badWholeDiskBackupsAreRefused()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, message);
+    QVERIFY(!m_atBackup.root.isEmpty());
+    const QString relative = "/bad whole disk";
+    {
+        const Mounted saved(env("MARLIN_BACKUP_UUID"));
+        const QString dir = saved + relative;
+        QDir(dir).removeRecursively();
+        QVERIFY(QDir().mkpath(dir));
+        const QString image = dir + "/system.rbk";
+        QVERIFY(QFile::copy(saved + BackupDir + "/system.rbk", image));
+        QVERIFY(QFile::copy(saved + BackupDir + "/system.rbk.md5", image + ".md5"));
+        QTemporaryDir work;
+        const auto setDiskInfo = [&](const QByteArray& content) {
+            return writeFile(work.filePath("DiskInfo"), content) &&
+                   run("marlin-clone",
+                       {"--write-custom-file", "rbk://" + image + "/DiskInfo", work.filePath("DiskInfo")});
+        };
+        const QByteArray drive = env("MARLIN_SYSTEM_DRIVE").toUtf8();
+        if (damage == "missing") {
+            QVERIFY(setDiskInfo("DiskDrive=MARLIN_NO_SUCH_DISK\nVersion=1.1\n"));
+        } else if (damage == "second") {
+            QVERIFY(setDiskInfo("DiskDrive=" + env("MARLIN_BACKUP_DRIVE").toUtf8() + "\nVersion=1.1\n"));
+        } else if (damage == "version") {
+            QVERIFY(setDiskInfo("DiskDrive=" + drive + "\nVersion=2.0\n"));
+        } else {
+            QFile file(image);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            const qint64 at = file.size() / 2;
+            QVERIFY(file.seek(at));
+            char byte = 0;
+            QVERIFY(file.getChar(&byte));
+            QVERIFY(file.seek(at) && file.putChar(char(byte ^ 0x10)));
+        }
+        if (damage != "flip") {
+            QVERIFY(writeFile(image + ".md5", output("md5sum", {image}).toUtf8()));
+        }
+    }
+    const SystemFiles before = systemFiles();
+    const QString table = output("sfdisk", {"--dump", env("MARLIN_LOOP")});
+    bool ok = true;
+    QJsonObject outcome;
+    {
+        const Mounted source(env("MARLIN_BACKUP_UUID"));
+        outcome = runTask(
+            [&](ComMarlinDaemonRecoveryInterface* proxy) {
+                return proxy
+                    ->ManualRestore(LiveService::request(2, "bad-" + damage, {{"backupDir", source + relative}}))
+                    .value();
+            },
+            &ok);
+    }
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(), message);
+    QCOMPARE(mountedPartitions(), QStringList());
+    QCOMPARE(output("sfdisk", {"--dump", env("MARLIN_LOOP")}), table);
+    SystemFiles after = systemFiles();
+    QCOMPARE(after.root, before.root);
+    QCOMPARE(after.boot, before.boot);
+    // Whatever the outcome, the login records the task kept aside are put back beside the system's own.
+    after.data.remove("/var/log/wtmp.bak");
+    QMap<QString, QByteArray> dataBefore = before.data;
+    dataBefore.remove("/var/log/wtmp.bak");
+    QCOMPARE(after.data, dataBefore);
+}
+
+// A partition that something holds open keeps its buffers (the kernel cannot re-read the table of a disk in use):
+// what is read through it after the restore must still be the restored data, not what it cached before.
+void TestWholeDiskE2E::partitionHeldOpenReadsTheRestoredData()
+{
+    QVERIFY(!m_atBackup.root.isEmpty());
+    QFile held(env("MARLIN_ROOT_DEV"));
+    QVERIFY(held.open(QIODevice::ReadOnly));
+    // The partition's buffers filled with what the changes left on it.
+    qint64 cached = 0;
+    const QString failure = changeAndRestore([&] {
+        for (QByteArray piece = held.read(1 << 20); !piece.isEmpty(); piece = held.read(1 << 20)) {
+            cached += piece.size();
+        }
+    });
+    QVERIFY(cached > 0);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QCOMPARE(mountedPartitions(), QStringList());
+    int code = -1;
+    const QString report = output("e2fsck", {"-n", "-f", env("MARLIN_ROOT_DEV")}, &code);
+    QVERIFY2(code == 0, qPrintable(report));
+    QCOMPARE(systemFiles().root, m_atBackup.root);
+    held.close();
 }
 
 QTEST_GUILESS_MAIN(TestWholeDiskE2E)
