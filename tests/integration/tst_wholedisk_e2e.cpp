@@ -83,6 +83,7 @@ private slots:
     void badWholeDiskBackupsAreRefused();
     void restoreBringsTheDiskBack();
     void partitionHeldOpenReadsTheRestoredData();
+    void restoreOntoTheRenamedDisk();
 
 private:
     // Changes files on root, boot and data, then restores the backup; the outcome's error text, empty on success.
@@ -341,6 +342,36 @@ void TestWholeDiskE2E::partitionHeldOpenReadsTheRestoredData()
     QVERIFY2(code == 0, qPrintable(report));
     QCOMPARE(systemFiles().root, m_atBackup.root);
     held.close();
+}
+
+// Run on its own after the disks came back under other device names (marlin-live-env reattach): the image's drive
+// still leads to the system disk, and the backup disk is left alone.
+void TestWholeDiskE2E::restoreOntoTheRenamedDisk()
+{
+    // The restore before left the disk as the image holds it.
+    m_atBackup = systemFiles();
+    m_atBackup.data.remove("/var/log/wtmp.bak");
+    const QString table = output("sfdisk", {"--dump", env("MARLIN_LOOP")});
+    const QMap<QString, QString> uuids = fileSystemUuids();
+    const QString backupTable = output("sfdisk", {"--dump", env("MARLIN_BACKUP_DISK")});
+    QVERIFY(!table.isEmpty() && !backupTable.isEmpty());
+
+    const QString failure = changeAndRestore();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QCOMPARE(mountedPartitions(), QStringList());
+    QCOMPARE(output("sfdisk", {"--dump", env("MARLIN_LOOP")}), table);
+    QCOMPARE(fileSystemUuids(), uuids);
+    SystemFiles restored = systemFiles();
+    restored.data.remove("/var/log/wtmp.bak");
+    QCOMPARE(restored.root, m_atBackup.root);
+    QCOMPARE(restored.boot, m_atBackup.boot);
+    QCOMPARE(restored.data, m_atBackup.data);
+
+    QCOMPARE(output("sfdisk", {"--dump", env("MARLIN_BACKUP_DISK")}), backupTable);
+    const Mounted saved(env("MARLIN_BACKUP_UUID"));
+    int code = -1;
+    output("md5sum", {"-c", "--", saved + BackupDir + "/system.rbk.md5"}, &code);
+    QCOMPARE(code, 0);
 }
 
 QTEST_GUILESS_MAIN(TestWholeDiskE2E)
