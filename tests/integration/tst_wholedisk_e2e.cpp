@@ -14,6 +14,7 @@ namespace {
 using namespace LiveTest;
 
 const QString BackupDir = "/whole disk 1";
+const QString DoomedFile = "/marlin-wholedisk-test/removed-after-backup.txt";
 const QStringList PartitionKeys{"EFI", "BOOT", "ROOT", "DATA", "RECOVERY", "SWAP", "SPARE", "XFS", "BTRFS", "OEM"};
 const QStringList Ext4Keys{"BOOT", "ROOT", "DATA", "RECOVERY", "SPARE"};
 
@@ -83,6 +84,7 @@ private slots:
     void badWholeDiskBackupsAreRefused();
     void restoreBringsTheDiskBack();
     void partitionHeldOpenReadsTheRestoredData();
+    void swapSignatureMadeAgain();
     void restoreOntoTheRenamedDisk();
 
 private:
@@ -126,6 +128,14 @@ QJsonObject TestWholeDiskE2E::runTask(const std::function<int(ComMarlinDaemonRec
 
 void TestWholeDiskE2E::backupImagesTheWholeDisk()
 {
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        const Mounted boot(env("MARLIN_BOOT_UUID"));
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        for (const Mounted* mounted : {&root, &boot, &data}) {
+            QVERIFY(writeFile(*mounted + DoomedFile, "removed after the backup\n"));
+        }
+    }
     m_atBackup = systemFiles();
     m_tableAtBackup = output("sfdisk", {"--dump", env("MARLIN_LOOP")});
     m_uuidsAtBackup = fileSystemUuids();
@@ -165,14 +175,15 @@ QString TestWholeDiskE2E::changeAndRestore(const std::function<void()>& beforeRe
         const Mounted root(env("MARLIN_ROOT_UUID"));
         const Mounted boot(env("MARLIN_BOOT_UUID"));
         const Mounted data(env("MARLIN_DATA_UUID"));
-        const bool changed =
-            writeFile(root + "/etc/hostname", "changed-after-backup\n") &&
-            writeFile(root + "/usr/bin/new-tool", "#!/bin/sh\n") && QFile::remove(root + "/usr/share/doc/README") &&
-            writeFile(boot + "/grub/grub.cfg", "set default=1\n") &&
-            writeFile(boot + "/vmlinuz-6.2.0-marlin-amd64", QByteArray(300000, 'k')) &&
-            QFile::remove(boot + "/config-6.1.0-marlin-amd64") &&
-            writeFile(data + "/home/alice/Documents/report.txt", "Revenue went down.\n") &&
-            writeFile(data + "/home/bob/Pictures/new.txt", "new\n") && QFile::remove(data + "/home/bob/notes.md");
+        // The removed files are the test's own, in the backup: tests before may have changed the system's.
+        const bool changed = writeFile(root + "/etc/hostname", "changed-after-backup\n") &&
+                             writeFile(root + "/usr/bin/new-tool", "#!/bin/sh\n") && QFile::remove(root + DoomedFile) &&
+                             writeFile(boot + "/grub/grub.cfg", "set default=1\n") &&
+                             writeFile(boot + "/vmlinuz-6.2.0-marlin-amd64", QByteArray(300000, 'k')) &&
+                             QFile::remove(boot + DoomedFile) &&
+                             writeFile(data + "/home/alice/Documents/report.txt", "Revenue went down.\n") &&
+                             writeFile(data + "/home/bob/Pictures/new.txt", "new\n") &&
+                             QFile::remove(data + DoomedFile);
         if (!changed) {
             return "the system could not be changed";
         }
@@ -342,6 +353,39 @@ void TestWholeDiskE2E::partitionHeldOpenReadsTheRestoredData()
     QVERIFY2(code == 0, qPrintable(report));
     QCOMPARE(systemFiles().root, m_atBackup.root);
     held.close();
+}
+
+// A backup taken while the swap signature was gone: the restore gives the swap partition (known by its partition
+// type) the UUID the restored fstab expects.
+void TestWholeDiskE2E::swapSignatureMadeAgain()
+{
+    const QString swap = env("MARLIN_SWAP_DEV");
+    QVERIFY(run("wipefs", {"-a", swap}));
+    QCOMPARE(output("blkid", {"-p", "-o", "value", "-s", "TYPE", swap}).trimmed(), QString());
+    const QString dir = "/whole disk 2";
+    const QJsonArray tasks{QJsonObject{{"command", "create-backup-image"},
+                                       {"args", QJsonArray{"root:" + env("MARLIN_ROOT_UUID"),
+                                                           "backup:" + env("MARLIN_BACKUP_UUID"), dir, "system.rbk"}}}};
+    bool ok = false;
+    QJsonObject outcome = runTask(
+        [&](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->ManualBackup(LiveService::request(3, "whole-3", {{"recoveryInfo", taskList(tasks)}})).value();
+        },
+        &ok);
+    QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    {
+        const Mounted source(env("MARLIN_BACKUP_UUID"));
+        const QString backupDir = source + dir;
+        outcome = runTask(
+            [&](ComMarlinDaemonRecoveryInterface* proxy) {
+                return proxy->ManualRestore(LiveService::request(2, "whole-4", {{"backupDir", backupDir}})).value();
+            },
+            &ok);
+    }
+    QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    QCOMPARE(mountedPartitions(), QStringList());
+    QCOMPARE(output("blkid", {"-p", "-o", "value", "-s", "TYPE", swap}).trimmed(), QString("swap"));
+    QCOMPARE(output("blkid", {"-p", "-o", "value", "-s", "UUID", swap}).trimmed(), env("MARLIN_SWAP_UUID"));
 }
 
 // Run on its own after the disks came back under other device names (marlin-live-env reattach): the image's drive
