@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QRegularExpression>
 
 namespace {
 
@@ -51,11 +52,16 @@ FSTabInfoList FSTab::getFSTabFromFile(const QString& fileName)
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         return list;
     }
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    return fromText(file.readAll());
+}
+
+FSTabInfoList FSTab::fromText(const QByteArray& text)
+{
+    FSTabInfoList list;
+    const QList<QByteArray> lines = text.split('\n');
     for (const QByteArray& line : lines) {
         list.append(parseLine(QString::fromUtf8(line)));
     }
-    file.close();
     return list;
 }
 
@@ -95,4 +101,17 @@ QStringList FSTab::getUUIDList(const FSTabInfoList& list)
         }
     }
     return uuids;
+}
+
+QString FSTab::swapUUID(const FSTabInfoList& list)
+{
+    static const QRegularExpression wellFormed(
+        "^[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}$");
+    for (const FSTabInfoPtr& info : list) {
+        if (isEntry(info) && info->type == "swap") {
+            const QString uuid = getUUIDFromInfo(info);
+            return wellFormed.match(uuid).hasMatch() ? uuid : QString();
+        }
+    }
+    return QString();
 }

@@ -125,6 +125,21 @@ inside() {
                 org.freedesktop.UDisks2.Block IdUUID 2>&1)"
     done
 
+    group "inside: drives"
+    check "the disk has the drive named in the env file" same "$(udisks_call --object-path "$(udisks_object "$MARLIN_LOOP")" \
+        --method org.freedesktop.DBus.Properties.Get org.freedesktop.UDisks2.Block Drive 2>&1)" \
+        "(<objectpath '/org/freedesktop/UDisks2/drives/$MARLIN_SYSTEM_DRIVE'>,)"
+    for line in "${PARTITIONS[@]}"; do
+        read -r key _ <<<"$line"
+        dev=$(eval echo "\${MARLIN_${key}_DEV}")
+        check "$key lies in the disk's partition table" grep -qF "$(udisks_object "$dev")" \
+            <<<"$(udisks_call --object-path "$(udisks_object "$MARLIN_LOOP")" --method org.freedesktop.DBus.Properties.Get \
+                org.freedesktop.UDisks2.PartitionTable Partitions 2>&1)"
+    done
+    check "the drive has the serial of its udev rule" grep -qF "'$MARLIN_SYSTEM_DRIVE'" \
+        <<<"$(udisks_call --object-path "/org/freedesktop/UDisks2/drives/$MARLIN_SYSTEM_DRIVE" \
+            --method org.freedesktop.DBus.Properties.Get org.freedesktop.UDisks2.Drive Serial 2>&1)"
+
     group "inside: udisksd mounts and unmounts as root"
     mp=$(udisks_call --object-path "$(udisks_object "$MARLIN_SPARE_DEV")" \
         --method org.freedesktop.UDisks2.Filesystem.Mount '{}' 2>&1 | sed -n "s/^('\(.*\)',)$/\1/p")
@@ -160,6 +175,7 @@ printf '#!/bin/sh\necho "selftest tool ran"\n' >"$WORK/bin/marlin-selftest-tool"
 chmod 0755 "$WORK/bin/marlin-selftest-tool"
 echo 'echo script' >"$WORK/scripts/selftest-script.sh"
 
+UDEV_RULES=/run/udev/rules.d/61-marlin-live-env.rules
 HOST_PATHS=(/home/marlin /lib/marlin-recovery-gui /usr/bin/marlin-repair-pkexec /media/root /run/marlin-live-env)
 baseline() { local p; for p in "${HOST_PATHS[@]}"; do [ -e "$p" ] && echo "$p"; done; true; }
 BASELINE=$(baseline)
@@ -221,7 +237,8 @@ check_nothing_left() {
         check "$name (pid $pid) is stopped" dead "$pid" "$st"
     done
     check "no loop device uses the image" bash -c "! losetup -a | grep -qF '$STATE/disk.img'"
-    check "$SNAP_LOOP is detached" same "$(losetup -n -O BACK-FILE "$SNAP_LOOP" 2>/dev/null)" ""
+    # Another program may take the freed device at once: what counts is that our images are off it.
+    check "$SNAP_LOOP is detached" bash -c "! losetup -n -O BACK-FILE '$SNAP_LOOP' 2>/dev/null | grep -qF '$STATE/'"
     check "no partition of $SNAP_LOOP is mounted" same "$(loop_mounts "$SNAP_LOOP")" ""
     check "nothing is mounted below /media/root" same "$(findmnt -n -R -o TARGET /media/root 2>/dev/null)" ""
     check "no process is left in an exec namespace" same "$(session_procs)" ""
@@ -231,6 +248,8 @@ check_nothing_left() {
     check "udevd runs only if it ran before (now: $(foreign_udevd | tr '\n' ' '))" same "$(foreign_udevd)" "$FOREIGN_UDEVD"
     check "the bus socket is gone" test ! -e "$STATE/system_bus_socket"
     check "the image is gone" test ! -e "$STATE/disk.img"
+    check "the backup disk's image is gone" test ! -e "$STATE/backup-disk.img"
+    check "no udev rule of the environment is left" test ! -e "$UDEV_RULES"
 }
 
 group "down with nothing to tear down"
@@ -305,6 +324,43 @@ echo 3 >"$STATE/repair-tool.exit"
 check "the fake repair tool fails when asked to" bash -c "'$TOOL' exec '$STATE' -- /usr/bin/marlin-repair-pkexec x; [ \$? = 3 ]"
 rm -f "$STATE/repair-tool.exit"
 
+group "the backup disk"
+drive_of() { # LOOP: the udisks drive name of a disk
+    "$TOOL" exec "$STATE" -- gdbus call --system --dest org.freedesktop.UDisks2 --object-path "$(udisks_object "$1")" \
+        --method org.freedesktop.DBus.Properties.Get org.freedesktop.UDisks2.Block Drive 2>/dev/null |
+        sed -n "s|^(<objectpath '/org/freedesktop/UDisks2/drives/\(.*\)'>,)\$|\1|p"
+}
+check "the udev rule names the disk's image" grep -qF "ATTR{loop/backing_file}==\"$STATE/disk.img\"" "$UDEV_RULES"
+check "add-backup-disk succeeds" timed "add-backup-disk" "$TOOL" add-backup-disk "$STATE"
+# shellcheck disable=SC1091
+. "$STATE/env"
+check "env has the backup disk, its partition and drive" test -n "${MARLIN_BACKUP_DISK:-}" -a -n "${MARLIN_BACKUP_UUID:-}" \
+    -a -n "${MARLIN_BACKUP_DRIVE:-}"
+check "its partition is ext4 with the recorded UUID" same "$(blkid -p -o value -s UUID "${MARLIN_BACKUP_DEV:-none}")" \
+    "${MARLIN_BACKUP_UUID:-}"
+check "the backup disk has a drive of its own" same "$(drive_of "${MARLIN_BACKUP_DISK:-none}")" "${MARLIN_BACKUP_DRIVE:-}"
+check "the system disk keeps its drive" same "$(drive_of "$MARLIN_LOOP")" "$MARLIN_SYSTEM_DRIVE"
+check "the drives differ" test "${MARLIN_BACKUP_DRIVE:-}" != "$MARLIN_SYSTEM_DRIVE"
+backup_loop=${MARLIN_BACKUP_DISK:-}
+check "remove-backup-disk succeeds" "$TOOL" remove-backup-disk "$STATE"
+check "its loop device is detached" bash -c "! losetup -n -O BACK-FILE '$backup_loop' 2>/dev/null | grep -qF '$STATE/'"
+check "its rule is gone, the system disk's kept" bash -c "! grep -qF backup-disk.img '$UDEV_RULES' && grep -qF '$STATE/disk.img' '$UDEV_RULES'"
+check "env no longer names it" bash -c "! grep -q '^MARLIN_BACKUP_' '$STATE/env'"
+check "udisksd no longer lists its drive" bash -c "! '$TOOL' exec '$STATE' -- udisksctl status | grep -qF '${MARLIN_BACKUP_DRIVE:-none}'"
+unset MARLIN_BACKUP_DISK MARLIN_BACKUP_DEV MARLIN_BACKUP_UUID MARLIN_BACKUP_DRIVE
+check "add-backup-disk again, to be torn down by down" "$TOOL" add-backup-disk "$STATE"
+# shellcheck disable=SC1091
+. "$STATE/env"
+old_names="$MARLIN_LOOP ${MARLIN_BACKUP_DISK:-}"
+old_drives="$MARLIN_SYSTEM_DRIVE ${MARLIN_BACKUP_DRIVE:-}"
+check "reattach succeeds" timed "reattach" "$TOOL" reattach "$STATE"
+# shellcheck disable=SC1091
+. "$STATE/env"
+check "the system disk has another device name" test "$MARLIN_LOOP" != "${old_names%% *}"
+check "the env file names the partitions on it" same "$MARLIN_ROOT_DEV" "${MARLIN_LOOP}p3"
+check "each disk keeps its drive" same "$(drive_of "$MARLIN_LOOP") $(drive_of "${MARLIN_BACKUP_DISK:-none}")" "$old_drives"
+check "the root carries its UUID under the new name" same "$(blkid -p -o value -s UUID "$MARLIN_ROOT_DEV")" "$MARLIN_ROOT_UUID"
+
 group "down cleans what tests leave behind"
 "$TOOL" exec "$STATE" -- gdbus call --system --dest org.freedesktop.UDisks2 --object-path "$(udisks_object "$MARLIN_SPARE_DEV")" \
     --method org.freedesktop.UDisks2.Filesystem.Mount '{}' >/dev/null
@@ -349,15 +405,18 @@ check "the new environment works inside" "$TOOL" exec "$STATE" -- bash -c \
     "grep -q 'root=UUID=$MARLIN_ROOT_UUID ' /proc/cmdline && dbus-send --system --print-reply --dest=org.freedesktop.DBus / \
      org.freedesktop.DBus.NameHasOwner string:org.freedesktop.UDisks2 | grep -q 'boolean true'"
 [ "$old_loop" = "$MARLIN_LOOP" ] || check "the old loop device $old_loop was detached" \
-    same "$(losetup -n -O BACK-FILE "$old_loop" 2>/dev/null)" ""
+    bash -c "! losetup -n -O BACK-FILE '$old_loop' 2>/dev/null | grep -qF '$STATE/'"
 
 group "up after crashes part way through up"
 for point in loop partitions udevd fill bus; do
-    MARLIN_LIVE_ENV_CRASH_AT=$point "$TOOL" up "$STATE" >/dev/null 2>&1
+    # With the backup disk too, so that a crash leaves both disks and their rules behind.
+    MARLIN_LIVE_ENV_BACKUP_DISK=1 MARLIN_LIVE_ENV_CRASH_AT=$point "$TOOL" up "$STATE" >/dev/null 2>&1
     check "up crashed at '$point' as asked" test $? = 137
 done
 check "up recovers" "$TOOL" up "$STATE"
 check "exactly one loop device uses the image" same "$(losetup -j "$STATE/disk.img" | wc -l)" 1
+check "no loop device uses the backup disk's image" same "$(losetup -j "$STATE/backup-disk.img" | wc -l)" 0
+check "the udev rules name the one disk" same "$(grep -c . "$UDEV_RULES")" 1
 snapshot
 check "down succeeds" "$TOOL" down "$STATE"
 check_nothing_left

@@ -8,6 +8,7 @@ const QString Fixtures = QStringLiteral(MARLIN_FIXTURES_DIR "/fstab/");
 const QString RootUUID = "5d0c1a6e-7f3b-4a29-9c1e-2b8d7f4e6a10";
 const QString DataUUID = "c7e1d2f3-0a4b-4c5d-8e9f-1a2b3c4d5e6f";
 const QString RecoveryUUID = "0b1c2d3e-4f50-4617-8293-a4b5c6d7e8f9";
+const QString SwapUUID = "6c7c5569-33ed-45b5-83d4-f658d52f6526";
 
 FSTabInfoList parse(const QByteArray& content)
 {
@@ -33,6 +34,8 @@ private slots:
     void missingFileIsEmpty();
     void uuidListLeavesOutBindMounts();
     void findByUUID();
+    void swapUUID_data();
+    void swapUUID();
 };
 
 void TestFSTab::lineRecords_data()
@@ -121,6 +124,39 @@ void TestFSTab::findByUUID()
     QVERIFY(!FSTab::findByUUID(list, RootUUID.toUpper()));
     QVERIFY(!FSTab::findByUUID(list, "a=b"));
     QVERIFY(!FSTab::findByUUID(list, ""));
+}
+
+// The UUID a restored system expects its swap area to carry: only a well-formed UUID of a real swap entry, never a
+// comment, a device path or another line that merely mentions swap (each would end up as mkswap's -U).
+void TestFSTab::swapUUID_data()
+{
+    const QByteArray swap = "UUID=" + SwapUUID.toUtf8() + "\tnone\tswap\tdefaults,pri=-2\t0\t0\n";
+    QTest::addColumn<QByteArray>("fstab");
+    QTest::addColumn<QString>("uuid");
+    QTest::newRow("installed system") << QByteArray("UUID=" + RootUUID.toUtf8() + " / ext4 rw 0 1\n" + swap)
+                                      << SwapUUID;
+    QTest::newRow("comment about swap first")
+        << QByteArray("# swap was on /dev/sda5 during installation\n" + swap) << SwapUUID;
+    QTest::newRow("mount point named after swap first")
+        << QByteArray("UUID=" + DataUUID.toUtf8() + " /mnt/swapdisk ext4 defaults 0 2\n" + swap) << SwapUUID;
+    QTest::newRow("commented-out swap line")
+        << QByteArray("#UUID=" + DataUUID.toUtf8() + " none swap sw 0 0\n" + swap) << SwapUUID;
+    QTest::newRow("device path") << QByteArray("/dev/sda5 none swap sw 0 0\n") << QString();
+    QTest::newRow("swap file") << QByteArray("/swapfile none swap sw 0 0\n") << QString();
+    QTest::newRow("label") << QByteArray("LABEL=SWAP none swap sw 0 0\n") << QString();
+    QTest::newRow("partition UUID") << QByteArray("PARTUUID=" + SwapUUID.toUtf8() + " none swap sw 0 0\n") << QString();
+    QTest::newRow("no UUID after the equals sign") << QByteArray("UUID=--force none swap sw 0 0\n") << QString();
+    QTest::newRow("first swap entry wins")
+        << QByteArray(swap + "UUID=" + DataUUID.toUtf8() + " none swap sw 0 0\n") << SwapUUID;
+    QTest::newRow("no swap") << QByteArray("UUID=" + RootUUID.toUtf8() + " / ext4 rw 0 1\n") << QString();
+    QTest::newRow("empty") << QByteArray() << QString();
+}
+
+void TestFSTab::swapUUID()
+{
+    QFETCH(QByteArray, fstab);
+    QFETCH(QString, uuid);
+    QCOMPARE(FSTab::swapUUID(FSTab::fromText(fstab)), uuid);
 }
 
 QTEST_GUILESS_MAIN(TestFSTab)

@@ -6,6 +6,7 @@
 #include "tasks/BackupTask.h"
 #include "udisks2/UDisks2BlockDevice.h"
 #include "udisks2/UDisks2Manager.h"
+#include "udisks2/UDisks2Partition.h"
 #include "utils.h"
 
 #include <QCoreApplication>
@@ -352,46 +353,70 @@ bool ManualRestoreTask::checkFromPathIsExists()
     return exists;
 }
 
+// The swap area the restored system's fstab names, on the restored drive. Only the root is mounted to read it, and
+// only for as long as that takes.
 void ManualRestoreTask::restoreSwapUuid()
 {
     if (m_diskDrive.isEmpty()) {
         return;
     }
     qDebug() << "begin restore swap:";
-    QString swapPath;
-    QString swapUuid;
+    const QString swapUuid = restoredSwapUuid();
+    if (swapUuid.isEmpty()) {
+        qInfo() << "the restored fstab names no swap area by UUID";
+        return;
+    }
+    if (UDisks2Manager::blockDeviceByUUID(swapUuid)) {
+        qInfo().noquote() << "the swap area " + swapUuid + " is there";
+        return;
+    }
+    const QString swapPath = swapPartitionOnDrive();
+    if (swapPath.isEmpty()) {
+        qWarning().noquote() << "no swap partition on the drive " + m_diskDrive;
+        return;
+    }
+    qInfo().noquote() << "sudo mkswap -U " + swapUuid + " " + swapPath;
+    SpawnCmd("sudo", {"mkswap", "-U", swapUuid, "--", swapPath});
+}
+
+QString ManualRestoreTask::restoredSwapUuid()
+{
+    const bool wasMounted = isMountedUUID(m_rootUUID);
+    const QString rootPath = mountDeviceFromUUID(m_rootUUID);
+    if (rootPath.isEmpty()) {
+        qWarning().noquote() << "the restored root does not mount, uuid: " + m_rootUUID;
+        return QString();
+    }
+    // The restored fstab may be a link: it is read only inside the root.
+    const QString fstab = MountPath::resolveInside(rootPath, "etc/fstab");
+    const QString uuid = fstab.isEmpty() ? QString() : FSTab::swapUUID(FSTab::getFSTabFromFile(fstab));
+    if (!wasMounted) {
+        umountDeviceFromUUID(m_rootUUID);
+    }
+    return uuid;
+}
+
+// The drive's one swap partition, known by its signature or, when that is gone, by its partition type.
+QString ManualRestoreTask::swapPartitionOnDrive() const
+{
+    static const QStringList SwapTypes{"0657fd6d-a4ab-43c4-84e5-0933c84b4f4f", "0x82"};
+    QStringList found;
     const QStringList paths = UDisks2Manager::blockDevices();
     for (const QString& path : paths) {
         std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
-        if (!device || device->driveName() != m_diskDrive) {
+        std::unique_ptr<UDisks2Partition> partition = UDisks2Manager::createPartition(path);
+        if (!device || !partition || device->driveName() != m_diskDrive) {
             continue;
         }
-        if (device->idType() == "swap") {
-            swapPath = QString::fromUtf8(device->device()).remove(QChar(0));
-            qDebug() << "Swap file path:" << swapPath;
-            continue;
-        }
-        device->mount({});
-        const QByteArrayList points = device->mountPoints();
-        QFile fstab(points.isEmpty() ? QString() : QString("%1/etc/fstab").arg(QString::fromUtf8(points.first())));
-        if (!points.isEmpty() && fstab.exists() && fstab.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            qDebug() << "find fstab!";
-            while (!fstab.atEnd()) {
-                const QString line = QString::fromUtf8(fstab.readLine()).simplified();
-                if (line.contains("swap")) {
-                    swapUuid = line.split(' ').constFirst().split('=').constLast();
-                    qDebug() << "swap uuid:" << swapUuid;
-                    break;
-                }
-            }
-            fstab.close();
-            device->unmount({});
+        if (device->idType() == "swap" || SwapTypes.contains(partition->type().toLower())) {
+            found.append(QString::fromUtf8(device->device()).remove(QChar(0)));
         }
     }
-    if (!swapPath.isEmpty() && !swapUuid.isEmpty()) {
-        qDebug() << "sudo mkswap" << swapPath << swapUuid;
-        SpawnCmd("sudo", {"mkswap", swapPath, "-U", swapUuid});
+    if (found.size() > 1) {
+        qWarning().noquote() << "more than one swap partition on the drive: " + found.join(", ");
+        return QString();
     }
+    return found.value(0);
 }
 
 void ManualRestoreTask::onTaskFinished()

@@ -37,6 +37,9 @@ private:
     // a directory an archive replaces.
     bool backupLiesInATarget() const;
     QString targetOnDrive(const QString& devicePath, const QString& logKey, bool lastMatch);
+    // The UUID the restored root's fstab gives its swap area; empty when it names none.
+    QString restoredSwapUuid();
+    QString swapPartitionOnDrive() const;
 
     QString m_diskDrive;
     QString m_uuid;

@@ -2,6 +2,7 @@
 
 #include "core/command.h"
 #include "tasks/ArchiveCheck.h"
+#include "tasks/WholeDisk.h"
 #include "utils.h"
 
 #include <QCoreApplication>
@@ -242,12 +243,29 @@ void Task::onImageJobOutput()
 void Task::onJobFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
     if (exitCode == 0 && exitStatus == QProcess::NormalExit) {
-        m_jobs.removeFirst();
+        const Job done = m_jobs.takeFirst();
+        if (done.type == ImageJob && WholeDisk::isWholeDisk(done.to) && !settleWrittenDisk(done.to)) {
+            reportJobFailure();
+            return;
+        }
         start();
         return;
     }
     m_isError = true;
     Q_EMIT failed(JobFailureText);
+}
+
+// Nothing opens a partition of a disk just written whole before the kernel's partitions and their buffers are those
+// of the new table, and the restore counts only when every file system on it checks clean.
+bool Task::settleWrittenDisk(const QString& disk)
+{
+    QStringList damaged;
+    if (!WholeDisk::refreshPartitions(disk) || !WholeDisk::waitForFileSystems(disk) ||
+        !WholeDisk::verifyFileSystems(disk, damaged)) {
+        qCritical().noquote() << "the disk written whole is not sound: " + disk + ", damaged: " + damaged.join(' ');
+        return false;
+    }
+    return true;
 }
 
 bool Task::compareVersion(const QString& ver1, const QString& ver2) const

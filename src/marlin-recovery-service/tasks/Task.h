@@ -118,6 +118,7 @@ public slots:
 private:
     void onJobFinished(int exitCode, QProcess::ExitStatus exitStatus);
     void onImageJobOutput();
+    bool settleWrittenDisk(const QString& disk);
     QStringList jobArguments(const Job& job) const;
     void remountJobPaths(Job& job);
     QString osVersionFile(const QString& mountPoint) const;

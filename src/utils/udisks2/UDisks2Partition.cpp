@@ -27,3 +27,10 @@ QString UDisks2Partition::table() const
     UDisks2::readProperty(m_path, UDisks2::PartitionInterface, "Table", value);
     return value.value<QDBusObjectPath>().path();
 }
+
+QString UDisks2Partition::type() const
+{
+    QVariant value;
+    UDisks2::readProperty(m_path, UDisks2::PartitionInterface, "Type", value);
+    return value.toString();
+}

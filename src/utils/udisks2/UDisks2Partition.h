@@ -13,6 +13,8 @@ public:
     QString path() const;
     // Object path of the block device of the whole disk.
     QString table() const;
+    // The partition type: a GUID on a GPT disk, a number such as "0x82" on an MBR disk.
+    QString type() const;
 
 private:
     QString m_path;

@@ -1,0 +1,150 @@
+#include "tasks/WholeDisk.h"
+
+#include "core/command.h"
+#include "udisks2/UDisks2BlockDevice.h"
+#include "udisks2/UDisks2Manager.h"
+#include "utils.h"
+
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <algorithm>
+
+namespace {
+
+QString sysfsDirOf(const QString& device)
+{
+    return "/sys/class/block/" + QFileInfo(device).canonicalFilePath().section('/', -1);
+}
+
+int partitionNumber(const QString& sysfsDir)
+{
+    QFile file(sysfsDir + "/partition");
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+}
+
+QString blkidValue(const QString& device, const QString& tag)
+{
+    QString out;
+    SpawnCmd("sudo", {"blkid", "-p", "-o", "value", "-s", tag, "--", device}, out);
+    return out.trimmed();
+}
+
+} // namespace
+
+namespace WholeDisk {
+
+bool isWholeDisk(const QString& path)
+{
+    const QString dir = sysfsDirOf(path);
+    return Utils::isBlockDevice(path) && QFileInfo::exists(dir) && !QFileInfo::exists(dir + "/partition");
+}
+
+QStringList partitionsOf(const QString& disk)
+{
+    const QString dir = sysfsDirOf(disk);
+    const QString name = dir.section('/', -1);
+    QStringList children = QDir(dir).entryList({name + "*"}, QDir::Dirs | QDir::NoDotAndDotDot);
+    children.erase(std::remove_if(children.begin(), children.end(),
+                                  [&](const QString& child) { return partitionNumber(dir + "/" + child) <= 0; }),
+                   children.end());
+    std::sort(children.begin(), children.end(), [&](const QString& a, const QString& b) {
+        return partitionNumber(dir + "/" + a) < partitionNumber(dir + "/" + b);
+    });
+    QStringList devices;
+    for (const QString& child : children) {
+        devices.append("/dev/" + child);
+    }
+    return devices;
+}
+
+bool refreshPartitions(const QString& disk)
+{
+    const QStringList before = partitionsOf(disk);
+    for (const QString& partition : before) {
+        SpawnCmd("sudo", {"blockdev", "--flushbufs", partition});
+    }
+    SpawnCmd("sudo", {"blockdev", "--flushbufs", disk});
+    QString out;
+    QString err;
+    const bool updated = SpawnCmd("sudo", {"partx", "-u", "--", disk}, out, err);
+    // A disk whose partitions all went (a kernel without a parser re-read it) has nothing to update: they are added.
+    if (partitionsOf(disk).isEmpty() && !SpawnCmd("sudo", {"partx", "-a", "--", disk}, out, err)) {
+        qCritical().noquote() << "partx could not take the partitions of " + disk + ": " + err;
+        return false;
+    }
+    if (!updated) {
+        qWarning().noquote() << "partx -u " + disk + ": " + err;
+    }
+    SpawnCmd("sudo", {"udevadm", "settle", "--timeout=30"});
+    qInfo().noquote() << "partitions of " + disk + " before: " + before.join(' ') +
+                             ", now: " + partitionsOf(disk).join(' ');
+    return true;
+}
+
+bool waitForFileSystems(const QString& disk)
+{
+    QStringList uuids;
+    for (const QString& partition : partitionsOf(disk)) {
+        const QString uuid = blkidValue(partition, "UUID");
+        if (!uuid.isEmpty()) {
+            uuids.append(uuid);
+        }
+    }
+    const QDeadlineTimer deadline(20000);
+    for (const QString& uuid : uuids) {
+        while (!UDisks2Manager::blockDeviceByUUID(uuid)) {
+            if (deadline.hasExpired()) {
+                qCritical().noquote() << "udisksd does not know the restored file system " + uuid;
+                return false;
+            }
+            QThread::msleep(100);
+        }
+    }
+    return true;
+}
+
+QStringList readOnlyCheck(const QString& type)
+{
+    if (type == "ext2" || type == "ext3" || type == "ext4") {
+        return {"e2fsck", "-n", "-f"};
+    }
+    if (type == "xfs") {
+        return {"xfs_repair", "-n"};
+    }
+    if (type == "btrfs") {
+        return {"btrfs", "check", "--readonly"};
+    }
+    if (type == "vfat") {
+        return {"fsck.vfat", "-n"};
+    }
+    return {};
+}
+
+bool verifyFileSystems(const QString& disk, QStringList& failed)
+{
+    failed.clear();
+    for (const QString& partition : partitionsOf(disk)) {
+        const QString type = blkidValue(partition, "TYPE");
+        QStringList check = readOnlyCheck(type);
+        if (check.isEmpty()) {
+            qInfo().noquote() << "no read-only check for " + partition + " (" + type + ")";
+            continue;
+        }
+        QString out;
+        QString err;
+        const bool clean = SpawnCmd("sudo", check << partition, out, err);
+        qInfo().noquote() << "checked " + partition + " (" + type + "): " + (clean ? "clean" : "damaged");
+        if (!clean) {
+            qCritical().noquote() << out + err;
+            failed.append(partition);
+        }
+    }
+    return failed.isEmpty();
+}
+
+} // namespace WholeDisk
