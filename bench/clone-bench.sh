@@ -178,17 +178,35 @@ partclone_backup() { "partclone.$fs" -c -a0 -s "$src" -o - 2>/dev/null | zstd -1
 partclone_restore() { zstd -dc "$work/partclone.zst" | "partclone.$fs" -r -s - -o "$dst" 2>/dev/null; }
 dd_backup() { dd if="$src" bs=4M status=none | zstd -1 -T0 -q -f -o "$work/dd.zst"; }
 
-for ((i = 1; i <= reps; i++)); do
-    echo "# repetition $i of $reps" >&2
+backup_ours() {
     measure ours_backup ours_backup
     grep -o 'checksums [0-9.]* s' "$work/stderr.ours_backup" | awk '{printf "%s ", $2}' >>"$work/checksum-seconds"
-    measure partclone_backup partclone_backup
-    measure dd_backup dd_backup
+}
+restore_ours() {
     measure ours_restore ours_restore
     grep -o 'verified in [0-9.]* s' "$work/stderr.ours_restore" | awk '{printf "%s ", $3}' >>"$work/verify-seconds"
     check_restore marlin-clone
+}
+restore_partclone() {
     measure partclone_restore partclone_restore
     check_restore partclone
+}
+# What ran just before a run changes it (a run that follows gigabytes of writes reads slower even with dropped
+# caches), so the tools take turns at going first, and the whole-device copy comes last.
+for ((i = 1; i <= reps; i++)); do
+    echo "# repetition $i of $reps" >&2
+    if ((i % 2)); then
+        backup_ours
+        measure partclone_backup partclone_backup
+        restore_ours
+        restore_partclone
+    else
+        measure partclone_backup partclone_backup
+        backup_ours
+        restore_partclone
+        restore_ours
+    fi
+    measure dd_backup dd_backup
 done
 
 # Milliseconds one --rbk-info takes, process start included.
