@@ -1,38 +1,68 @@
 #!/bin/bash
-# Measures marlin-clone against partclone|zstd and dd|zstd on a 4 GiB ext4 partition holding about 1.6 GB of real
-# files (parts of /usr) and 200 MB of random data. Backups and restores alternate between the tools, every run starts
-# with dropped caches, and each figure is the median of the repetitions.
+# Measures marlin-clone against partclone.FS|zstd -1 -T0 and dd|zstd on a 4 GiB partition of one file system:
+#   ext4   about 1.6 GB of real files (parts of /usr) and 200 MB of random data;
+#   xfs    about 1.5 GB of the same real files, written after about 3 GB of random data was written and deleted, so
+#   btrfs  that the free space holds old data as on a disk in use (btrfs mounted nodiscard, or the deletes would
+#          clear it).
+# Backups and restores alternate between the tools, every run starts with dropped caches, and each figure is the
+# median of the repetitions. Every restore (ours and the peer's) is checked outside the timings: the file system's
+# own checker, then every file compared with the source's checksums.
 #
-#   bench/clone-bench.sh [-n REPETITIONS] [-d WORKDIR] [-b MARLIN_CLONE]
+#   bench/clone-bench.sh [-n REPETITIONS] [-d WORKDIR] [-b MARLIN_CLONE] [ext4|xfs|btrfs|all]   (default ext4)
+#   bench/clone-bench.sh -k [-d WORKDIR] ext4|xfs|btrfs
+#
+# -k only sets up the source (and a garbage target) to time the commands with another harness: it prints where they
+# are and how to remove them, and leaves them in place.
 #
 # MARLIN_CLONE defaults to the one in build/. Needs root, loop devices, partclone, zstd and bc (apt-get install
-# partclone zstd bc). WORKDIR (default: /var/tmp) must be on a disk file system with about 10 GB free; everything the
-# benchmark makes there is removed at the end. Not a test: it prints figures and judges nothing.
+# partclone zstd bc), and xfsprogs or btrfs-progs for those file systems. WORKDIR (default: /var/tmp) must be on a
+# disk file system with about 10 GB free; everything the benchmark makes there is removed at the end. Not a test: it
+# prints figures and judges nothing.
 set -euo pipefail
 
 reps=3
 workroot=/var/tmp
 tool=""
-while getopts "n:d:b:" opt; do
+keep=0
+usage="usage: $0 [-n REPETITIONS] [-d WORKDIR] [-b MARLIN_CLONE] [-k] [ext4|xfs|btrfs|all]"
+while getopts "n:d:b:k" opt; do
     case $opt in
     n) reps=$OPTARG ;;
     d) workroot=$OPTARG ;;
     b) tool=$OPTARG ;;
-    *) echo "usage: $0 [-n REPETITIONS] [-d WORKDIR] [-b MARLIN_CLONE]" >&2; exit 2 ;;
+    k) keep=1 ;;
+    *) echo "$usage" >&2; exit 2 ;;
     esac
 done
+shift $((OPTIND - 1))
+fs=${1:-ext4}
 top=$(cd "$(dirname "$0")/.." && pwd)
 tool=${tool:-$top/build/src/marlin-clone/marlin-clone}
+case $fs in
+all)
+    [ "$keep" -eq 0 ] || { echo "$usage" >&2; exit 2; }
+    for each in ext4 xfs btrfs; do
+        echo "== $each"
+        "$0" -n "$reps" -d "$workroot" -b "$tool" "$each"
+    done
+    exit 0
+    ;;
+ext4) needs=(mkfs.ext4 fsck.ext4) ;;
+xfs) needs=(mkfs.xfs xfs_repair) ;;
+btrfs) needs=(mkfs.btrfs btrfs) ;;
+*) echo "$usage" >&2; exit 2 ;;
+esac
 [ "$(id -u)" -eq 0 ] || { echo "run as root" >&2; exit 1; }
-for needed in "$tool" partclone.ext4 zstd mkfs.ext4 losetup fsck.ext4 bc; do
+for needed in "$tool" "partclone.$fs" zstd losetup bc sha256sum "${needs[@]}"; do
     command -v "$needed" >/dev/null || { echo "missing: $needed" >&2; exit 1; }
 done
 
 work=$(mktemp -d "$workroot/marlin-clone-bench.XXXXXX")
 loops=()
-mnt=""
+mnt="$work/mnt"
+mkdir -p "$mnt"
 cleanup() {
-    if [ -n "$mnt" ] && mountpoint -q "$mnt"; then umount "$mnt"; fi
+    if mountpoint -q "$mnt"; then umount "$mnt"; fi
     for dev in "${loops[@]}"; do losetup -d "$dev" 2>/dev/null || true; done
     rm -rf "$work"
 }
@@ -43,23 +73,50 @@ attach() { # file size -> prints the new loop device
     losetup -f --show "$1"
 }
 
-echo "# setting up in $work" >&2
+# Fills most of the mounted file system with random files and deletes them: what a disk in use has in its free space.
+write_old_data() {
+    local i=0
+    while [ "$(df --output=avail -k "$mnt" | tail -1)" -gt $((900 * 1024)) ] && [ $i -lt 32 ]; do
+        head -c 100M /dev/urandom >"$mnt/old.$i" 2>/dev/null || break
+        i=$((i + 1))
+    done
+    sync -f "$mnt"
+    echo "# $((i * 100)) MB of old data written and deleted" >&2
+    rm -f "$mnt"/old.*
+    sync -f "$mnt"
+}
+
+mount_options=""
+echo "# setting up $fs in $work" >&2
 src=$(attach "$work/source.img" 4G)
 loops+=("$src")
 dst=$(attach "$work/target.img" 4G)
 loops+=("$dst")
-mkfs.ext4 -q -F "$src"
-mnt="$work/mnt"
-mkdir -p "$mnt"
-mount "$src" "$mnt"
+case $fs in
+ext4) mkfs.ext4 -q -F "$src" ;;
+xfs) mkfs.xfs -q -f "$src" ;;
+btrfs)
+    mkfs.btrfs -q -f "$src"
+    mount_options=nodiscard
+    ;;
+esac
+mount ${mount_options:+-o $mount_options} "$src" "$mnt"
+[ "$fs" = ext4 ] || write_old_data
 cp -a /usr/share /usr/bin /usr/include "$mnt/"
-head -c 200M /dev/urandom >"$mnt/random.bin"
+[ "$fs" != ext4 ] || head -c 200M /dev/urandom >"$mnt/random.bin"
+(cd "$mnt" && find . -type f -print0 | sort -z | xargs -0 sha256sum) >"$work/manifest"
 used_kib=$(df --output=used -k "$mnt" | tail -1)
 umount "$mnt"
-mnt=""
 # The target starts out as garbage, as a reused partition would.
 head -c 4G /dev/urandom | dd of="$dst" bs=4M status=none iflag=fullblock oflag=direct
-echo "# source: 4 GiB ext4, $((used_kib / 1024)) MiB in use" >&2
+echo "# source: 4 GiB $fs, $((used_kib / 1024)) MiB in use" >&2
+
+if [ "$keep" -eq 1 ]; then
+    trap - EXIT INT TERM
+    echo "source=$src target=$dst work=$work manifest=$work/manifest"
+    echo "remove with: losetup -d $src $dst; rm -rf $work"
+    exit 0
+fi
 
 drop_caches() {
     sync
@@ -87,6 +144,29 @@ measure() {
     results[$name.synced]+="$(echo "$wall + ${sync_timing%% *}" | bc) "
 }
 
+# check_restore WHO: the target must pass its file system's checker and hold every file as the source had it.
+check_restore() {
+    local fsck_status=0
+    case $fs in
+    ext4) fsck.ext4 -fn "$dst" >"$work/check.log" 2>&1 || fsck_status=$? ;;
+    xfs) xfs_repair -n "$dst" >"$work/check.log" 2>&1 || fsck_status=$? ;;
+    btrfs) btrfs check --readonly "$dst" >"$work/check.log" 2>&1 || fsck_status=$? ;;
+    esac
+    if [ "$fsck_status" -ne 0 ]; then
+        echo "the file system restored by $1 is not clean:" >&2
+        tail -20 "$work/check.log" >&2
+        exit 1
+    fi
+    mount -o ro "$dst" "$mnt"
+    if ! (cd "$mnt" && sha256sum --quiet -c "$work/manifest") >"$work/check.log" 2>&1; then
+        umount "$mnt"
+        echo "the files restored by $1 differ from the source:" >&2
+        tail -20 "$work/check.log" >&2
+        exit 1
+    fi
+    umount "$mnt"
+}
+
 median() {
     tr ' ' '\n' <<<"$1" | grep -v '^$' | sort -g |
         awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'
@@ -94,23 +174,40 @@ median() {
 
 ours_backup() { "$tool" --tui "$src" "$work/ours.rbk"; }
 ours_restore() { "$tool" --tui "$work/ours.rbk" "$dst"; }
-partclone_backup() { partclone.ext4 -c -a0 -s "$src" -o - 2>/dev/null | zstd -1 -T0 -q -f -o "$work/partclone.zst"; }
-partclone_restore() { zstd -dc "$work/partclone.zst" | partclone.ext4 -r -s - -o "$dst" 2>/dev/null; }
+partclone_backup() { "partclone.$fs" -c -a0 -s "$src" -o - 2>/dev/null | zstd -1 -T0 -q -f -o "$work/partclone.zst"; }
+partclone_restore() { zstd -dc "$work/partclone.zst" | "partclone.$fs" -r -s - -o "$dst" 2>/dev/null; }
 dd_backup() { dd if="$src" bs=4M status=none | zstd -1 -T0 -q -f -o "$work/dd.zst"; }
 
-for ((i = 1; i <= reps; i++)); do
-    echo "# repetition $i of $reps" >&2
+backup_ours() {
     measure ours_backup ours_backup
     grep -o 'checksums [0-9.]* s' "$work/stderr.ours_backup" | awk '{printf "%s ", $2}' >>"$work/checksum-seconds"
-    measure partclone_backup partclone_backup
-    measure dd_backup dd_backup
+}
+restore_ours() {
     measure ours_restore ours_restore
     grep -o 'verified in [0-9.]* s' "$work/stderr.ours_restore" | awk '{printf "%s ", $3}' >>"$work/verify-seconds"
+    check_restore marlin-clone
+}
+restore_partclone() {
     measure partclone_restore partclone_restore
+    check_restore partclone
+}
+# What ran just before a run changes it (a run that follows gigabytes of writes reads slower even with dropped
+# caches), so the tools take turns at going first, and the whole-device copy comes last.
+for ((i = 1; i <= reps; i++)); do
+    echo "# repetition $i of $reps" >&2
+    if ((i % 2)); then
+        backup_ours
+        measure partclone_backup partclone_backup
+        restore_ours
+        restore_partclone
+    else
+        measure partclone_backup partclone_backup
+        backup_ours
+        restore_partclone
+        restore_ours
+    fi
+    measure dd_backup dd_backup
 done
-
-# Our restore must be a working file system: checked once, outside the timings.
-fsck.ext4 -fn "$dst" >/dev/null 2>&1 || { echo "restored file system is not clean" >&2; exit 1; }
 
 # Milliseconds one --rbk-info takes, process start included.
 info_ms() {
@@ -129,6 +226,7 @@ size() { stat -c %s "$1"; }
 m() { median "${results[$1]}"; }
 ratio() { echo "scale=3; $1 / $2" | bc; }
 
+echo "file_system: $fs"
 echo "repetitions: $reps (caches dropped before every run), cores: $(nproc)"
 echo "source_used_mib: $((used_kib / 1024))"
 for name in ours_backup partclone_backup dd_backup ours_restore partclone_restore; do
