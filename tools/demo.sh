@@ -3,8 +3,9 @@
 # devices with its initial backup, and runs the real recovery service and the live program's window on it.
 #   tools/demo.sh              with a display (DISPLAY set): the window opens for you to use;
 #                              without one: the scripted run below, under a virtual X server
-#   tools/demo.sh --scripted   the window is walked through a factory reset keeping personal files and a
-#                              file-system repair; what happened is printed, with the screenshots' place
+#   tools/demo.sh --scripted   the window is walked through a factory reset keeping personal files, a restore
+#                              cut off and run again, a file-system repair and the restore of a whole-disk backup
+#                              from a second disk; what happened is printed, with the screenshots' place
 # Everything it made is removed at the end, also when it is interrupted; the screenshots stay.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -47,8 +48,9 @@ echo "Building..."
 cmake --build "$build" -j "$(nproc)" --target marlin-recovery-service live-bin marlin-recovery-live \
     marlin-recovery-live-demo
 
-echo "Fabricating the installed system on loop devices (with the installer's initial backup)..."
-MARLIN_CLONE=$build/src/marlin-clone/marlin-clone "$env_tool" up "$state"
+echo "Fabricating the installed system on loop devices (with the installer's initial backup) and a second disk..."
+# With a second disk (a drive of its own) for the whole-disk backup.
+MARLIN_LIVE_ENV_BACKUP_DISK=1 MARLIN_CLONE=$build/src/marlin-clone/marlin-clone "$env_tool" up "$state"
 
 args=()
 if [ "$scripted" = yes ]; then

@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QShortcut>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
@@ -29,6 +30,11 @@ namespace {
 const int TaskTimeout = 900000;
 const QString PlantedFile = "/usr/bin/left-by-malware";
 const QString PersonalFile = "/home/alice/Documents/letter-to-keep.txt";
+const QString WholeDiskDir = "/whole-disk/2026-12-07";
+const QString IntruderFile = "/usr/bin/came-after-the-disk-backup";
+const QString LateDataFile = "/home/bob/Documents/written-after-the-disk-backup.txt";
+const QStringList PartitionKeys{"EFI", "BOOT", "ROOT", "DATA", "RECOVERY", "SWAP", "SPARE", "XFS", "BTRFS", "OEM"};
+const QStringList Ext4Keys{"BOOT", "ROOT", "DATA", "RECOVERY", "SPARE"};
 
 void say(const QString& text)
 {
@@ -39,6 +45,22 @@ void say(const QString& text)
 QJsonObject task(const QString& command, const QStringList& args)
 {
     return QJsonObject{{"command", command}, {"args", QJsonArray::fromStringList(args)}};
+}
+
+QString partitionDevice(const QString& key)
+{
+    return env(qPrintable("MARLIN_" + key + "_DEV"));
+}
+
+QStringList mountedPartitions()
+{
+    QStringList mounted;
+    for (const QString& key : PartitionKeys) {
+        if (isMounted(partitionDevice(key))) {
+            mounted.append(key);
+        }
+    }
+    return mounted;
 }
 
 } // namespace
@@ -208,6 +230,7 @@ int DemoRun::runScripted()
         checkRepair();
     }
     screenshots += repair.screenshots();
+    wholeDiskBackupAndRestore(&screenshots);
     say(QString("Screenshots (%1): %2").arg(screenshots.size()).arg(m_screenshotDir));
     for (const QString& file : screenshots) {
         say("  " + file);
@@ -275,6 +298,134 @@ bool DemoRun::checkRepair()
     const bool clean = exitCodeOf("fsck", {"-n", env("MARLIN_BOOT_DEV")}) == 0;
     report(clean, "fsck -n finds the boot file system clean");
     return clean;
+}
+
+DemoRun::DiskState DemoRun::diskState()
+{
+    DiskState state;
+    state.table = output("sfdisk", {"--dump", env("MARLIN_LOOP")});
+    for (const QString& key : PartitionKeys) {
+        state.uuids.insert(key, output("blkid", {"-p", "-o", "value", "-s", "UUID", partitionDevice(key)}).trimmed());
+    }
+    const Mounted root(env("MARLIN_ROOT_UUID"));
+    const Mounted boot(env("MARLIN_BOOT_UUID"));
+    if (root.isValid() && boot.isValid()) {
+        state.root = treeOf(root.path());
+        state.boot = treeOf(boot.path());
+    }
+    return state;
+}
+
+bool DemoRun::makeWholeDiskBackup()
+{
+    if (!restartService()) {
+        return false;
+    }
+    const QJsonArray tasks{
+        task("create-backup-image",
+             {"root:" + env("MARLIN_ROOT_UUID"), "backup:" + env("MARLIN_BACKUP_UUID"), WholeDiskDir, "system.rbk"})};
+    const QString order = QString::fromUtf8(
+        QJsonDocument(QJsonObject{{"auto_reboot", false}, {"tasks", tasks}}).toJson(QJsonDocument::Compact));
+    bool ok = false;
+    const QJsonObject outcome = m_service->runTask(
+        [&](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->ManualBackup(LiveService::request(3, "demo-whole-disk", {{"recoveryInfo", order}})).value();
+        },
+        &ok);
+    m_service.reset();
+    report(ok, "whole-disk backup of " + env("MARLIN_LOOP") + " onto the second disk, " + env("MARLIN_BACKUP_DEV") +
+                   ":" + WholeDiskDir + (ok ? QString() : ": " + outcome.value("errMsg").toString()));
+    if (!ok) {
+        return false;
+    }
+    const Mounted saved(env("MARLIN_BACKUP_UUID"));
+    const QString image = saved + WholeDiskDir + "/system.rbk";
+    QTemporaryDir work;
+    output("marlin-clone", {"--read-custom-file", "rbk://" + image + "/DiskInfo", work.filePath("DiskInfo")});
+    const bool whole =
+        readFile(work.filePath("DiskInfo")).startsWith("DiskDrive=" + env("MARLIN_SYSTEM_DRIVE").toUtf8() + "\n");
+    const bool intact = exitCodeOf("md5sum", {"-c", "--", image + ".md5"}) == 0;
+    report(whole && intact, "one image of the whole drive " + env("MARLIN_SYSTEM_DRIVE") + ", its md5sum checks");
+    return whole && intact;
+}
+
+bool DemoRun::changeAfterWholeDiskBackup()
+{
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        if (!root.isValid() || !data.isValid() || !writeFile(root + "/etc/hostname", "changed-after-the-backup\n") ||
+            !writeFile(root + IntruderFile, "#!/bin/sh\n") || !QFile::remove(root + "/etc/motd") ||
+            !writeFile(data + LateDataFile, "Not in the disk backup.\n")) {
+            report(false, "the system could not be changed after the whole-disk backup");
+            return false;
+        }
+    }
+    report(true,
+           "then the hostname changed, /etc/motd removed, " + IntruderFile + " planted, " + LateDataFile + " written");
+    return true;
+}
+
+void DemoRun::checkWholeDiskRestore(const DiskState& atBackup)
+{
+    report(mountedPartitions().isEmpty(), "nothing on the system disk is left mounted");
+    const DiskState now = diskState();
+    report(now.table == atBackup.table, "the partition table is as at the backup");
+    report(now.uuids == atBackup.uuids,
+           QString("the %1 partitions' file-system UUIDs are unchanged").arg(atBackup.uuids.size()));
+    report(!now.root.isEmpty() && now.root == atBackup.root && now.boot == atBackup.boot,
+           "every file on the system and boot partitions is as at the backup (hostname, motd, planted program gone)");
+    {
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        report(data.isValid() && !QFile::exists(data + LateDataFile),
+               "the file written on the data partition after the backup is gone");
+    }
+    QStringList unclean;
+    for (const QString& key : Ext4Keys) {
+        if (exitCodeOf("e2fsck", {"-n", "-f", partitionDevice(key)}) != 0) {
+            unclean.append(key);
+        }
+    }
+    report(unclean.isEmpty(), "e2fsck -n -f finds every ext4 file system clean" +
+                                  (unclean.isEmpty() ? QString() : ", not: " + unclean.join(' ')));
+}
+
+bool DemoRun::wholeDiskBackupAndRestore(QStringList* screenshots)
+{
+    say("A whole-disk backup onto a second disk, then its restore through the window:");
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        if (!root.isValid() || !writeFile(root + "/etc/motd", "whole-disk backup of December 7\n")) {
+            report(false, "the system partition could not be marked before the whole-disk backup");
+            return false;
+        }
+    }
+    const DiskState atBackup = diskState();
+    if (atBackup.root.isEmpty() || atBackup.table.isEmpty()) {
+        report(false, "the system disk could not be read before the whole-disk backup");
+        return false;
+    }
+    if (!makeWholeDiskBackup() || !changeAfterWholeDiskBackup() || !restartService()) {
+        return false;
+    }
+    GuiDriver gui(m_window.get(), m_screenshotDir + "/whole-disk");
+    gui.backToHome();
+    QString title;
+    bool ok = false;
+    {
+        // The second disk mounted, as for a person choosing the backup's directory in the window.
+        const Mounted saved(env("MARLIN_BACKUP_UUID"));
+        const QString directory = saved + WholeDiskDir;
+        ok = saved.isValid() && gui.openRestorePage() && gui.restoreFromBackupFiles(directory);
+        report(ok, "Restore from backup files, " + directory + ": " + (ok ? "started" : gui.error()));
+        ok = ok && gui.waitForResult(&title, TaskTimeout);
+    }
+    report(ok && title == "Restore Successful", "result page: " + (ok ? title : gui.error()));
+    if (ok) {
+        checkWholeDiskRestore(atBackup);
+    }
+    *screenshots += gui.screenshots();
+    return ok;
 }
 
 int DemoRun::runInteractive()

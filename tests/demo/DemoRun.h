@@ -2,9 +2,10 @@
 
 // The demo on the fabricated machine: prepares it as a user would have left it (two restore points made by the
 // service, a changed system, a damaged file system), then either lets a person use the real window or walks it
-// through a factory reset keeping personal files, a restore cut off halfway and run again, and a file-system repair,
-// and tells what happened.
+// through a factory reset keeping personal files, a restore cut off halfway and run again, a file-system repair, and
+// a whole-disk backup onto a second disk restored from the window, and tells what happened.
 
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 
@@ -25,6 +26,16 @@ public:
     int run();
 
 private:
+    // What a whole-disk restore must bring back: the system disk's partition table, every partition's file-system
+    // UUID, the files of the root and boot file systems.
+    struct DiskState
+    {
+        QString table;
+        QMap<QString, QString> uuids;
+        QMap<QString, QByteArray> root;
+        QMap<QString, QByteArray> boot;
+    };
+
     bool prepareMachine();
     bool makeRestorePoint(const QString& directory, const QString& createTime, const QString& marker);
     bool restartService();
@@ -38,6 +49,13 @@ private:
     int runInteractive();
     bool checkFactoryReset();
     bool checkRepair();
+    // The system disk imaged whole onto the second disk by the service, the system changed, and the image restored
+    // through the window's "Restore from backup files".
+    bool wholeDiskBackupAndRestore(QStringList* screenshots);
+    bool makeWholeDiskBackup();
+    bool changeAfterWholeDiskBackup();
+    void checkWholeDiskRestore(const DiskState& atBackup);
+    static DiskState diskState();
     void report(bool ok, const QString& text);
 
     QString m_screenshotDir;

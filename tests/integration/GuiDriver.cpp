@@ -18,6 +18,7 @@
 #include <TreeViewModel.h>
 
 #include <tessel/widgets/TDialog.h>
+#include <tessel/widgets/TFileChooserEdit.h>
 #include <tessel/widgets/TLabel.h>
 
 #include <QAbstractButton>
@@ -161,6 +162,22 @@ bool GuiDriver::restoreFromRestorePoint(const QString& pathSuffix)
         return fail("Restore Now stays disabled after choosing the restore point");
     }
     shot("restore-point-chosen");
+    QTest::mouseClick(page->restoreButton(), Qt::LeftButton);
+    return waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page");
+}
+
+bool GuiDriver::restoreFromBackupFiles(const QString& directory)
+{
+    RestorePage* page = module()->systemRestoreWidget()->restorePage();
+    if (page->backupFilesItem() == nullptr) {
+        return fail("the restore page offers no restore from backup files");
+    }
+    page->backupFilesItem()->radioButton()->click();
+    page->fileChooser()->setText(directory);
+    if (!page->restoreButton()->isEnabled()) {
+        return fail("Restore Now stays disabled for the backup directory " + directory);
+    }
+    shot("backup-files-chosen");
     QTest::mouseClick(page->restoreButton(), Qt::LeftButton);
     return waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page");
 }

@@ -30,6 +30,8 @@ public:
     bool showRestorePoints(int* count);
     // The restore point whose path ends with pathSuffix, chosen in the table; ends on the progress page.
     bool restoreFromRestorePoint(const QString& pathSuffix);
+    // "Restore from backup files" with the directory entered in its chooser; ends on the progress page.
+    bool restoreFromBackupFiles(const QString& directory);
     // On the page of a restore that was cut off: "Restore Again", confirmed in its dialog if it has one; ends on
     // the progress page.
     bool restoreAgain();
