@@ -304,8 +304,8 @@ void TestBackupUtils::backupDirectories_data()
     QTest::newRow("archives, no image") << QStringList{"opt.tar", "var.tar"} << QStringList() << false;
     QTest::newRow("directories named like archives")
         << QStringList{"root.rbk", "opt.tar"} << QStringList{"var.tar"} << false;
-    QTest::newRow("directory named like an image") << QStringList{"opt.tar", "var.tar"} << QStringList{"root.rbk"}
-                                                   << false;
+    QTest::newRow("directory named like an image")
+        << QStringList{"opt.tar", "var.tar"} << QStringList{"root.rbk"} << false;
     QTest::newRow("empty") << QStringList() << QStringList() << false;
 }
 
