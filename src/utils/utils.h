@@ -66,9 +66,6 @@ bool isValidRbkFile(const QString& filePath);
 
 // Backups and partitions.
 bool isBlockDevice(const QString& path);
-// The whole disk a partition's device belongs to ("/dev/sda" for "/dev/sda3"); empty for a whole disk or an unknown
-// device.
-QString parentDisk(const QString& device);
 bool getBlkIdInfoList(QList<BlkIdInfo>& list, QString& err);
 // A manual backup's directory: at least one image and exactly its two archives (opt and var).
 bool isBackupDirectory(const QString& dirPath);

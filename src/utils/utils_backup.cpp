@@ -146,16 +146,6 @@ bool isBlockDevice(const QString& path)
     return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISBLK(info.st_mode);
 }
 
-QString parentDisk(const QString& device)
-{
-    const QString name = QFileInfo(device).fileName();
-    if (name.isEmpty() || !QFileInfo::exists("/sys/class/block/" + name + "/partition")) {
-        return QString();
-    }
-    const QString parent = QFileInfo(QFileInfo("/sys/class/block/" + name).canonicalFilePath()).path();
-    return "/dev/" + QFileInfo(parent).fileName();
-}
-
 bool getBlkIdInfoList(QList<BlkIdInfo>& list, QString& err)
 {
     list.clear();

@@ -33,8 +33,6 @@ const QString PersonalFile = "/home/alice/Documents/letter-to-keep.txt";
 const QString WholeDiskDir = "/whole-disk/2026-12-07";
 const QString IntruderFile = "/usr/bin/came-after-the-disk-backup";
 const QString LateDataFile = "/home/bob/Documents/written-after-the-disk-backup.txt";
-const QStringList PartitionKeys{"EFI", "BOOT", "ROOT", "DATA", "RECOVERY", "SWAP", "SPARE", "XFS", "BTRFS", "OEM"};
-const QStringList Ext4Keys{"BOOT", "ROOT", "DATA", "RECOVERY", "SPARE"};
 
 void say(const QString& text)
 {
@@ -45,22 +43,6 @@ void say(const QString& text)
 QJsonObject task(const QString& command, const QStringList& args)
 {
     return QJsonObject{{"command", command}, {"args", QJsonArray::fromStringList(args)}};
-}
-
-QString partitionDevice(const QString& key)
-{
-    return env(qPrintable("MARLIN_" + key + "_DEV"));
-}
-
-QStringList mountedPartitions()
-{
-    QStringList mounted;
-    for (const QString& key : PartitionKeys) {
-        if (isMounted(partitionDevice(key))) {
-            mounted.append(key);
-        }
-    }
-    return mounted;
 }
 
 } // namespace
@@ -304,9 +286,7 @@ DemoRun::DiskState DemoRun::diskState()
 {
     DiskState state;
     state.table = output("sfdisk", {"--dump", env("MARLIN_LOOP")});
-    for (const QString& key : PartitionKeys) {
-        state.uuids.insert(key, output("blkid", {"-p", "-o", "value", "-s", "UUID", partitionDevice(key)}).trimmed());
-    }
+    state.uuids = fileSystemUuids();
     const Mounted root(env("MARLIN_ROOT_UUID"));
     const Mounted boot(env("MARLIN_BOOT_UUID"));
     if (root.isValid() && boot.isValid()) {

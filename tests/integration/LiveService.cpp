@@ -179,6 +179,34 @@ bool isMounted(const QString& device)
     return !mountOptionsOf(device).isEmpty();
 }
 
+const QStringList PartitionKeys{"EFI", "BOOT", "ROOT", "DATA", "RECOVERY", "SWAP", "SPARE", "XFS", "BTRFS", "OEM"};
+const QStringList Ext4Keys{"BOOT", "ROOT", "DATA", "RECOVERY", "SPARE"};
+
+QString partitionDevice(const QString& key)
+{
+    return env(qPrintable("MARLIN_" + key + "_DEV"));
+}
+
+QStringList mountedPartitions()
+{
+    QStringList mounted;
+    for (const QString& key : PartitionKeys) {
+        if (isMounted(partitionDevice(key))) {
+            mounted.append(key);
+        }
+    }
+    return mounted;
+}
+
+QMap<QString, QString> fileSystemUuids()
+{
+    QMap<QString, QString> uuids;
+    for (const QString& key : PartitionKeys) {
+        uuids.insert(key, output("blkid", {"-p", "-o", "value", "-s", "UUID", partitionDevice(key)}).trimmed());
+    }
+    return uuids;
+}
+
 QString output(const QString& program, const QStringList& args, int* exitCode)
 {
     QProcess process;

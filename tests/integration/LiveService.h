@@ -23,6 +23,15 @@ bool writeFile(const QString& path, const QByteArray& content);
 // The mount options of a device in this namespace's mount table; empty when it is not mounted.
 QString mountOptionsOf(const QString& device);
 bool isMounted(const QString& device);
+// The fabricated system disk's partitions, by the keys of the environment's MARLIN_<KEY>_DEV variables.
+extern const QStringList PartitionKeys;
+// Those that hold ext4.
+extern const QStringList Ext4Keys;
+QString partitionDevice(const QString& key);
+// The keys of the system disk's partitions mounted in this namespace (udisksd's mounts show up here).
+QStringList mountedPartitions();
+// Each partition's file-system UUID as the disk says it (blkid -p), by key.
+QMap<QString, QString> fileSystemUuids();
 // Runs a program to its end (ten minutes at most) and hands back its standard output, and its exit code (-1 when it
 // did not end normally).
 QString output(const QString& program, const QStringList& args, int* exitCode = nullptr);

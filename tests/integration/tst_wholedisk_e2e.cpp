@@ -15,39 +15,11 @@ using namespace LiveTest;
 
 const QString BackupDir = "/whole disk 1";
 const QString DoomedFile = "/marlin-wholedisk-test/removed-after-backup.txt";
-const QStringList PartitionKeys{"EFI", "BOOT", "ROOT", "DATA", "RECOVERY", "SWAP", "SPARE", "XFS", "BTRFS", "OEM"};
-const QStringList Ext4Keys{"BOOT", "ROOT", "DATA", "RECOVERY", "SPARE"};
 
 QString taskList(const QJsonArray& tasks)
 {
     return QString::fromUtf8(
         QJsonDocument(QJsonObject{{"auto_reboot", false}, {"tasks", tasks}}).toJson(QJsonDocument::Compact));
-}
-
-QString partitionDevice(const QString& key)
-{
-    return env(qPrintable("MARLIN_" + key + "_DEV"));
-}
-
-// The system disk's partitions that are mounted in this namespace (udisksd's mounts show up here).
-QStringList mountedPartitions()
-{
-    QStringList mounted;
-    for (const QString& key : PartitionKeys) {
-        if (isMounted(partitionDevice(key))) {
-            mounted.append(key);
-        }
-    }
-    return mounted;
-}
-
-QMap<QString, QString> fileSystemUuids()
-{
-    QMap<QString, QString> uuids;
-    for (const QString& key : PartitionKeys) {
-        uuids.insert(key, output("blkid", {"-p", "-o", "value", "-s", "UUID", partitionDevice(key)}).trimmed());
-    }
-    return uuids;
 }
 
 // What each file system the task writes holds, by partition; the root's tree, boot's and the data partition's.

@@ -4,6 +4,7 @@
 #include "core/command.h"
 #include "tasks/ArchiveCheck.h"
 #include "tasks/BackupTask.h"
+#include "tasks/WholeDisk.h"
 #include "udisks2/UDisks2BlockDevice.h"
 #include "udisks2/UDisks2Manager.h"
 #include "udisks2/UDisks2Partition.h"
@@ -91,7 +92,7 @@ void ManualRestoreTask::startChecked()
 bool ManualRestoreTask::backupLiesInATarget() const
 {
     for (const QPair<QString, QString>& source : m_sources) {
-        const QString disk = Utils::parentDisk(source.second);
+        const QString disk = WholeDisk::diskOf(source.second);
         for (const Job& job : m_jobs) {
             const bool written = job.type == ImageJob
                                      ? (job.to == source.second || (!disk.isEmpty() && job.to == disk))

@@ -2,6 +2,7 @@
 
 #include "Device.h"
 #include "core/command.h"
+#include "tasks/WholeDisk.h"
 #include "utils.h"
 
 #include <QCoreApplication>
@@ -254,8 +255,8 @@ bool SystemRestoreTask::isRestoreTarget(const QString& uuid)
     if (isSystemPartition(uuid)) {
         return true;
     }
-    const QString rootDisk = Utils::parentDisk(targetPathFromUUID(m_rootUUID));
-    const bool onRootDisk = !rootDisk.isEmpty() && Utils::parentDisk(targetPathFromUUID(uuid)) == rootDisk;
+    const QString rootDisk = WholeDisk::diskOf(targetPathFromUUID(m_rootUUID));
+    const bool onRootDisk = !rootDisk.isEmpty() && WholeDisk::diskOf(targetPathFromUUID(uuid)) == rootDisk;
     return onRootDisk && (uuid == m_originRootUUID || !rootFactsRead());
 }
 

@@ -44,6 +44,15 @@ bool isWholeDisk(const QString& path)
     return Utils::isBlockDevice(path) && QFileInfo::exists(dir) && !QFileInfo::exists(dir + "/partition");
 }
 
+QString diskOf(const QString& partition)
+{
+    const QString dir = sysfsDirOf(partition);
+    if (partition.isEmpty() || partitionNumber(dir) <= 0) {
+        return QString();
+    }
+    return "/dev/" + QFileInfo(QFileInfo(dir).canonicalFilePath()).path().section('/', -1);
+}
+
 QStringList partitionsOf(const QString& disk)
 {
     const QString dir = sysfsDirOf(disk);

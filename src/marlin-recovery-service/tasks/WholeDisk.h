@@ -11,6 +11,9 @@ namespace WholeDisk {
 
 // Whether path is a whole disk (a block device that is no partition).
 bool isWholeDisk(const QString& path);
+// The whole disk a partition's device belongs to ("/dev/sda" for "/dev/sda3"); empty for a whole disk or an unknown
+// device.
+QString diskOf(const QString& partition);
 // The partition devices the kernel has for the disk, in partition order.
 QStringList partitionsOf(const QString& disk);
 // Drops every partition's buffers and has the kernel's partitions follow the disk's table, through partx, which reads
