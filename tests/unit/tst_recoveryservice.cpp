@@ -145,20 +145,25 @@ void TestRecoveryService::startTimeFromStat()
 void TestRecoveryService::verdictsHoldForOneProcess()
 {
     CallerVerdicts verdicts;
-    QVERIFY(!verdicts.isAccepted(100, 5000));
-    verdicts.accept(100, 5000);
-    QVERIFY(verdicts.isAccepted(100, 5000));
-    // The same id given to a process started later.
-    QVERIFY(!verdicts.isAccepted(100, 5001));
-    QVERIFY(!verdicts.isAccepted(101, 5000));
-    // Unknown start times are never taken as the same process.
-    verdicts.accept(200, 0);
-    QVERIFY(!verdicts.isAccepted(200, 0));
-    // This process's own start time is read and stays the same.
-    const quint64 own = CallerCheck::processStartTime(uint(getpid()));
-    QVERIFY(own > 0);
-    QCOMPARE(CallerCheck::processStartTime(uint(getpid())), own);
-    QCOMPARE(CallerCheck::processStartTime(0), quint64(0));
+    const CallerProcess gui{100, 5000, 8, 77};
+    QVERIFY(!verdicts.isAccepted(":1.5", gui));
+    verdicts.accept(":1.5", gui);
+    QVERIFY(verdicts.isAccepted(":1.5", gui));
+    // Another connection of a process that got the same id in the same tick, running another program.
+    QVERIFY(!verdicts.isAccepted(":1.6", gui));
+    QVERIFY(!verdicts.isAccepted(":1.6", CallerProcess{100, 5000, 8, 99}));
+    // The connection kept across execve() of another program, or handed to a process started later.
+    QVERIFY(!verdicts.isAccepted(":1.5", CallerProcess{100, 5000, 8, 99}));
+    QVERIFY(!verdicts.isAccepted(":1.5", CallerProcess{100, 5001, 8, 77}));
+    QVERIFY(!verdicts.isAccepted(":1.5", CallerProcess{101, 5000, 8, 77}));
+    // Unknown parts are never taken as the same process.
+    verdicts.accept(":1.7", CallerProcess{200, 0, 8, 77});
+    QVERIFY(!verdicts.isAccepted(":1.7", CallerProcess{200, 0, 8, 77}));
+    // This process is read whole and stays the same.
+    const CallerProcess own = CallerCheck::callerProcess(uint(getpid()));
+    QVERIFY(own.isKnown());
+    QVERIFY(CallerCheck::callerProcess(uint(getpid())) == own);
+    QVERIFY(!CallerCheck::callerProcess(0).isKnown());
 }
 
 void TestRecoveryService::administrators()

@@ -5,6 +5,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -82,6 +83,22 @@ quint64 processStartTime(uint pid)
         return 0;
     }
     return startTimeFromStat(stat.readAll());
+}
+
+CallerProcess callerProcess(uint pid)
+{
+    CallerProcess process;
+    process.pid = pid;
+    process.startTime = processStartTime(pid);
+    struct stat exe
+    {
+    };
+    // stat() follows the link to the file itself, also when it was deleted or replaced since.
+    if (pid != 0 && stat(QString("/proc/%1/exe").arg(pid).toLocal8Bit().constData(), &exe) == 0) {
+        process.exeDevice = quint64(exe.st_dev);
+        process.exeInode = quint64(exe.st_ino);
+    }
+    return process;
 }
 
 } // namespace CallerCheck

@@ -5,6 +5,23 @@
 #include <QByteArray>
 #include <QString>
 
+// A running process as far as it can be told apart from the one that gets its id next, and the program it runs.
+struct CallerProcess
+{
+    uint pid = 0;
+    quint64 startTime = 0;
+    quint64 exeDevice = 0;
+    quint64 exeInode = 0;
+
+    // Unknown parts (0) never make a process identifiable.
+    bool isKnown() const { return pid != 0 && startTime != 0 && exeInode != 0; }
+    bool operator==(const CallerProcess& other) const
+    {
+        return pid == other.pid && startTime == other.startTime && exeDevice == other.exeDevice &&
+               exeInode == other.exeInode;
+    }
+};
+
 namespace CallerCheck {
 
 // The group whose members may become root anyway (sudo's administrators): the only accounts besides root that may
@@ -19,5 +36,7 @@ bool isAdministrator(uint uid);
 quint64 startTimeFromStat(const QByteArray& stat);
 // The start time of a running process; 0 when it is gone or unreadable.
 quint64 processStartTime(uint pid);
+// A running process's id, start time and executable file; parts that cannot be read are 0.
+CallerProcess callerProcess(uint pid);
 
 } // namespace CallerCheck

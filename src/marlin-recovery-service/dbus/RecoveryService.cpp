@@ -68,16 +68,17 @@ bool RecoveryService::isValidLiveCaller()
                                     ", uid: " + (uid.isValid() ? QString::number(uid.value()) : QString("unknown"));
         return false;
     }
-    return isLiveCallerProcess(bus->servicePid(message().service()).value());
+    const QString connection = message().service();
+    return isLiveCallerProcess(connection, bus->servicePid(connection).value());
 }
 
-bool RecoveryService::isLiveCallerProcess(uint pid)
+bool RecoveryService::isLiveCallerProcess(const QString& connection, uint pid)
 {
-    const quint64 startTime = CallerCheck::processStartTime(pid);
-    if (startTime == 0) {
+    const CallerProcess process = CallerCheck::callerProcess(pid);
+    if (!process.isKnown()) {
         return false;
     }
-    if (m_callerVerdicts.isAccepted(pid, startTime)) {
+    if (m_callerVerdicts.isAccepted(connection, process)) {
         return true;
     }
     QString name;
@@ -85,11 +86,12 @@ bool RecoveryService::isLiveCallerProcess(uint pid)
         return false;
     }
     const QString exeName = QFileInfo(QFileInfo(QString("/proc/%1/exe").arg(pid)).symLinkTarget()).fileName();
-    // The names read belong to the process that was asked about only if it still runs under the same id.
-    if (!isLiveCallerName(name, exeName) || CallerCheck::processStartTime(pid) != startTime) {
+    // The names read belong to the process that was asked about only if it still runs the same program under the
+    // same id.
+    if (!isLiveCallerName(name, exeName) || !(CallerCheck::callerProcess(pid) == process)) {
         return false;
     }
-    m_callerVerdicts.accept(pid, startTime);
+    m_callerVerdicts.accept(connection, process);
     return true;
 }
 

@@ -58,8 +58,9 @@ public slots:
 
 private:
     bool isValidLiveCaller();
-    // Whether the process that sent the current message passes the name check; remembered for that process.
-    bool isLiveCallerProcess(uint pid);
+    // Whether the process behind the connection that sent the current message passes the name check; remembered
+    // for that connection.
+    bool isLiveCallerProcess(const QString& connection, uint pid);
     void setCurrent(const OperateRequest& request);
     void resetCurrent();
     OperateResponse response(int retCode, int progress) const;
