@@ -82,13 +82,17 @@ bool fixPartitionByFsck(const QString& devicePath, QString& output, QString& err
 bool getSwapPartitionSize(const QString& devicePath, qint64& size);
 QString getRecoveryConfUUID(const QString& rootPath);
 
-// The recovery partition: the one the installed root's configuration names; when the root cannot be read, the one
-// whose initial backup record names rootUUID (each partition looked at read-only and left as found), else the one
-// the live system was booted from. Empty when none.
-QString findRecoveryUUID(const QString& rootMountPoint, const QString& rootUUID);
-// The partition whose file system with this UUID lost its start (zeroed, a restore cut off halfway): no file system
-// is seen on it any more, but a backup copy of its superblock still carries the UUID. Empty when none.
-QString devicePathOfDamagedFileSystem(const QString& uuid);
+// Mount options under which looking at a file system of this type writes nothing to it (no journal or log
+// replayed); empty for a type that has none.
+QVariantMap readOnlyMountOptions(const QString& type);
+// The recovery partition: the one the installed root's configuration names; when the root cannot be read, the
+// partition of disk (of any disk when empty) whose initial backup record names rootUUID (each looked at read-only
+// and left as found), else the one the live system was booted from. Empty when none.
+QString findRecoveryUUID(const QString& rootMountPoint, const QString& rootUUID, const QString& disk = QString());
+// The partition of disk (of any disk when empty; never a whole disk) whose file system with this UUID lost its
+// start (zeroed, a restore cut off halfway): no file system is seen on it any more, but a backup copy of its
+// superblock still carries the UUID. Empty when none.
+QString devicePathOfDamagedFileSystem(const QString& uuid, const QString& disk = QString());
 // The record a restore keeps on the recovery partition while it writes, so that the next start can tell a cut-off
 // restore and run it again.
 QString restoreMarkPath(const QString& recoveryMountPoint);

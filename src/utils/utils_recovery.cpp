@@ -3,6 +3,8 @@
 
 #include "utils.h"
 
+#include "BlockDisks.h"
+
 #include "udisks2/UDisks2BlockDevice.h"
 #include "udisks2/UDisks2Manager.h"
 
@@ -21,23 +23,16 @@ namespace {
 const QStringList LiveMediumMountPoints{"/run/live/medium", "/lib/live/mount/medium"};
 const QString SystemInfoFile = "/backup/system.info";
 
-// Options under which looking at a file system writes nothing to it: no journal or log is replayed. A file system
-// whose type has no such options is not looked at.
-QVariantMap readOnlyOptions(const QString& type)
+QString devicePathOf(const UDisks2BlockDevice& device)
 {
-    if (type == "ext3" || type == "ext4") {
-        return {{"options", "ro,noload"}};
-    }
-    if (type == "xfs") {
-        return {{"options", "ro,norecovery"}};
-    }
-    if (type == "btrfs") {
-        return {{"options", "ro,nologreplay"}};
-    }
-    if (type == "ext2" || type == "vfat" || type == "exfat") {
-        return {{"options", "ro"}};
-    }
-    return {};
+    return QString::fromUtf8(device.device()).remove(QChar(0));
+}
+
+// A partition (never a whole disk) of disk, or of any disk when disk is empty.
+bool isPartitionOf(const UDisks2BlockDevice& device, const QString& disk)
+{
+    const QString diskOfDevice = BlockDisks::diskOf(devicePathOf(device));
+    return !diskOfDevice.isEmpty() && (disk.isEmpty() || BlockDisks::isOnDisk(devicePathOf(device), disk));
 }
 
 QString mountPointOf(const UDisks2BlockDevice& device)
@@ -53,7 +48,7 @@ bool readOnPartition(UDisks2BlockDevice& device, const QString& relative, QByteA
     QString mountPoint = mountPointOf(device);
     const bool wasMounted = !mountPoint.isEmpty();
     if (!wasMounted) {
-        const QVariantMap options = readOnlyOptions(device.idType());
+        const QVariantMap options = Utils::readOnlyMountOptions(device.idType());
         if (options.isEmpty()) {
             return false;
         }
@@ -75,13 +70,13 @@ bool readOnPartition(UDisks2BlockDevice& device, const QString& relative, QByteA
     return read;
 }
 
-// The partition whose initial backup was made of the root with this UUID.
-QString recoveryNamingRoot(const QString& rootUUID)
+// The partition of disk (of any disk when empty) whose initial backup was made of the root with this UUID.
+QString recoveryNamingRoot(const QString& rootUUID, const QString& disk)
 {
     const QStringList paths = UDisks2Manager::blockDevices();
     for (const QString& path : paths) {
         std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
-        if (!device || device->idUUID().isEmpty() || device->idUUID() == rootUUID) {
+        if (!device || device->idUUID().isEmpty() || device->idUUID() == rootUUID || !isPartitionOf(*device, disk)) {
             continue;
         }
         QByteArray content;
@@ -183,7 +178,26 @@ bool hasSuperblockCopyOf(const QString& devicePath, const QByteArray& uuid)
 
 namespace Utils {
 
-QString devicePathOfDamagedFileSystem(const QString& uuid)
+// Options under which looking at a file system writes nothing to it: no journal or log is replayed. A file system
+// whose type has no such options is not looked at.
+QVariantMap readOnlyMountOptions(const QString& type)
+{
+    if (type == "ext3" || type == "ext4") {
+        return {{"options", "ro,noload"}};
+    }
+    if (type == "xfs") {
+        return {{"options", "ro,norecovery"}};
+    }
+    if (type == "btrfs") {
+        return {{"options", "ro,nologreplay"}};
+    }
+    if (type == "ext2" || type == "vfat" || type == "exfat") {
+        return {{"options", "ro"}};
+    }
+    return {};
+}
+
+QString devicePathOfDamagedFileSystem(const QString& uuid, const QString& disk)
 {
     const QByteArray wanted = QUuid::fromString(uuid).toRfc4122();
     if (QUuid::fromString(uuid).isNull()) {
@@ -193,10 +207,10 @@ QString devicePathOfDamagedFileSystem(const QString& uuid)
     for (const QString& path : paths) {
         std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
         // Only a device without any file system now: one that has a file system is not the lost one.
-        if (!device || !device->idUUID().isEmpty() || !device->idType().isEmpty()) {
+        if (!device || !device->idUUID().isEmpty() || !device->idType().isEmpty() || !isPartitionOf(*device, disk)) {
             continue;
         }
-        const QString devicePath = QString::fromUtf8(device->device()).remove(QChar(0));
+        const QString devicePath = devicePathOf(*device);
         if (hasSuperblockCopyOf(devicePath, wanted)) {
             qInfo().noquote() << "file system " + uuid + " lost its start; its copy is on " + devicePath;
             return devicePath;
@@ -205,7 +219,7 @@ QString devicePathOfDamagedFileSystem(const QString& uuid)
     return QString();
 }
 
-QString findRecoveryUUID(const QString& rootMountPoint, const QString& rootUUID)
+QString findRecoveryUUID(const QString& rootMountPoint, const QString& rootUUID, const QString& disk)
 {
     if (!rootMountPoint.isEmpty()) {
         const QString configured = getRecoveryConfUUID(rootMountPoint).simplified();
@@ -214,7 +228,7 @@ QString findRecoveryUUID(const QString& rootMountPoint, const QString& rootUUID)
         }
     }
     qInfo().noquote() << "the installed root names no recovery partition, looking for it, root UUID: " + rootUUID;
-    const QString named = rootUUID.isEmpty() ? QString() : recoveryNamingRoot(rootUUID);
+    const QString named = rootUUID.isEmpty() ? QString() : recoveryNamingRoot(rootUUID, disk);
     return named.isEmpty() ? liveMediumUUID() : named;
 }
 

@@ -8,6 +8,7 @@
 #include "tasks/ManualRestoreTask.h"
 #include "tasks/SystemRestoreTask.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusError>
@@ -15,6 +16,7 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -152,9 +154,11 @@ int RecoveryService::SystemRestore(const QString& restoreReq)
     RestoreRequest request;
     request.read(obj);
     setCurrent(request);
-    if (request.opType == OpSystemRestore && m_task == nullptr) {
-        setTask(new SystemRestoreTask(request.formatData, this));
-        m_task->setRestoreRequest("SystemRestore", obj);
+    if (request.opType == OpSystemRestore) {
+        startTaskAfterAnswer([this, formatData = request.formatData, obj]() {
+            setTask(new SystemRestoreTask(formatData, this));
+            m_task->setRestoreRequest("SystemRestore", obj);
+        });
     }
     return 0;
 }
@@ -189,23 +193,55 @@ int RecoveryService::ManualRestore(const QString& restoreReq)
     RestoreRequest request;
     request.read(obj);
     setCurrent(request);
-    QString path = request.backupDir;
+    qInfo().noquote() << "ManualRestore, req: " + restoreReq;
+    if (request.opType == OpManualRestore || request.opType == OpDeviceRestore) {
+        startTaskAfterAnswer([this, request, obj]() {
+            const QString path = manualRestorePath(request);
+            if (path.isEmpty()) {
+                qWarning().noquote() << "RecoveryService::ManualRestore, backup directory outside its device";
+                emitError(QCoreApplication::translate("ManualRestoreTask", "Cannot find the target location"));
+                m_taskRunning = false;
+                return;
+            }
+            setTask(new ManualRestoreTask(path, this));
+            m_task->setRestoreRequest("ManualRestore", obj);
+        });
+    }
+    return 0;
+}
+
+// The backup directory of a manual restore; for a restore from a device, below that device's mount point and
+// empty when it leaves the device.
+QString RecoveryService::manualRestorePath(const RestoreRequest& request)
+{
     if (!request.backupUUID.isEmpty()) {
         Utils::umountDeviceByUUID(request.backupUUID);
     }
-    if (request.opType == OpDeviceRestore) {
-        path = backupDirInsideDevice(Utils::mountDeviceByUUID(request.backupUUID), request.backupDir);
-        if (path.isEmpty()) {
-            qWarning().noquote() << "RecoveryService::ManualRestore, backup directory outside its device";
-            return -1;
-        }
+    if (request.opType != OpDeviceRestore) {
+        return request.backupDir;
     }
-    qInfo().noquote() << "ManualRestore, req: " + restoreReq;
-    if ((request.opType == OpManualRestore || request.opType == OpDeviceRestore) && m_task == nullptr) {
-        setTask(new ManualRestoreTask(path, this));
-        m_task->setRestoreRequest("ManualRestore", obj);
+    return backupDirInsideDevice(Utils::mountDeviceByUUID(request.backupUUID), request.backupDir);
+}
+
+// The answer goes out first: finding the installed system may take long (a broken root, many disks), and the window
+// waits for the outcome, not for the answer. One task per service run.
+void RecoveryService::startTaskAfterAnswer(const std::function<void()>& makeTask)
+{
+    if (m_task != nullptr || m_taskRunning) {
+        return;
     }
-    return 0;
+    m_taskRunning = true;
+    QTimer::singleShot(0, this, makeTask);
+}
+
+bool RecoveryService::refuseWhileTaskRuns(const QString& method)
+{
+    if (!m_taskRunning) {
+        return false;
+    }
+    // Neither the current request nor the disks the task works on are touched.
+    qWarning().noquote() << "RecoveryService::" + method + ", refused while a task runs";
+    return true;
 }
 
 int RecoveryService::RestoreByTask(const QString& restoreReq)
@@ -228,15 +264,15 @@ int RecoveryService::RestoreByTask(const QString& restoreReq)
     qInfo().noquote() << "RestoreByTask, recoveryInfo: " + request.recoveryInfo;
     m_autoReboot = recoveryInfo.value("auto_reboot").toBool(false);
     const QJsonArray tasks = recoveryInfo.value("tasks").toArray();
-    if (m_task == nullptr) {
-        if (request.opType == OpManualRestore) {
+    setCurrent(request);
+    startTaskAfterAnswer([this, manual = request.opType == OpManualRestore, tasks, obj]() {
+        if (manual) {
             setTask(new ManualRestoreTask(tasks, this));
         } else {
             setTask(new SystemRestoreTask(tasks, this));
         }
         m_task->setRestoreRequest("RestoreByTask", obj);
-    }
-    setCurrent(request);
+    });
     return 0;
 }
 
@@ -271,10 +307,10 @@ int RecoveryService::backup(const QString& method, int opType, const QString& ba
     qInfo().noquote() << method + ", recoveryInfo: " + request.recoveryInfo;
     m_autoReboot = recoveryInfo.value("auto_reboot").toBool(false);
     const QJsonArray tasks = recoveryInfo.value("tasks").toArray();
-    if (m_task == nullptr) {
+    startTaskAfterAnswer([this, tasks, opType]() {
         setTask(new BackupTask(tasks, ActionType(opType), this));
         m_task->runTasks(tasks);
-    }
+    });
     return 0;
 }
 
@@ -290,6 +326,9 @@ bool RecoveryService::FixPartitionByFsck(const QString& req)
         return false;
     }
     qInfo().noquote() << "FixPartitionByFsck, req: " + req;
+    if (refuseWhileTaskRuns("FixPartitionByFsck")) {
+        return false;
+    }
     FsckRequest request;
     request.read(obj);
     if (request.devicePath.isEmpty()) {
@@ -362,6 +401,9 @@ int RecoveryService::AsyncGetPartitionCheckItemLists(const QString& req)
         return -1;
     }
     qInfo().noquote() << "AsyncGetPartitionCheckItemLists, req: " + req;
+    if (refuseWhileTaskRuns("AsyncGetPartitionCheckItemLists")) {
+        return -1;
+    }
     OperateRequest request;
     request.read(obj);
     setCurrent(request);
@@ -388,6 +430,9 @@ int RecoveryService::InitLiveRestorePage(const QString& req)
         qWarning().noquote() << "RecoveryService::InitLiveRestorePage, jsonObject isEmpty, req: " + req;
         return -1;
     }
+    if (refuseWhileTaskRuns("InitLiveRestorePage")) {
+        return -1;
+    }
     OperateRequest request;
     request.read(obj);
     setCurrent(request);
@@ -406,6 +451,9 @@ int RecoveryService::ShowSystemRepairTool(const QString& req)
         return -1;
     }
     qInfo().noquote() << "ShowSystemRepairTool, req: " + req;
+    if (refuseWhileTaskRuns("ShowSystemRepairTool")) {
+        return -1;
+    }
     OperateRequest request;
     request.read(obj);
     setCurrent(request);
@@ -462,6 +510,7 @@ void RecoveryService::ConnectResponse()
 void RecoveryService::onTaskFinished()
 {
     m_lastProgress = -1;
+    m_taskRunning = false;
     OperateResponse rsp = response(0, 100);
     rsp.autoReboot = m_autoReboot;
     ::sync();
@@ -473,6 +522,7 @@ void RecoveryService::onTaskFinished()
 void RecoveryService::onTaskFailed(const QString& error)
 {
     m_lastProgress = -1;
+    m_taskRunning = false;
     OperateResponse rsp = response(-1, 100);
     rsp.errMsg = error;
     rsp.autoReboot = m_autoReboot;

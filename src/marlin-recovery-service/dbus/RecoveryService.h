@@ -12,9 +12,12 @@
 #include <QMap>
 #include <QObject>
 
+#include <functional>
+
 class AsyncTask;
 class Task;
 struct OperateRequest;
+struct RestoreRequest;
 
 class RecoveryService : public QObject, protected QDBusContext
 {
@@ -62,6 +65,10 @@ private:
     // for that connection.
     bool isLiveCallerProcess(const QString& connection, uint pid);
     void setCurrent(const OperateRequest& request);
+    QString manualRestorePath(const RestoreRequest& request);
+    void startTaskAfterAnswer(const std::function<void()>& makeTask);
+    // Refuses an information or repair request while a task runs; true when refused.
+    bool refuseWhileTaskRuns(const QString& method);
     void resetCurrent();
     OperateResponse response(int retCode, int progress) const;
     void emitError(const QString& errMsg);
@@ -86,4 +93,6 @@ private:
     int m_liveType = -1;
     int m_lastProgress = -1;
     bool m_autoReboot = false;
+    // From the answer to a task request until its outcome.
+    bool m_taskRunning = false;
 };

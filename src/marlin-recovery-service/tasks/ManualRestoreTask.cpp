@@ -121,6 +121,9 @@ void ManualRestoreTask::saveLoginRecords()
 
 void ManualRestoreTask::setJobs(const QString& path)
 {
+    if (refuseAmbiguousSystem()) {
+        return;
+    }
     qDebug() << "setJobs from path:" << path;
     const QDir dir(path, QString(), QDir::Name | QDir::IgnoreCase,
                    QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot);

@@ -91,6 +91,9 @@ QString SystemRestoreTask::encryptedRootTarget(const QString& toPath)
 void SystemRestoreTask::setJobs()
 {
     qDebug() << "in setJobs";
+    if (refuseAmbiguousSystem()) {
+        return;
+    }
     const QString recoveryMountPoint = mountDeviceFromUUID(m_recoveryUUID);
     if (recoveryMountPoint.isEmpty()) {
         qDebug() << "recoveryMountPoint is empty";

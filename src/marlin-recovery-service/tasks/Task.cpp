@@ -101,7 +101,11 @@ void Task::remountJobPaths(Job& job)
 
 void Task::checkJobs()
 {
-    if (!m_isError && m_jobs.isEmpty()) {
+    // A target found on a copy of the system's partitions is never written.
+    if (m_isError || refuseAmbiguousSystem()) {
+        return;
+    }
+    if (m_jobs.isEmpty()) {
         m_isError = true;
         Q_EMIT failed(QCoreApplication::translate("Task", "Failed to initialize the task"));
         return;

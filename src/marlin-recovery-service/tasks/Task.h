@@ -5,6 +5,7 @@
 // installed system (its partitions, mounting, boot repair, log preservation).
 
 #include "FsTab.h"
+#include "tasks/InstalledSystem.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -73,6 +74,10 @@ public:
     QString targetPathFromUUID(const QString& uuid);
     void umountDeviceFromUUID(const QString& uuid);
     bool isMountedUUID(const QString& uuid) const;
+    // The disk the installed system lives on and the look-ups by UUID restricted to it.
+    const InstalledSystem& installedSystem() const { return m_system; }
+    // Fails the task when the system's disk or one of its partitions could not be told from a copy; true then.
+    bool refuseAmbiguousSystem();
     // One of the installed system's own partitions: its root, its data or recovery partition, or one its fstab
     // names. Never the empty UUID.
     bool isSystemPartition(const QString& uuid) const;
@@ -123,6 +128,9 @@ private:
     void remountJobPaths(Job& job);
     QString osVersionFile(const QString& mountPoint) const;
     void readRootFacts(const QString& rootPath);
+    QString dataUUIDFromFstab() const;
+    BlockEntry deviceOfUUID(const QString& uuid) const;
+    QString mountEntry(const BlockEntry& entry, const QVariantMap& options) const;
     void readRecoveryRecords();
     void writeRestoreMark();
     void removeRestoreMark();
@@ -139,6 +147,7 @@ protected:
     float m_taskCount = 0;
     bool m_isError = false;
 
+    InstalledSystem m_system;
     QString m_rootUUID;
     QString m_recoveryUUID;
     QString m_dataUUID;

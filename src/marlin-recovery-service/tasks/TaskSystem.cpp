@@ -2,6 +2,7 @@
 
 #include "tasks/Task.h"
 
+#include "BlockDisks.h"
 #include "MountPath.h"
 
 #include "core/command.h"
@@ -10,6 +11,7 @@
 #include "udisks2/UDisks2Partition.h"
 #include "utils.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -81,19 +83,22 @@ void Task::getSystemUUID()
 {
     m_rootUUID = rootUUIDFromCommandLine();
     m_isUEFI = QFileInfo::exists("/sys/firmware/efi");
+    m_system.identify(m_rootUUID);
     QString rootPath;
     bool rootWasMounted = false;
-    if (!m_rootUUID.isEmpty()) {
+    const BlockEntry root = m_system.deviceOf(m_rootUUID, true);
+    if (!root.object.isEmpty()) {
         rootWasMounted = isMountedUUID(m_rootUUID);
-        rootPath = mountDeviceFromUUID(m_rootUUID);
-        if (rootPath.isEmpty()) {
-            // A broken root is why people come here: what a restore needs is found without it.
-            qWarning().noquote() << "the installed root does not mount, uuid: " + m_rootUUID;
-        } else {
-            readRootFacts(rootPath);
-        }
+        // Only looked at: its journal is not replayed before anybody chose to write it.
+        rootPath = mountEntry(root, Utils::readOnlyMountOptions(root.type));
     }
-    m_recoveryUUID = Utils::findRecoveryUUID(rootPath, m_rootUUID);
+    if (rootPath.isEmpty()) {
+        // A broken root is why people come here: what a restore needs is found without it.
+        qWarning().noquote() << "the installed root does not mount, uuid: " + m_rootUUID;
+    } else {
+        readRootFacts(rootPath);
+    }
+    m_recoveryUUID = Utils::findRecoveryUUID(rootPath, m_rootUUID, m_system.disk());
     qDebug() << "recovery UUID:" << m_recoveryUUID;
     if (!rootPath.isEmpty() && !rootWasMounted) {
         umountDeviceFromUUID(m_rootUUID);
@@ -102,8 +107,24 @@ void Task::getSystemUUID()
         readRecoveryRecords();
     }
     if (m_dataUUID.isEmpty()) {
+        m_dataUUID = dataUUIDFromFstab();
+    }
+    if (m_dataUUID.isEmpty()) {
         m_dataUUID = m_rootUUID;
     }
+}
+
+// Without the recovery partition's record of it, the data partition is the one the installed system mounts on
+// /data: never nothing, or keeping personal files would write the data image over the homes.
+QString Task::dataUUIDFromFstab() const
+{
+    for (const FSTabInfoPtr& info : m_fstabList) {
+        if (!info->isComment && !info->isEmpty && info->mountPoint == "/data" && info->device.startsWith("UUID=")) {
+            qInfo().noquote() << "data UUID taken from the installed fstab: " + info->device.mid(5);
+            return info->device.mid(5);
+        }
+    }
+    return QString();
 }
 
 void Task::readRootFacts(const QString& rootPath)
@@ -159,7 +180,7 @@ void Task::readRecoveryRecords()
     }
     bool found = false;
     const QString dataUUID = readSimplified(QString("%1/backup/_mde_data.info").arg(recoveryPath), found);
-    if (found) {
+    if (found && !dataUUID.isEmpty()) {
         m_dataUUID = dataUUID;
         qDebug() << "data UUID:" << m_dataUUID;
     }
@@ -178,31 +199,49 @@ QString Task::mountDeviceFromUUID(const QString& uuid) const
     if (uuid.isEmpty()) {
         return QString();
     }
-    const QStringList paths = UDisks2Manager::blockDevices();
-    for (const QString& path : paths) {
-        std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
-        if (!device) {
-            qDebug() << "device is null";
-            return QString();
-        }
-        if (device->idUUID() != uuid) {
-            continue;
-        }
-        device->setWatchChanges(true);
-        QVariantMap options;
-        const auto entry = m_uuidMap.constFind(uuid);
-        if (m_readOnlyUUIDs.contains(uuid)) {
-            options.insert("options", "ro");
-        } else if (entry != m_uuidMap.constEnd() && entry->type == "btrfs" &&
-                   entry->options.contains("compress=zstd")) {
-            options.insert("options", "compress=zstd");
-            qInfo().noquote() << "btrfs, mount uuid: " + uuid + ", with compress=zstd";
-        }
-        device->mount(options);
-        const QByteArrayList points = device->mountPoints();
-        return points.isEmpty() ? QString() : QString::fromUtf8(points.constFirst());
+    QVariantMap options;
+    const auto entry = m_uuidMap.constFind(uuid);
+    if (m_readOnlyUUIDs.contains(uuid)) {
+        options.insert("options", "ro");
+    } else if (entry != m_uuidMap.constEnd() && entry->type == "btrfs" && entry->options.contains("compress=zstd")) {
+        options.insert("options", "compress=zstd");
+        qInfo().noquote() << "btrfs, mount uuid: " + uuid + ", with compress=zstd";
     }
-    return QString();
+    return mountEntry(deviceOfUUID(uuid), options);
+}
+
+QString Task::mountEntry(const BlockEntry& entry, const QVariantMap& options) const
+{
+    std::unique_ptr<UDisks2BlockDevice> device =
+        entry.object.isEmpty() ? nullptr : UDisks2Manager::createBlockDevice(entry.object);
+    if (!device) {
+        return QString();
+    }
+    device->setWatchChanges(true);
+    device->mount(options);
+    const QByteArrayList points = device->mountPoints();
+    return points.isEmpty() ? QString() : QString::fromUtf8(points.constFirst());
+}
+
+// The root, the data partition and the partitions the fstab names are taken on the system's disk alone; a UUID
+// that only another disk carries is not theirs but a copy's.
+BlockEntry Task::deviceOfUUID(const QString& uuid) const
+{
+    const bool systemOnly =
+        uuid == m_rootUUID || uuid == m_dataUUID || uuid == m_originRootUUID || m_fstabUUIDs.contains(uuid);
+    return m_system.deviceOf(uuid, systemOnly);
+}
+
+bool Task::refuseAmbiguousSystem()
+{
+    if (m_system.ambiguity().isEmpty()) {
+        return false;
+    }
+    reportFailure(QCoreApplication::translate(
+                      "Task", "The system's partitions are found on more than one device (%1). Remove the disks "
+                              "that are not this computer's own and try again.")
+                      .arg(m_system.ambiguity()));
+    return true;
 }
 
 bool Task::isSystemPartition(const QString& uuid) const
@@ -234,25 +273,31 @@ void Task::releaseReadOnlyMounts()
 
 QString Task::devicePathFromUUID(const QString& uuid)
 {
-    std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::blockDeviceByUUID(uuid);
-    return device ? devicePathOf(*device) : QString();
+    return deviceOfUUID(uuid).device;
 }
 
 QString Task::targetPathFromUUID(const QString& uuid)
 {
     const QString path = devicePathFromUUID(uuid);
-    return path.isEmpty() ? Utils::devicePathOfDamagedFileSystem(uuid) : path;
+    return path.isEmpty() ? m_system.damagedDeviceOf(uuid) : path;
 }
 
 bool Task::isMountedUUID(const QString& uuid) const
 {
-    std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::blockDeviceByUUID(uuid);
+    const BlockEntry entry = deviceOfUUID(uuid);
+    std::unique_ptr<UDisks2BlockDevice> device =
+        entry.object.isEmpty() ? nullptr : UDisks2Manager::createBlockDevice(entry.object);
     return device && !device->mountPoints().isEmpty();
 }
 
 void Task::umountDeviceFromUUID(const QString& uuid)
 {
-    Utils::umountDeviceByUUID(uuid);
+    const BlockEntry entry = deviceOfUUID(uuid);
+    std::unique_ptr<UDisks2BlockDevice> device =
+        entry.object.isEmpty() ? nullptr : UDisks2Manager::createBlockDevice(entry.object);
+    if (device) {
+        device->unmount({});
+    }
 }
 
 void Task::umountDevicePath(const QString& devicePath)
@@ -263,8 +308,7 @@ void Task::umountDevicePath(const QString& devicePath)
         if (!device) {
             continue;
         }
-        const QPair<QString, QString> driveAndDisk = driveAndDiskOf(path);
-        if (devicePathOf(*device) == devicePath || driveAndDisk.second == devicePath) {
+        if (BlockDisks::isOnDisk(devicePathOf(*device), devicePath)) {
             if (!device->mountPoints().isEmpty()) {
                 qInfo().noquote() << "umount before writing an image: " + devicePathOf(*device);
                 device->unmount({});
@@ -275,8 +319,8 @@ void Task::umountDevicePath(const QString& devicePath)
 
 QPair<QString, QString> Task::driveAndDiskFromUUID(const QString& uuid)
 {
-    std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::blockDeviceByUUID(uuid);
-    return device ? driveAndDiskOf(device->path()) : QPair<QString, QString>();
+    const BlockEntry entry = deviceOfUUID(uuid);
+    return entry.object.isEmpty() ? QPair<QString, QString>() : driveAndDiskOf(entry.object);
 }
 
 QString Task::diskPathFromDrive(const QString& drive)

@@ -1,5 +1,7 @@
 #include "tasks/WholeDisk.h"
 
+#include "BlockDisks.h"
+
 #include "core/command.h"
 #include "udisks2/UDisks2BlockDevice.h"
 #include "udisks2/UDisks2Manager.h"
@@ -16,17 +18,6 @@
 
 namespace {
 
-QString sysfsDirOf(const QString& device)
-{
-    return "/sys/class/block/" + QFileInfo(device).canonicalFilePath().section('/', -1);
-}
-
-int partitionNumber(const QString& sysfsDir)
-{
-    QFile file(sysfsDir + "/partition");
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
-}
-
 QString blkidValue(const QString& device, const QString& tag)
 {
     QString out;
@@ -38,6 +29,9 @@ QString blkidValue(const QString& device, const QString& tag)
 
 namespace WholeDisk {
 
+using BlockDisks::partitionNumber;
+using BlockDisks::sysfsDirOf;
+
 bool isWholeDisk(const QString& path)
 {
     const QString dir = sysfsDirOf(path);
@@ -46,11 +40,7 @@ bool isWholeDisk(const QString& path)
 
 QString diskOf(const QString& partition)
 {
-    const QString dir = sysfsDirOf(partition);
-    if (partition.isEmpty() || partitionNumber(dir) <= 0) {
-        return QString();
-    }
-    return "/dev/" + QFileInfo(QFileInfo(dir).canonicalFilePath()).path().section('/', -1);
+    return BlockDisks::diskOf(partition);
 }
 
 QStringList partitionsOf(const QString& disk)
