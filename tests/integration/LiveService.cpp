@@ -254,5 +254,12 @@ bool LiveTest::breakRoot()
         return false;
     }
     run("udevadm", {"trigger", "--action=change", "--settle", device});
-    return QTest::qWaitFor([] { return !UDisks2Manager::blockDeviceByUUID(env("MARLIN_ROOT_UUID")); }, 60000);
+    // The device itself, not the UUID: a copy of the root on another disk keeps carrying it.
+    const QString object = "/org/freedesktop/UDisks2/block_devices/" + QFileInfo(device).fileName();
+    return QTest::qWaitFor(
+        [&object] {
+            std::unique_ptr<UDisks2BlockDevice> root = UDisks2Manager::createBlockDevice(object);
+            return root && root->idUUID().isEmpty();
+        },
+        60000);
 }

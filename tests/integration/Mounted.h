@@ -4,8 +4,8 @@
 
 namespace LiveTest {
 
-// A partition of the fabricated machine mounted by UUID (through UDisks2, as the programs do) for the length of a
-// scope.
+// A partition of the fabricated machine mounted by UUID, or by device path ("/dev/..."), through UDisks2 as the
+// programs do, for the length of a scope.
 class Mounted
 {
 public:

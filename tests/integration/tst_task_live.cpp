@@ -64,7 +64,8 @@ private slots:
     void initTestCase();
     void init();
     void identification();
-    void dataPartitionDefaultsToTheRoot();
+    void dataPartitionWithoutItsRecord_data();
+    void dataPartitionWithoutItsRecord();
     void rootGivenAsADeviceLink();
     void btrfsMountedWithTheInstalledCompression();
     void fstabMapAndMinorVersionThroughALink_data();
@@ -107,16 +108,29 @@ void TestTaskLive::identification()
     QVERIFY(!isMounted(env("MARLIN_RECOVERY_DEV")));
 }
 
-void TestTaskLive::dataPartitionDefaultsToTheRoot()
+void TestTaskLive::dataPartitionWithoutItsRecord_data()
 {
+    QTest::addColumn<bool>("empty");
+    QTest::newRow("record missing") << false;
+    QTest::newRow("record empty") << true;
+}
+
+// Keeping personal files depends on knowing the data partition: without the recovery partition's record of it, the
+// installed fstab's /data entry tells.
+void TestTaskLive::dataPartitionWithoutItsRecord()
+{
+    QFETCH(bool, empty);
     PartitionFile dataInfo(env("MARLIN_RECOVERY_UUID"), "/backup/_mde_data.info");
     const QString recovery = Utils::mountDeviceByUUID(env("MARLIN_RECOVERY_UUID"));
     QFile::remove(recovery + "/backup/_mde_data.info");
     Utils::umountDeviceByUUID(env("MARLIN_RECOVERY_UUID"));
+    if (empty) {
+        QVERIFY(dataInfo.write("\n"));
+    }
     PartitionFile desktop(env("MARLIN_ROOT_UUID"), "/usr/lib/marlin/desktop-version");
     QVERIFY(desktop.write("[Version]\nEditionName=Community\n"));
     Task task;
-    QCOMPARE(task.dataUUID(), env("MARLIN_ROOT_UUID"));
+    QCOMPARE(task.dataUUID(), env("MARLIN_DATA_UUID"));
     // No Release/Type: the default edition.
     QCOMPARE(task.desktopType(), QString("Professional"));
 }

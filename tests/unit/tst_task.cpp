@@ -2,6 +2,8 @@
 #include "tasks/BackupTask.h"
 #include "tasks/Task.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -24,6 +26,25 @@ bool writeFile(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A restore whose recovery partition is a directory of the test's.
+class RecordedTask : public Task
+{
+public:
+    explicit RecordedTask(const QString& recovery) : m_recovery(recovery) {}
+
+protected:
+    QString recoveryMountPoint() override { return m_recovery; }
+
+private:
+    QString m_recovery;
+};
+
 // A restore whose root is an opened encrypted mapping, as the system restore finds one.
 class EncryptedRootTask : public Task
 {
@@ -41,6 +62,8 @@ private slots:
     void jobsRunImagesFirstThenByType();
     void archiveJobsReportTheRatio();
     void imageJobScalesTheToolsPercentage();
+    void restoreRecord_data();
+    void restoreRecord();
     void firstBadJobFailsTheTask();
     void unstartableJobFailsTheTask();
     void emptyJobListFails();
@@ -53,6 +76,42 @@ private slots:
     void encryptedRootIsClosedBeforeItsContainerIsWritten_data();
     void encryptedRootIsClosedBeforeItsContainerIsWritten();
 };
+
+void TestTask::restoreRecord_data()
+{
+    QTest::addColumn<int>("toolExit");
+    QTest::addColumn<bool>("recordLeft");
+    QTest::newRow("succeeded") << 0 << false;
+    QTest::newRow("failed") << 1 << true;
+}
+
+// Recorded before the first job runs, removed on success alone: a cut-off or failed restore must be offered again.
+void TestTask::restoreRecord()
+{
+    QFETCH(int, toolExit);
+    QFETCH(bool, recordLeft);
+    QTemporaryDir recovery;
+    FakeTools tools({"sudo", "marlin-clone"});
+    tools.setBehaviour("sudo", "--exec");
+    tools.setBehaviour("marlin-clone", "--exit " + QString::number(toolExit));
+    RecordedTask task(recovery.path());
+    task.setRestoreRequest("SystemRestore", QJsonObject{{"opType", 1}});
+    task.addJob("/backup/root.rbk", "/dev/sda3", ImageJob);
+    const QString record = recovery.filePath("backup/restore-in-progress.json");
+    bool recordedBeforeTheEnd = false;
+    connect(&task, &Task::taskFinished, this, [&] { recordedBeforeTheEnd = QFile::exists(record); });
+    connect(&task, &Task::failed, this, [&] { recordedBeforeTheEnd = QFile::exists(record); });
+    QSignalSpy finished(&task, &Task::taskFinished);
+    QSignalSpy failed(&task, &Task::failed);
+    task.start();
+    QVERIFY(QTest::qWaitFor([&] { return !finished.isEmpty() || !failed.isEmpty(); }, 20000));
+    QVERIFY(recordedBeforeTheEnd);
+    QCOMPARE(QJsonDocument::fromJson(readFile(record)).object().value("method").toString(), QString("SystemRestore"));
+    if (toolExit == 0) {
+        Q_EMIT task.finished();
+    }
+    QCOMPARE(QFile::exists(record), recordLeft);
+}
 
 void TestTask::jobsRunImagesFirstThenByType()
 {

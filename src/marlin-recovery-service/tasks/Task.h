@@ -138,6 +138,9 @@ private:
     bool closeOpenedMapping();
 
 protected:
+    // Where the recovery partition is mounted (mounted now when it was not), for the record of a restore.
+    virtual QString recoveryMountPoint();
+
     QString m_mountBaseDir = "/tmp/ivy";
     QString m_diskInfoName = "DiskInfo";
     QString m_infoVersion = "1.1";

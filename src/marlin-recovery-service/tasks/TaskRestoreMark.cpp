@@ -17,6 +17,11 @@ void Task::setRestoreRequest(const QString& method, const QJsonObject& request)
     m_restoreRequest = request;
 }
 
+QString Task::recoveryMountPoint()
+{
+    return mountDeviceFromUUID(m_recoveryUUID);
+}
+
 void Task::writeRestoreMark()
 {
     QJsonArray targets;
@@ -33,7 +38,7 @@ void Task::writeRestoreMark()
                            {"started", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
                            {"backupTime", backupTime.isValid() ? backupTime.toUTC().toString(Qt::ISODate) : QString()},
                            {"targets", targets}};
-    const QString recoveryMount = mountDeviceFromUUID(m_recoveryUUID);
+    const QString recoveryMount = recoveryMountPoint();
     // Without the mark the restore still runs: a broken recovery partition must not stand between a person and a
     // restore from another disk.
     if (recoveryMount.isEmpty() || !QDir().mkpath(recoveryMount + "/backup") ||
@@ -51,7 +56,7 @@ void Task::removeRestoreMark()
     if (!m_markWritten) {
         return;
     }
-    const QString recoveryMount = mountDeviceFromUUID(m_recoveryUUID);
+    const QString recoveryMount = recoveryMountPoint();
     if (recoveryMount.isEmpty() || !Utils::removeFileSynced(Utils::restoreMarkPath(recoveryMount))) {
         qWarning().noquote() << "could not remove the record of the finished restore, recovery UUID: " + m_recoveryUUID;
         return;
