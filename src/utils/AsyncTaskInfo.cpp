@@ -145,8 +145,9 @@ bool AsyncTask::GetPartitionCheckItemList(QList<PartitionCheckItem>& items, int 
 void AsyncTask::addFstabInformation(QList<PartitionCheckItem>& items)
 {
     if (m_rootMountPoint.isEmpty()) {
-        m_rootMountPoint = Utils::mountDeviceByUUID(m_rootUUID);
-        m_rootMountedHere = true;
+        bool wasMounted = false;
+        m_rootMountPoint = Utils::mountReadOnlyByUUID(m_rootUUID, wasMounted);
+        m_rootMountedHere = !wasMounted;
         if (m_rootMountPoint.isEmpty()) {
             qDebug() << "GetPartitionCheckItemList rootMountPoint isEmpty";
             markSystemPartitionsWithoutRoot(items);
@@ -215,7 +216,9 @@ QString AsyncTask::rootFile(const QString& relative) const
 
 void AsyncTask::initLiveRestorePageInfo()
 {
-    m_rootMountPoint = Utils::mountDeviceByUUID(m_rootUUID);
+    // Only looked at, before anybody chose to write it: no journal is replayed, and a mount of somebody else's stays.
+    bool rootWasMounted = false;
+    m_rootMountPoint = Utils::mountReadOnlyByUUID(m_rootUUID, rootWasMounted);
     // A root that does not mount tells nothing: its facts stay at their defaults (never the live system's own).
     const bool rootRead = !m_rootMountPoint.isEmpty();
     QString osType = "Professional";
@@ -273,7 +276,7 @@ void AsyncTask::initLiveRestorePageInfo()
     };
     const QString data = Utils::jsonToString(page);
     qInfo().noquote() << "RestoreBaseInfo data: " + data;
-    if (rootRead) {
+    if (rootRead && !rootWasMounted) {
         Utils::umountDeviceByUUID(m_rootUUID);
     }
     Q_EMIT initLiveRestorePageFinish(data);

@@ -74,6 +74,9 @@ QVariant getHistoryBackupPathList(const QString& historyFile);
 QJsonObject readJsonObject(const QString& path);
 bool getRecoveryJsonInfo(QJsonObject& obj, const QString& recoveryJsonPath);
 QString mountDeviceByUUID(const QString& uuid);
+// Mounts the file system with this UUID so that looking at it writes nothing (no journal replayed), unless it is
+// mounted already (wasMounted); its mount point, empty when it does not mount.
+QString mountReadOnlyByUUID(const QString& uuid, bool& wasMounted);
 // Where the file system with this UUID is mounted already; empty when it is not (or no device has it).
 QString mountPointOfUUID(const QString& uuid);
 void umountDeviceByUUID(const QString& uuid);

@@ -272,6 +272,22 @@ QString mountDeviceByUUID(const QString& uuid)
     return QString();
 }
 
+QString mountReadOnlyByUUID(const QString& uuid, bool& wasMounted)
+{
+    std::unique_ptr<UDisks2BlockDevice> device = uuid.isEmpty() ? nullptr : UDisks2Manager::blockDeviceByUUID(uuid);
+    if (!device) {
+        wasMounted = false;
+        return QString();
+    }
+    wasMounted = !device->mountPoints().isEmpty();
+    const QVariantMap options = readOnlyMountOptions(device->idType());
+    if (!wasMounted && !options.isEmpty()) {
+        device->mount(options);
+    }
+    const QByteArrayList points = device->mountPoints();
+    return points.isEmpty() ? QString() : QString::fromUtf8(points.constFirst());
+}
+
 QString mountPointOfUUID(const QString& uuid)
 {
     std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::blockDeviceByUUID(uuid);

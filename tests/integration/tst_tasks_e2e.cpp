@@ -69,6 +69,7 @@ private slots:
     void systemBackupByTaskList();
     void manualRestoreBringsTheBackupBack();
     void systemRestoreKeepsPersonalFiles();
+    void slowIdentificationIsAnsweredAtOnce();
     void rootThatNoLongerMounts();
     void keepingPersonalFilesNeverWritesTheDataImage();
     void factoryReset_data();
@@ -279,6 +280,40 @@ void TestTasksE2E::systemRestoreKeepsPersonalFiles()
     QVERIFY(!QFile::exists(recovery + RestoreMark));
 }
 
+// Finding the installed system may take long (a broken root, many disks): the request is answered first, and the
+// outcome follows. The root's recovery configuration is made a FIFO, so that identification waits on this test.
+void TestTasksE2E::slowIdentificationIsAnsweredAtOnce()
+{
+    const QString conf = "/etc/marlin/system-recovery.conf";
+    QByteArray content;
+    {
+        const Mounted root(env("MARLIN_ROOT_DEV"));
+        content = readFile(root + conf);
+        QVERIFY(!content.isEmpty());
+        QVERIFY(QFile::remove(root + conf));
+        QVERIFY(run("mkfifo", {"-m", "0644", root + conf}));
+    }
+    delete m_service;
+    m_service = new LiveService;
+    QVERIFY(m_service->start());
+    QSignalSpy success(m_service->proxy(), &ComMarlinDaemonRecoveryInterface::Success);
+    QDBusPendingReply<int> reply =
+        m_service->proxy()->SystemRestore(LiveService::request(1, "slow-start", {{"formatData", false}}));
+    reply.waitForFinished();
+    // The service opens the FIFO, wherever it mounted the root: this open returns once it does, and lets it go on
+    // (it reads nothing from a file whose size is 0).
+    QVERIFY(QTest::qWaitFor([] { return isMounted(env("MARLIN_ROOT_DEV")); }, 60000));
+    const QString mountPoint = output("findmnt", {"-n", "-o", "TARGET", "--source", env("MARLIN_ROOT_DEV")}).trimmed();
+    QFile fifo(mountPoint.section('\n', 0, 0) + conf);
+    QVERIFY(fifo.open(QIODevice::WriteOnly));
+    fifo.close();
+    QVERIFY2(reply.isValid(), qPrintable(reply.error().message()));
+    QCOMPARE(reply.value(), 0);
+    QVERIFY(QTest::qWaitFor([&] { return !success.isEmpty(); }, 600000));
+    const Mounted root(env("MARLIN_ROOT_DEV"));
+    QCOMPARE(readFile(root + conf), content);
+}
+
 void TestTasksE2E::rootThatNoLongerMounts()
 {
     QMap<QString, QByteArray> restoredRoot;
@@ -420,6 +455,9 @@ void TestTasksE2E::corruptInitialBackupTouchesNothing()
         QVERIFY(writeFile(data + "/home/alice/keep.txt", "must survive\n"));
     }
     const QMap<QString, QByteArray> rootBefore = rootTree();
+    // The page and the task look at the root before anything is chosen or checked: read-only, no journal replayed.
+    const QString rootMounts = mountCount(env("MARLIN_ROOT_DEV"));
+    QVERIFY(!restorePageInfo().isEmpty());
     bool ok = true;
     const QJsonObject outcome = runTask(
         [](ComMarlinDaemonRecoveryInterface* proxy) {
@@ -428,6 +466,7 @@ void TestTasksE2E::corruptInitialBackupTouchesNothing()
         &ok);
     // Refused before any image job started: nothing was written.
     QVERIFY(!m_service->takeOutput().contains("job start:"));
+    QCOMPARE(mountCount(env("MARLIN_ROOT_DEV")), rootMounts);
     {
         const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
         const QString backup = recovery + "/backup";
