@@ -1,6 +1,7 @@
 // The two information jobs of the worker: the partition check list and the restore page information.
 
 #include "AsyncTask.h"
+#include "InstalledSystem.h"
 #include "MountPath.h"
 
 #include "Device.h"
@@ -182,7 +183,7 @@ void AsyncTask::addFstabInformation(QList<PartitionCheckItem>& items)
 void AsyncTask::markSystemPartitionsWithoutRoot(QList<PartitionCheckItem>& items)
 {
     QMap<QString, QString> known{{m_rootUUID, "/"}};
-    const QString recoveryUUID = Utils::findRecoveryUUID(QString(), m_rootUUID);
+    const QString recoveryUUID = Utils::findRecoveryUUID(QString(), m_rootUUID, systemDisk());
     known.insert(recoveryUUID, QString());
     const bool wasMounted = !Utils::mountPointOfUUID(recoveryUUID).isEmpty();
     const QString recoveryPath = Utils::mountDeviceByUUID(recoveryUUID);
@@ -207,6 +208,14 @@ void AsyncTask::markSystemPartitionsWithoutRoot(QList<PartitionCheckItem>& items
             item.mountPoint = found.value();
         }
     }
+}
+
+// Only the installed system's disk is searched for its recovery partition: a copy on a USB disk is not it.
+QString AsyncTask::systemDisk() const
+{
+    InstalledSystem system;
+    system.identify(m_rootUUID);
+    return system.disk();
 }
 
 QString AsyncTask::rootFile(const QString& relative) const
@@ -238,7 +247,7 @@ void AsyncTask::initLiveRestorePageInfo()
     bool isEncrypted = false;
     bool isFileManagerEncrypted = false;
     const bool isLvm = Device::getEncryptionInfoByUUIDs(m_fstabUUIDs, isEncrypted, isFileManagerEncrypted);
-    m_recoveryUUID = Utils::findRecoveryUUID(m_rootMountPoint, m_rootUUID);
+    m_recoveryUUID = Utils::findRecoveryUUID(m_rootMountPoint, m_rootUUID, systemDisk());
 
     bool isExitsInitBackup = false;
     bool recoveryJsonRead = false;

@@ -5,7 +5,7 @@
 // installed system (its partitions, mounting, boot repair, log preservation).
 
 #include "FsTab.h"
-#include "tasks/InstalledSystem.h"
+#include "InstalledSystem.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "tasks/InstalledSystem.h"
+#include "InstalledSystem.h"
 
 #include "udisks2/UDisks2BlockDevice.h"
 #include "udisks2/UDisks2Manager.h"
