@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class BtrfsUsedMap
@@ -37,7 +38,10 @@ private:
     bool readSuper(std::string& why);
     bool addChunk(uint64_t logical, const uint8_t* data, uint32_t size, std::string& why);
     const Chunk* chunkOf(uint64_t logical, uint64_t length) const;
+    // Visits every item of a tree in key order; refuses a block reached twice and items out of order.
+    bool walkTree(uint64_t root, int level, const ItemVisitor& visit, std::string& why);
     bool walk(uint64_t logical, int level, const ItemVisitor& visit, std::string& why);
+    bool follows(const Key& key);
     bool readNode(uint64_t logical, int level, std::vector<uint8_t>& node, std::string& why);
     bool collect(UsedMap& map, std::string& why);
 
@@ -52,6 +56,8 @@ private:
     int m_chunkRootLevel = 0;
     uint64_t m_bytesUsed = 0;
     uint64_t m_totalBytes = 0;
-    std::vector<Chunk> m_chunks; // ordered by logical address
-    uint64_t m_nodesRead = 0;
+    std::vector<Chunk> m_chunks;            // ordered by logical address
+    std::unordered_set<uint64_t> m_visited; // logical addresses of the tree blocks read
+    Key m_previous;
+    bool m_hasPrevious = false;
 };
