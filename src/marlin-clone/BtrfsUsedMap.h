@@ -3,8 +3,9 @@
 // The used blocks of an unmounted single-device btrfs file system, read from its own trees without writing
 // anything: the chunk tree maps logical addresses onto the device, the extent tree lists every allocated extent
 // (data and tree blocks). The superblocks and the reserved first MiB are always copied. Anything unexpected (more
-// devices, features or profiles we do not read, a tree log to replay, a block that fails its checksum, totals that
-// do not add up) is a failure with the reason, and the caller copies the whole device instead.
+// devices, features or profiles we do not read, a tree log to replay, a block that fails its checksum or is reached
+// twice, items out of order, totals that do not add up) is a failure with the reason, and the caller copies the whole
+// device instead.
 
 #include "UsedMap.h"
 
