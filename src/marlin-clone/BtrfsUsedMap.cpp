@@ -184,9 +184,14 @@ const BtrfsUsedMap::Chunk* BtrfsUsedMap::chunkOf(uint64_t logical, uint64_t leng
 bool BtrfsUsedMap::readNode(uint64_t logical, int level, std::vector<uint8_t>& node, std::string& why)
 {
     const Chunk* chunk = chunkOf(logical, m_nodeSize);
-    // A tree of more blocks than the file system has is a loop.
-    if (!chunk || ++m_nodesRead > m_totalBytes / m_nodeSize) {
+    if (!chunk) {
         why = "a tree block lies outside every chunk";
+        return false;
+    }
+    // The trees we read share no blocks: a block reached twice makes a graph whose walk could repeat one leaf
+    // without end. Each block once keeps what is held in proportion to the blocks the trees really have.
+    if (!m_visited.insert(logical).second) {
+        why = "a tree block is reached twice";
         return false;
     }
     node.resize(m_nodeSize);
@@ -202,6 +207,23 @@ bool BtrfsUsedMap::readNode(uint64_t logical, int level, std::vector<uint8_t>& n
         return false;
     }
     return true;
+}
+
+bool BtrfsUsedMap::walkTree(uint64_t root, int level, const ItemVisitor& visit, std::string& why)
+{
+    m_hasPrevious = false;
+    return walk(root, level, visit, why);
+}
+
+bool BtrfsUsedMap::follows(const Key& key)
+{
+    const Key& p = m_previous;
+    const bool after =
+        !m_hasPrevious || key.objectId > p.objectId ||
+        (key.objectId == p.objectId && (key.type > p.type || (key.type == p.type && key.offset > p.offset)));
+    m_previous = key;
+    m_hasPrevious = true;
+    return after;
 }
 
 bool BtrfsUsedMap::walk(uint64_t logical, int level, const ItemVisitor& visit, std::string& why)
@@ -232,6 +254,10 @@ bool BtrfsUsedMap::walk(uint64_t logical, int level, const ItemVisitor& visit, s
             why = "a tree item lies outside its block";
             return false;
         }
+        if (!follows(key)) {
+            why = "tree items are out of order";
+            return false;
+        }
         if (!visit(key, node.data() + kNodeHeader + offset, size)) {
             why = why.empty() ? "a tree item fails its checks" : why;
             return false;
@@ -245,7 +271,7 @@ bool BtrfsUsedMap::collect(UsedMap& map, std::string& why)
     auto chunks = [&](const Key& key, const uint8_t* data, uint32_t size) {
         return key.type != kChunkItem || addChunk(key.offset, data, size, why);
     };
-    if (!walk(m_chunkRoot, m_chunkRootLevel, chunks, why)) {
+    if (!walkTree(m_chunkRoot, m_chunkRootLevel, chunks, why)) {
         return false;
     }
     uint64_t extentRoot = 0;
@@ -260,7 +286,7 @@ bool BtrfsUsedMap::collect(UsedMap& map, std::string& why)
         }
         return true;
     };
-    if (!walk(m_root, m_rootLevel, roots, why)) {
+    if (!walkTree(m_root, m_rootLevel, roots, why)) {
         return false;
     }
     if (extentLevel < 0 || extentLevel > kMaxLevel) {
@@ -275,6 +301,7 @@ bool BtrfsUsedMap::collect(UsedMap& map, std::string& why)
         }
     }
     uint64_t allocated = 0;
+    uint64_t allocatedEnd = 0;
     auto extents = [&](const Key& key, const uint8_t*, uint32_t) {
         if (key.type != kExtentItem && key.type != kMetadataItem) {
             return true;
@@ -285,13 +312,19 @@ bool BtrfsUsedMap::collect(UsedMap& map, std::string& why)
             why = "an extent lies outside every chunk";
             return false;
         }
+        // Checked as they are read: extents apart, in address order, never more than the superblock counts.
+        if (key.objectId < allocatedEnd || length > m_bytesUsed - allocated) {
+            why = "its extents overlap or add up to more than the bytes it counts as used";
+            return false;
+        }
+        allocatedEnd = key.objectId + length;
         for (const uint64_t stripe : chunk->stripes) {
             physical.push_back({stripe + (key.objectId - chunk->logical), length, false});
         }
         allocated += length;
         return true;
     };
-    if (!walk(extentRoot, extentLevel, extents, why)) {
+    if (!walkTree(extentRoot, extentLevel, extents, why)) {
         return false;
     }
     if (allocated != m_bytesUsed) {

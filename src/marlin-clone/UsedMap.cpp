@@ -23,6 +23,13 @@ bool bitmapIsTrustworthy(ext2_filsys fs, uint64_t deviceSize, std::string& why)
         why = "it is marked as having errors";
         return false;
     }
+    // Without a journal the kernel clears the valid bit while the file system is mounted read-write and sets it at
+    // a clean unmount; unset, the bitmaps may lag behind the data written. (A journaled one keeps the bit set while
+    // mounted and says the same through needs_recovery above.)
+    if (!(fs->super->s_state & EXT2_VALID_FS)) {
+        why = "it was not cleanly unmounted";
+        return false;
+    }
     if (ext2fs_blocks_count(fs->super) > deviceSize / fs->blocksize) {
         why = "it is larger than the device";
         return false;

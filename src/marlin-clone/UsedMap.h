@@ -15,7 +15,8 @@ public:
     static UsedMap wholeDevice(uint64_t size);
     // An empty map of a file system with the given block size, for readers of other file systems to fill.
     static UsedMap withBlockSize(uint32_t blockSize);
-    // Fails (with the reason) whenever the bitmap might not describe the data: the caller then copies everything.
+    // Fails (with the reason) whenever the bitmap might not describe the data (not cleanly unmounted, a journal to
+    // replay, errors): the caller then copies everything.
     static bool fromExtFileSystem(const std::string& device, uint64_t deviceSize, UsedMap& map, std::string& why);
 
     // Adds a region after all earlier ones, merging it with the last when they touch.

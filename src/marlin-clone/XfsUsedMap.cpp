@@ -4,6 +4,7 @@
 #include "FileIo.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace {
 constexpr uint32_t kSuperMagic = 0x58465342;      // "XFSB"
@@ -187,6 +188,22 @@ bool XfsUsedMap::logIsClean(int fd, const Geometry& geometry, std::string& why)
     return true;
 }
 
+namespace {
+// A leaf's records must follow each other in block order, apart and inside the group: a record that does not is
+// refused as it is read, so no more records are ever held than the group has room for.
+bool takeRecord(const uint8_t* record, uint32_t agLength, std::vector<XfsUsedMap::FreeExtent>& free, std::string& why)
+{
+    const XfsUsedMap::FreeExtent extent{be32(record), be32(record + 4)};
+    const uint64_t cursor = free.empty() ? 0 : uint64_t(free.back().start) + free.back().length;
+    if (extent.length == 0 || extent.start < cursor || uint64_t(extent.start) + extent.length > agLength) {
+        why = "its free-space records are out of order, overlap or overrun their allocation group";
+        return false;
+    }
+    free.push_back(extent);
+    return true;
+}
+} // namespace
+
 bool XfsUsedMap::walkFreeTree(int fd, const Geometry& geometry, uint32_t ag, uint32_t root, uint32_t levels,
                               uint32_t agLength, std::vector<FreeExtent>& free, std::string& why)
 {
@@ -201,12 +218,18 @@ bool XfsUsedMap::walkFreeTree(int fd, const Geometry& geometry, uint32_t ag, uin
     };
     std::vector<Pending> stack = {{root, levels - 1}};
     std::vector<uint8_t> block;
-    uint64_t visited = 0;
+    // A block reached twice makes the tree a graph whose walk could repeat one leaf without end; each block once
+    // keeps what is held in proportion to the blocks the tree really has.
+    std::unordered_set<uint32_t> visited;
     while (!stack.empty()) {
         const Pending next = stack.back();
         stack.pop_back();
-        if (next.block == 0 || next.block >= agLength || ++visited > agLength) {
+        if (next.block == 0 || next.block >= agLength) {
             why = "its free-space tree points outside its allocation group";
+            return false;
+        }
+        if (!visited.insert(next.block).second) {
+            why = "its free-space tree reaches a block twice";
             return false;
         }
         if (!readBlock(fd, block, geometry.agOffset(ag) + uint64_t(next.block) * geometry.blockSize,
@@ -225,9 +248,13 @@ bool XfsUsedMap::walkFreeTree(int fd, const Geometry& geometry, uint32_t ag, uin
         }
         for (uint32_t i = 0; i < count; ++i) {
             if (next.level == 0) {
-                free.push_back({be32(data + headerSize + 8 * i), be32(data + headerSize + 8 * i + 4)});
+                if (!takeRecord(data + headerSize + 8 * i, agLength, free, why)) {
+                    return false;
+                }
             } else {
-                stack.push_back({be32(data + headerSize + 8 * maxPointers + 4 * i), next.level - 1});
+                // Last child first on the stack, so that leaves are met in block order.
+                const uint32_t child = count - 1 - i;
+                stack.push_back({be32(data + headerSize + 8 * maxPointers + 4 * child), next.level - 1});
             }
         }
     }
@@ -257,18 +284,12 @@ bool XfsUsedMap::readFreeExtents(int fd, const Geometry& geometry, uint32_t ag, 
     }
     free.clear();
     if (!walkFreeTree(fd, geometry, ag, root, levels, agLength, free, why)) {
+        why += " (allocation group " + std::to_string(ag) + ")";
         return false;
     }
-    // The records must be ordered, apart, inside the group and add up to the group's own count of free blocks.
-    uint64_t cursor = 0;
+    // The records came ordered and apart; together they must make the group's own count of free blocks.
     uint64_t total = 0;
-    std::sort(free.begin(), free.end(), [](const FreeExtent& a, const FreeExtent& b) { return a.start < b.start; });
     for (const FreeExtent& extent : free) {
-        if (extent.length == 0 || extent.start < cursor || uint64_t(extent.start) + extent.length > agLength) {
-            why = "free-space records of allocation group " + std::to_string(ag) + " overlap or overrun it";
-            return false;
-        }
-        cursor = uint64_t(extent.start) + extent.length;
         total += extent.length;
     }
     if (total != be32(data + 52)) {

@@ -2,8 +2,9 @@
 
 // The used blocks of an unmounted xfs file system, read from its own allocation map without writing anything and
 // without replaying its log: every allocation group's free-space records (the by-block B+tree) are the free space,
-// everything else is used. Anything unexpected (unknown features, a log that is not cleanly unmounted, a record that
-// fails its checks) is a failure with the reason, and the caller copies the whole device instead.
+// everything else is used. Anything unexpected (unknown features, a log that is not cleanly unmounted, a tree block
+// reached twice, a record that fails its checks) is a failure with the reason, and the caller copies the whole device
+// instead.
 
 #include "UsedMap.h"
 

@@ -141,4 +141,22 @@ new_loop recovery-dst 128M random
 check "unreplayed journal: restore succeeds" clone --tui "$WORK/recovery.rbk" "$LOOP"
 check "unreplayed journal: byte-identical" cmp -s "$src" "$LOOP"
 
-finish 54
+# Not cleanly unmounted (the valid bit unset, as a crash while mounted without a journal leaves it), with a file whose
+# blocks the bitmap no longer lists although its directory entry still names it: everything is copied, byte for byte.
+new_loop unclean 128M
+src=$LOOP
+mkfs.ext2 -q "$src"
+mount_at "$src" "$WORK/unclean"
+head -c 8M /dev/urandom >"$WORK/unclean/file"
+unmount "$WORK/unclean"
+debugfs -w -R "kill_file /file" "$src" >/dev/null 2>&1
+debugfs -w -R "ssv state 0" "$src" >/dev/null 2>&1
+check "not cleanly unmounted: backup succeeds" clone --tui "$src" "$WORK/unclean.rbk"
+check "not cleanly unmounted: says why it copies everything" grep -q 'warning:.*not cleanly unmounted' "$WORK/err"
+clone --rbk-info "$WORK/unclean.rbk"
+check "not cleanly unmounted: whole-device image" grep -qx 'copy-mode=whole-device' "$WORK/out"
+new_loop unclean-dst 128M random
+check "not cleanly unmounted: restore succeeds" clone --tui "$WORK/unclean.rbk" "$LOOP"
+check "not cleanly unmounted: byte-identical" cmp -s "$src" "$LOOP"
+
+finish 59

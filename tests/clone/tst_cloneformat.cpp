@@ -15,6 +15,7 @@
 #include "ImageVerifier.h"
 #include "ImageWriter.h"
 #include "InfoCommand.h"
+#include "PeakMemory.h"
 #include "ProgressReporter.h"
 
 #include <QtTest>
@@ -148,29 +149,6 @@ bool opens(const std::string& path)
     ImageReader reader;
     std::string error;
     return reader.open(path, false, error);
-}
-
-// Peak resident memory (KiB) the call adds to what the process holds now.
-long peakGrowthKiB(const std::function<void()>& call)
-{
-    auto field = [](const char* name) {
-        QFile status("/proc/self/status");
-        status.open(QIODevice::ReadOnly);
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith(name)) {
-                return line.mid(int(strlen(name))).trimmed().split(' ').first().toLong();
-            }
-        }
-        return -1L;
-    };
-    QFile reset("/proc/self/clear_refs");
-    if (!reset.open(QIODevice::WriteOnly) || reset.write("5") != 1) {
-        return -1;
-    }
-    reset.close();
-    const long before = field("VmRSS:");
-    call();
-    return field("VmHWM:") - before;
 }
 
 // Replaces an image's trailer.
@@ -1098,7 +1076,7 @@ void TestCloneFormat::indexPositionCannotWrapAround()
     trailer.indexOffset = good.fileSize() - ImageTrailer::kSize - trailer.indexLength;
     QVERIFY(writeTrailer(path, trailer));
     bool opened = true;
-    const long growth = peakGrowthKiB([&] {
+    const long growth = PeakMemory::growthKiB([&] {
         ImageReader reader;
         opened = reader.open(path, false, error);
     });
@@ -1225,7 +1203,7 @@ void TestCloneFormat::fuzzedImagesAreRefusedOrSound()
     QElapsedTimer timer;
     timer.start();
     qint64 slowest = 0;
-    const long growth = peakGrowthKiB([&] {
+    const long growth = PeakMemory::growthKiB([&] {
         for (int round = 0; round < rounds; ++round) {
             bool damaged = false;
             QString what;

@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <QUuid>
 #include <QtTest>
 
 // Runs inside the fabricated live environment: real loop partitions, a real udisksd on a private system bus.
@@ -56,6 +58,53 @@ QString blockObjectOf(const QString& devicePath)
     return QString();
 }
 
+// udisks' view of a device after a change made behind its back.
+void announceChange(const QString& devicePath)
+{
+    run("udevadm", {"trigger", "--action=change", "--settle", devicePath});
+}
+
+bool carriesNoFileSystem(const QString& devicePath)
+{
+    std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(blockObjectOf(devicePath));
+    return device && device->idType().isEmpty() && device->idUUID().isEmpty();
+}
+
+// A partition's bytes kept aside and written back, whatever the test does to it meanwhile, until udisks sees its
+// file system again.
+class SavedPartition
+{
+public:
+    SavedPartition(const QString& devicePath, const QString& uuid) : m_device(devicePath), m_uuid(uuid)
+    {
+        m_saved = m_dir.isValid() && run("dd", {"if=" + m_device, "of=" + copy(), "bs=1M", "status=none"});
+    }
+    ~SavedPartition()
+    {
+        if (m_saved) {
+            restore();
+        }
+    }
+    bool saved() const { return m_saved; }
+    bool restore()
+    {
+        m_saved = false;
+        if (!run("dd", {"if=" + copy(), "of=" + m_device, "bs=1M", "conv=fsync", "status=none"})) {
+            return false;
+        }
+        announceChange(m_device);
+        return QTest::qWaitFor([this] { return UDisks2Manager::blockDeviceByUUID(m_uuid) != nullptr; }, 60000);
+    }
+
+private:
+    QString copy() const { return m_dir.filePath("partition.img"); }
+
+    QTemporaryDir m_dir;
+    QString m_device;
+    QString m_uuid;
+    bool m_saved = false;
+};
+
 bool makeBackupDir(const QString& dir, int rbkCount, int tarCount)
 {
     if (!QDir().mkpath(dir)) {
@@ -84,6 +133,8 @@ private slots:
     void historyOfManualBackups();
     void fsckFindsAndRepairsDamage();
     void swapSizeOfARealPartition();
+    void damagedFileSystemFoundByItsBackupSuperblock_data();
+    void damagedFileSystemFoundByItsBackupSuperblock();
 };
 
 void TestPartitionUtilsLive::initTestCase()
@@ -220,6 +271,36 @@ void TestPartitionUtilsLive::swapSizeOfARealPartition()
     qint64 size = 0;
     QVERIFY(Utils::getSwapPartitionSize(env("MARLIN_SWAP_DEV"), size));
     QCOMPARE(size, qint64(256) * 1024 * 1024);
+}
+
+void TestPartitionUtilsLive::damagedFileSystemFoundByItsBackupSuperblock_data()
+{
+    // The first backup superblock lies at the start of block group 1: block 8193 with 1 KiB blocks (block 0 is
+    // the boot block), 16384 with 2 KiB, 32768 with 4 KiB; a partition that holds a second group.
+    QTest::addColumn<int>("blockSize");
+    QTest::addColumn<QString>("partition");
+    QTest::newRow("1 KiB blocks") << 1024 << "SPARE";
+    QTest::newRow("2 KiB blocks") << 2048 << "SPARE";
+    QTest::newRow("4 KiB blocks") << 4096 << "BTRFS";
+}
+
+void TestPartitionUtilsLive::damagedFileSystemFoundByItsBackupSuperblock()
+{
+    QFETCH(int, blockSize);
+    QFETCH(QString, partition);
+    const QString device = env(qPrintable("MARLIN_" + partition + "_DEV"));
+    SavedPartition saved(device, env(qPrintable("MARLIN_" + partition + "_UUID")));
+    QVERIFY(saved.saved());
+    const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QVERIFY(run("mkfs.ext4", {"-q", "-F", "-b", QString::number(blockSize), "-U", uuid, device}));
+    // Its start zeroed, as a restore cut off early leaves it: the first superblock and group descriptors are gone.
+    QVERIFY(run("dd", {"if=/dev/zero", "of=" + device, "bs=64K", "count=1", "conv=fsync", "status=none"}));
+    announceChange(device);
+    QVERIFY(QTest::qWaitFor([&device] { return carriesNoFileSystem(device); }, 60000));
+
+    QCOMPARE(Utils::devicePathOfDamagedFileSystem(uuid), device);
+    QCOMPARE(Utils::devicePathOfDamagedFileSystem(QUuid::createUuid().toString(QUuid::WithoutBraces)), QString());
+    QVERIFY(saved.restore());
 }
 
 QTEST_GUILESS_MAIN(TestPartitionUtilsLive)
