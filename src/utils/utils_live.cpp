@@ -1,6 +1,7 @@
 #include "utils.h"
 
 #include "FsTab.h"
+#include "core/command.h"
 
 #include <QDebug>
 #include <QDir>
@@ -41,6 +42,29 @@ int liveBootType(const CmdLineInfo& info)
         return info.bootImage.startsWith("/marlin/vmlinuz") ? 3 : -1;
     }
     return -1;
+}
+
+// The UUID of the file system an fstab device field names, resolved as the kernel and mount would: UUID= as it
+// stands, LABEL=, PARTUUID= and PARTLABEL= through blkid, a device path (a by-uuid link, a mapper name) through
+// the device it leads to. Empty when nothing carries it.
+QString uuidOfFstabDevice(const QString& device)
+{
+    if (device.startsWith("UUID=")) {
+        return device.mid(5).trimmed();
+    }
+    QString path;
+    if (device.startsWith("LABEL=") || device.startsWith("PARTUUID=") || device.startsWith("PARTLABEL=")) {
+        SpawnCmd("blkid", {"-l", "-o", "device", "-t", device}, path);
+        path = path.trimmed();
+    } else if (device.startsWith('/')) {
+        path = QFileInfo(device).canonicalFilePath();
+    }
+    if (path.isEmpty()) {
+        return QString();
+    }
+    QString uuid;
+    SpawnCmd("blkid", {"-o", "value", "-s", "UUID", "--", path}, uuid);
+    return uuid.trimmed();
 }
 
 QString joinRoot(const QString& rootPath, const QString& relative)
@@ -145,11 +169,22 @@ int liveTypeOf(const CmdLineInfo& info, const QString& fstabPath)
     if (info.rootUUID.isEmpty()) {
         return -1;
     }
-    const FSTabInfoPtr entry = FSTab::findByUUID(FSTab::getFSTabFromFile(fstabPath), info.rootUUID);
-    if (entry.isNull()) {
-        return 1;
+    // Decided positively: this is another system than the one the kernel booted only when the fstab's root is
+    // known and is not the kernel's root. An fstab that names its root otherwise than by UUID= (a mapper name, a
+    // by-uuid link, LABEL=, PARTUUID=) is an installed desktop like any other.
+    for (const FSTabInfoPtr& entry : FSTab::getFSTabFromFile(fstabPath)) {
+        if (entry->isComment || entry->isEmpty || entry->mountPoint != "/") {
+            continue;
+        }
+        const QString uuid = uuidOfFstabDevice(entry->device);
+        if (uuid.isEmpty()) {
+            qWarning().noquote() << "the fstab's root cannot be resolved: " + entry->device;
+            return -1;
+        }
+        return uuid == info.rootUUID ? 0 : 1;
     }
-    return entry->mountPoint == "/" ? 0 : 1;
+    qWarning().noquote() << "the fstab names no root: " + fstabPath;
+    return -1;
 }
 
 int getLiveType(const QString& fstabPath)

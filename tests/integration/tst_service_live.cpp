@@ -103,6 +103,7 @@ private slots:
     void liveTypeOfTheRecoveryEnvironment();
     void liveTypeForEachCommandLine_data();
     void liveTypeForEachCommandLine();
+    void installedSystemRefusesEveryCaller_data();
     void installedSystemRefusesEveryCaller();
     void badRequestsAreRefused_data();
     void badRequestsAreRefused();
@@ -112,7 +113,7 @@ private slots:
     void callersOutsideTheAdministratorsAreRefused();
     void verdictDoesNotOutliveTheProcess();
     void opTypeMismatch();
-    void repairToolFromAnyCaller();
+    void repairToolOnlyForTheLiveWindow();
     void busyWorkerRefusesAndResetsTheCurrentRequest();
     void repairToolFailure();
     void repairOfADamagedPartition();
@@ -191,21 +192,39 @@ void TestServiceLive::liveTypeForEachCommandLine()
     QCOMPARE(m_proxy->GetLiveType().value(), 1);
 }
 
+void TestServiceLive::installedSystemRefusesEveryCaller_data()
+{
+    QTest::addColumn<QString>("rootEntry");
+    QTest::newRow("by UUID=") << "UUID=" + env("MARLIN_ROOT_UUID");
+    QTest::newRow("by a by-uuid link") << "/dev/disk/by-uuid/" + env("MARLIN_ROOT_UUID");
+    QTest::newRow("by LABEL=") << "LABEL=" + env("MARLIN_ROOT_LABEL");
+    QTest::newRow("by PARTUUID=") << "PARTUUID=" + env("MARLIN_ROOT_PARTUUID");
+}
+
 void TestServiceLive::installedSystemRefusesEveryCaller()
 {
+    QFETCH(QString, rootEntry);
     // The service decides what it is when it starts: start it again on what looks like an installed system.
     QTemporaryDir dir;
-    QVERIFY(writeText(dir.filePath("cmdline"), "BOOT_IMAGE=/vmlinuz root=UUID=marlin-test-root ro quiet\n"));
-    QVERIFY(writeText(dir.filePath("fstab"), "UUID=marlin-test-root / ext4 defaults 0 1\n"));
+    QVERIFY(writeText(dir.filePath("cmdline"),
+                      "BOOT_IMAGE=/vmlinuz root=UUID=" + env("MARLIN_ROOT_UUID").toUtf8() + " ro quiet\n"));
+    QVERIFY(writeText(dir.filePath("fstab"), rootEntry.toUtf8() + " / ext4 defaults 0 1\n"));
     QVERIFY(run("mount", {"--bind", dir.filePath("cmdline"), "/proc/cmdline"}));
     QVERIFY(run("mount", {"--bind", dir.filePath("fstab"), "/etc/fstab"}));
     m_service.stop();
     const bool started = m_service.start();
-    QString restore;
-    QString backup;
+    int liveType = -2;
+    QStringList answers;
     if (started) {
-        restore = callAs("marlin-recovery-live", "SystemRestore", "{}");
-        backup = callAs("marlin-recovery-live", "ManualBackup", "{}");
+        liveType = m_service.proxy()->GetLiveType().value();
+        for (const QString& method :
+             {QString("SystemRestore"), QString("ManualRestore"), QString("RestoreByTask"), QString("SystemBackup"),
+              QString("ManualBackup"), QString("InitLiveRestorePage"), QString("AsyncGetPartitionCheckItemLists")}) {
+            answers.append(method + " " + callAs("marlin-recovery-live", method, request(1, "installed")));
+        }
+        answers.append("FixPartitionByFsck " +
+                       callAs("marlin-recovery-live", "FixPartitionByFsck",
+                              request(6, "installed", {{"devicePath", env("MARLIN_SPARE_DEV")}})));
     }
     QVERIFY(run("umount", {"/etc/fstab"}));
     QVERIFY(run("umount", {"/proc/cmdline"}));
@@ -213,8 +232,10 @@ void TestServiceLive::installedSystemRefusesEveryCaller()
     QVERIFY(m_service.start());
     m_proxy = m_service.proxy();
     QVERIFY(started);
-    QCOMPARE(restore, QString("int32 -100"));
-    QCOMPARE(backup, QString("int32 -100"));
+    QCOMPARE(liveType, 0);
+    for (const QString& answer : std::as_const(answers)) {
+        QVERIFY2(answer.endsWith(" int32 -100") || answer.endsWith(" boolean false"), qPrintable(answer));
+    }
     // The live environment again: the same caller gets past the check.
     QCOMPARE(callAs("marlin-recovery-live", "SystemRestore", "{}"), QString("int32 -1"));
 }
@@ -278,8 +299,8 @@ void TestServiceLive::callersAreCheckedByProcessName()
     QFETCH(QString, name);
     QFETCH(QString, reply);
     QCOMPARE(callAs(name, "SystemRestore", "{}"), reply);
-    // The repair tool takes any caller.
-    QCOMPARE(callAs(name, "ShowSystemRepairTool", "{}"), QString("int32 -1"));
+    // The repair tool runs as root: the same callers.
+    QCOMPARE(callAs(name, "ShowSystemRepairTool", "{}"), reply);
 }
 
 void TestServiceLive::callersOutsideTheAdministratorsAreRefused()
@@ -334,13 +355,17 @@ void TestServiceLive::opTypeMismatch()
     QCOMPARE(payload(error, 1).value("operateID").toString(), QString("mismatch-2"));
 }
 
-void TestServiceLive::repairToolFromAnyCaller()
+void TestServiceLive::repairToolOnlyForTheLiveWindow()
 {
     const QString log = env("MARLIN_STATE_DIR") + "/repair-tool.log";
     QFile::remove(log);
     QSignalSpy success(m_proxy, &ComMarlinDaemonRecoveryInterface::Success);
-    QCOMPARE(callAs("dbus-send", "ShowSystemRepairTool", request(9, "repair-tool-1")), QString("int32 0"));
+    QSignalSpy error(m_proxy, &ComMarlinDaemonRecoveryInterface::Error);
+    QCOMPARE(callAs("dbus-send", "ShowSystemRepairTool", request(9, "repair-tool-0")), QString("int32 -100"));
+    QVERIFY(!QFile::exists(log));
+    QCOMPARE(callAs("marlin-recovery-live", "ShowSystemRepairTool", request(9, "repair-tool-1")), QString("int32 0"));
     QVERIFY(success.wait(20000));
+    QVERIFY(error.isEmpty());
     QCOMPARE(payload(success, 0).value("operateID").toString(), QString("repair-tool-1"));
     QCOMPARE(payload(success, 0).value("opType").toInt(), 9);
     QCOMPARE(payload(success, 0).value("retCode").toInt(), 0);

@@ -95,7 +95,12 @@ void TestLiveInfo::liveType_data()
     QTest::newRow("installed system") << readFixture("installed-system") << installed << 0;
     QTest::newRow("root not in fstab") << "root=UUID=0000-1111 ro" << installed << 1;
     QTest::newRow("root mounted elsewhere") << "root=UUID=c7e1d2f3-0a4b-4c5d-8e9f-1a2b3c4d5e6f" << installed << 1;
-    QTest::newRow("fstab missing") << readFixture("installed-system") << "/nonexistent/fstab" << 1;
+    QTest::newRow("fstab missing") << readFixture("installed-system") << "/nonexistent/fstab" << -1;
+    // The installed root named otherwise than by UUID= and not found on this machine: never the recovery system.
+    for (const QString& name : {QString("label"), QString("partuuid"), QString("by-uuid-link")}) {
+        QTest::newRow(qPrintable("fstab root by " + name))
+            << readFixture("installed-system") << Fixtures + "fstab/root-by-" + name << -1;
+    }
     QTest::newRow("neither boot nor root") << "BOOT_IMAGE=/vmlinuz quiet" << installed << -1;
     QTest::newRow("encrypted root path") << readFixture("encrypted-root") << installed << -1;
 }

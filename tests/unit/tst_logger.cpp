@@ -150,6 +150,7 @@ private slots:
     void appenderLoggingDoesNotDeadlock();
     void fileAppenderOpensLazilyAndAppends();
     void fileAppenderFollowsAReplacedFile();
+    void fileAppenderIsPrivateAndFollowsNoLink();
     void fileAppenderKeepsEveryLineFromThreads();
     void rollsOverToDatedFile_data();
     void rollsOverToDatedFile();
@@ -355,6 +356,26 @@ void TestLogger::fileAppenderFollowsAReplacedFile()
     QVERIFY(QFile::remove(path));
     appender.write(messageRecord(QStringLiteral("fresh")));
     QCOMPARE(readLines(path), QStringList{"fresh"});
+}
+
+// The log holds what was done with whose disks: its owner's alone, and a link at its name is never followed.
+void TestLogger::fileAppenderIsPrivateAndFollowsNoLink()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("service.log"));
+    QVERIFY(writeFile(path, "earlier, readable by all\n"));
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup));
+    FileAppender appender(path);
+    appender.setFormat(QStringLiteral("%{message}\n"));
+    appender.write(messageRecord(QStringLiteral("request")));
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    QCOMPARE(QFile::permissions(path) & others, QFile::Permissions());
+    const QString target = dir.filePath(QStringLiteral("passwd"));
+    QVERIFY(writeFile(target, "root:x:0:0\n"));
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::link(target, path));
+    appender.write(messageRecord(QStringLiteral("through the link")));
+    QCOMPARE(readLines(target), QStringList{"root:x:0:0"});
 }
 
 void TestLogger::fileAppenderKeepsEveryLineFromThreads()

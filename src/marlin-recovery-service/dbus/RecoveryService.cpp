@@ -445,6 +445,12 @@ int RecoveryService::InitLiveRestorePage(const QString& req)
 
 int RecoveryService::ShowSystemRepairTool(const QString& req)
 {
+    // It starts a tool as root: the same callers as every other request, and nothing of the current request is
+    // touched for one refused.
+    if (!isValidLiveCaller()) {
+        qWarning().noquote() << "RecoveryService::ShowSystemRepairTool, invalid live caller";
+        return -100;
+    }
     const QJsonObject obj = Utils::stringToJson(req);
     if (obj.isEmpty()) {
         qWarning().noquote() << "RecoveryService::ShowSystemRepairTool, jsonObject isEmpty, req: " + req;

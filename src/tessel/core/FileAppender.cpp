@@ -2,7 +2,12 @@
 
 #include <QFile>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdio>
 
@@ -71,17 +76,29 @@ bool FileAppender::isReplaced() const
     return byName.st_ino != open.st_ino || byName.st_dev != open.st_dev;
 }
 
+// A log tells what the program did with whose disks: readable by its owner alone, and never written through a link
+// somebody planted at its name.
 bool FileAppender::openFile()
 {
-    m_file.setFileName(m_fileName);
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+    const int fd = ::open(QFile::encodeName(m_fileName).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    struct stat info
+    {
+    };
+    const bool regular = fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (regular && ::fchmod(fd, 0600) == 0 &&
+        m_file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                    QFileDevice::AutoCloseHandle)) {
         m_openFailureReported = false;
         return true;
     }
+    const int error = fd < 0 ? errno : EINVAL;
+    if (fd >= 0) {
+        ::close(fd);
+    }
     // Straight to stderr: a Qt warning here would re-enter the logger that is calling us.
     if (!m_openFailureReported) {
-        std::fprintf(stderr, "tessel: cannot open log file %s: %s\n", qPrintable(m_fileName),
-                     qPrintable(m_file.errorString()));
+        std::fprintf(stderr, "tessel: cannot open log file %s: %s\n", qPrintable(m_fileName), std::strerror(error));
         m_openFailureReported = true;
     }
     return false;
