@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QMap>
 #include <QProcess>
 #include <QSettings>
 
@@ -19,34 +20,53 @@
 
 namespace {
 
-// The value between the first two double quotes after the key; empty when the key is absent.
-QString blkIdValue(const QString& line, const QString& key)
+// The KEY="value" pairs after a blkid line's device, read pair by pair: blkid escapes a quote or backslash inside a
+// value, so a label such as `x" UUID="y` stays a label and never names another field.
+QMap<QString, QString> blkIdPairs(const QString& line, int colon)
 {
-    const int at = line.indexOf(key);
-    if (at < 0) {
-        return QString();
+    QMap<QString, QString> pairs;
+    int at = colon + 1;
+    while (at < line.size()) {
+        while (at < line.size() && line.at(at) == ' ') {
+            ++at;
+        }
+        const int equals = line.indexOf('=', at);
+        if (equals < 0 || equals + 1 >= line.size() || line.at(equals + 1) != '"') {
+            break;
+        }
+        QString value;
+        int pos = equals + 2;
+        for (; pos < line.size() && line.at(pos) != '"'; ++pos) {
+            if (line.at(pos) == '\\' && pos + 1 < line.size()) {
+                ++pos;
+            }
+            value.append(line.at(pos));
+        }
+        if (pos >= line.size()) {
+            break;
+        }
+        const QString key = line.mid(at, equals - at);
+        if (!pairs.contains(key)) {
+            pairs.insert(key, value);
+        }
+        at = pos + 1;
     }
-    const QString rest = line.mid(at + key.size());
-    const int open = rest.indexOf('"');
-    const int close = open < 0 ? -1 : rest.indexOf('"', open + 1);
-    if (close < 0) {
-        return QString();
-    }
-    return rest.mid(open + 1, close - open - 1);
+    return pairs;
 }
 
 BlkIdInfo blkIdInfoFromLine(const QString& line, int colon)
 {
+    const QMap<QString, QString> pairs = blkIdPairs(line, colon);
     BlkIdInfo info;
     info.devicePath = line.left(colon);
-    info.partUuid = blkIdValue(line, " PARTUUID=");
-    info.uuid = blkIdValue(line, " UUID=");
-    info.partLabel = blkIdValue(line, "PARTLABEL=");
-    info.label = blkIdValue(line, " LABEL=");
-    info.type = blkIdValue(line, " TYPE=");
-    info.labelFatBoot = blkIdValue(line, " LABEL_FATBOOT=");
-    info.ptUuid = blkIdValue(line, " PTUUID=");
-    info.ptType = blkIdValue(line, " PTTYPE=");
+    info.partUuid = pairs.value("PARTUUID");
+    info.uuid = pairs.value("UUID");
+    info.partLabel = pairs.value("PARTLABEL");
+    info.label = pairs.value("LABEL");
+    info.type = pairs.value("TYPE");
+    info.labelFatBoot = pairs.value("LABEL_FATBOOT");
+    info.ptUuid = pairs.value("PTUUID");
+    info.ptType = pairs.value("PTTYPE");
     return info;
 }
 

@@ -62,7 +62,7 @@ void TestBackupUtils::blkIdFields()
     QString err;
     QTest::ignoreMessage(QtInfoMsg, "getBlkIdInfoList line: garbage line without the separator");
     QVERIFY(Utils::getBlkIdInfoList(list, err));
-    QCOMPARE(list.size(), 4);
+    QCOMPARE(list.size(), 5);
     const BlkIdInfo& efi = list.at(0);
     QCOMPARE(efi.devicePath, QString("/dev/sda1"));
     QCOMPARE(efi.uuid, QString("4F2A-1C3D"));
@@ -80,6 +80,10 @@ void TestBackupUtils::blkIdFields()
     QVERIFY(data.uuid.isEmpty());
     QVERIFY(data.type.isEmpty());
     QCOMPARE(list.at(3).devicePath, QString("/dev/sda6"));
+    // A label that reads like another field stays the label.
+    const BlkIdInfo& usb = list.at(4);
+    QCOMPARE(usb.uuid, QString("1234-ABCD"));
+    QCOMPARE(usb.label, QString("usb\" UUID=\"5d0c1a6e-7f3b-4a29-9c1e-2b8d7f4e6a10"));
     // No LVM member: the mapper directory is not listed.
     QCOMPARE(tools.calls(), (QStringList{"sudo blkid", "blkid"}));
 }
