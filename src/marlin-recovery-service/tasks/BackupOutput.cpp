@@ -267,6 +267,22 @@ bool BackupOutput::commit()
     return true;
 }
 
+bool BackupOutput::hasRoomLeft() const
+{
+    if (m_workFd < 0) {
+        return true;
+    }
+    const QByteArray probe = encoded(temporaryName("room"));
+    const int fd = ::openat(m_workFd, probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return errno != ENOSPC;
+    }
+    const int result = ::posix_fallocate(fd, 0, 1 << 20);
+    ::close(fd);
+    ::unlinkat(m_workFd, probe.constData(), 0);
+    return result != ENOSPC;
+}
+
 // The older backup's files go; anything else that lay in its directory moves into the new one.
 void BackupOutput::clearOldBackup(const QString& name)
 {

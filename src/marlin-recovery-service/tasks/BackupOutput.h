@@ -40,6 +40,9 @@ public:
 
     // errno of the last step that failed (ENOSPC: the destination is full).
     int lastError() const { return m_error; }
+    // Whether the destination still takes a mebibyte more. A tool that ran out of room does not always say so (tar
+    // reports a short write), but the part it wrote is still here to fill the disk.
+    bool hasRoomLeft() const;
 
 private:
     bool fail(const QString& what);

@@ -273,7 +273,7 @@ void BackupTask::onFailed()
 bool BackupTask::isDestinationFull() const
 {
     for (const std::unique_ptr<BackupOutput>& output : m_outputs) {
-        if (output->lastError() == ENOSPC) {
+        if (output->lastError() == ENOSPC || !output->hasRoomLeft()) {
             return true;
         }
     }
