@@ -244,19 +244,8 @@ bool BackupOutput::commit()
         }
     }
     QString old;
-    if (!renameNoReplace(m_parentFd, m_workName, m_parentFd, m_name)) {
-        // An older backup: it is kept whole until this one takes its place in one step.
-        struct stat info
-        {
-        };
-        const bool directory = errno == EEXIST &&
-                               ::fstatat(m_parentFd, encoded(m_name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                               S_ISDIR(info.st_mode);
-        if (!directory || ::renameat2(m_parentFd, encoded(m_workName).constData(), m_parentFd,
-                                      encoded(m_name).constData(), RENAME_EXCHANGE) != 0) {
-            return fail("cannot put the backup in place at " + finalPath());
-        }
-        old = m_workName;
+    if (!renameNoReplace(m_parentFd, m_workName, m_parentFd, m_name) && !exchangeWithOlder(old)) {
+        return fail("cannot put the backup in place at " + finalPath());
     }
     m_committed = true;
     if (!old.isEmpty()) {
@@ -264,6 +253,39 @@ bool BackupOutput::commit()
     }
     ::fsync(m_parentFd);
     closeAll();
+    return true;
+}
+
+// An older backup is kept whole until this one takes its place in one step; old receives where it went.
+bool BackupOutput::exchangeWithOlder(QString& old)
+{
+    struct stat info
+    {
+    };
+    const QByteArray name = encoded(m_name);
+    if (errno != EEXIST || ::fstatat(m_parentFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(info.st_mode)) {
+        return false;
+    }
+    if (::renameat2(m_parentFd, encoded(m_workName).constData(), m_parentFd, name.constData(), RENAME_EXCHANGE) == 0) {
+        old = m_workName;
+        return true;
+    }
+    if (errno != EINVAL) {
+        return false;
+    }
+    // A file system without the exchange (some FUSE ones): the older one steps aside first, and back on failure.
+    const QString aside = temporaryName(m_name);
+    if (!renameNoReplace(m_parentFd, m_name, m_parentFd, aside)) {
+        return false;
+    }
+    if (!renameNoReplace(m_parentFd, m_workName, m_parentFd, m_name)) {
+        const int error = errno;
+        renameNoReplace(m_parentFd, aside, m_parentFd, m_name);
+        errno = error;
+        return false;
+    }
+    old = aside;
     return true;
 }
 

@@ -46,6 +46,7 @@ public:
 
 private:
     bool fail(const QString& what);
+    bool exchangeWithOlder(QString& old);
     void clearOldBackup(const QString& name);
     void closeAll();
 
