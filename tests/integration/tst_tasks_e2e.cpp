@@ -1,4 +1,5 @@
 #include "LiveService.h"
+#include "MaliciousBackup.h"
 #include "Mounted.h"
 #include "utils.h"
 
@@ -614,10 +615,13 @@ void TestTasksE2E::cutArchivesAreRefused_data()
     QTest::newRow("cut at a member header") << "member" << true;
     QTest::newRow("cut at a member header, no archive checksums") << "member" << false;
     QTest::newRow("no end-of-archive marker, no archive checksums") << "marker" << false;
+    // What a backup cut off before this release left: opt's archive whole, but holding datainfo alone.
+    QTest::newRow("opt's archive without opt, no archive checksums") << "datainfo" << false;
 }
 
 // The archives of the backup alone, var's cut short as a copy cut off leaves it: tar lists and extracts what is left
-// without complaint, so only the checksum, or the missing end-of-archive marker, tells.
+// without complaint, so only the checksum, or the missing end-of-archive marker, tells. An archive without its
+// directory must not cost the directory in place.
 void TestTasksE2E::cutArchivesAreRefused()
 {
     QFETCH(QString, cut);
@@ -635,7 +639,13 @@ void TestTasksE2E::cutArchivesAreRefused()
         const QString var = recovery + relative + "/var.tar";
         const QList<qint64> blocks = memberBlocks(var);
         QVERIFY(blocks.size() > 4);
-        QVERIFY(QFile::resize(var, 512 * (cut == "member" ? blocks.at(blocks.size() / 2) : blocks.constLast())));
+        if (cut == "datainfo") {
+            const QString opt = recovery + relative + "/opt.tar";
+            QVERIFY(QFile::remove(opt));
+            QVERIFY(MaliciousBackup::writeArchive(opt, MaliciousBackup::dataInfo(env("MARLIN_DATA_UUID"), "opt"), {}));
+        } else {
+            QVERIFY(QFile::resize(var, 512 * (cut == "member" ? blocks.at(blocks.size() / 2) : blocks.constLast())));
+        }
     }
     const SystemTrees before = SystemTrees::read();
     bool ok = true;
