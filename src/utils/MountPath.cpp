@@ -1,5 +1,6 @@
 #include "MountPath.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -26,10 +27,14 @@ namespace MountPath {
 
 bool isInside(const QString& path, const QString& root)
 {
-    if (root == "/") {
-        return path.startsWith('/');
+    // An empty root is no directory (a canonical path of something that does not exist): nothing lies inside it.
+    if (!path.startsWith('/') || !root.startsWith('/')) {
+        return false;
     }
-    return path == root || path.startsWith(root + "/");
+    // Whole components: "/mnt/ab" does not lie inside "/mnt/a".
+    const QStringList rootParts = QDir::cleanPath(root).split('/', Qt::SkipEmptyParts);
+    const QStringList pathParts = QDir::cleanPath(path).split('/', Qt::SkipEmptyParts);
+    return pathParts.size() >= rootParts.size() && pathParts.mid(0, rootParts.size()) == rootParts;
 }
 
 QString resolveInside(const QString& mountPoint, const QString& relative)

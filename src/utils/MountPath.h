@@ -7,7 +7,8 @@
 
 namespace MountPath {
 
-// Whether path is root or lies below it (both canonical).
+// Whether path is root or lies below it (both canonical), compared component by component; false when either is
+// empty or relative.
 bool isInside(const QString& path, const QString& root);
 // relative below mountPoint with every link of its existing part resolved; the part that does not exist yet is kept
 // as named. Empty when it would leave the mount point: a ".." component, a link that points outside, a dangling

@@ -67,7 +67,9 @@ bool isValidRbkFile(const QString& filePath);
 // Backups and partitions.
 bool isBlockDevice(const QString& path);
 bool getBlkIdInfoList(QList<BlkIdInfo>& list, QString& err);
-// A manual backup's directory: at least one image and exactly its two archives (opt and var).
+// A complete manual backup's directory: at least one image and exactly its two archives (opt and var), every image
+// with its checksum file and every archive with its own, or (a backup from before archives had checksums) no archive
+// with one and each ending with tar's end-of-archive marker.
 bool isBackupDirectory(const QString& dirPath);
 void getHistoryBackup(QList<BackupFileInfo>& list, const QString& historyFile, bool umountAfter);
 QVariant getHistoryBackupPathList(const QString& historyFile);

@@ -1,5 +1,6 @@
 #include "utils.h"
 
+#include "TarListing.h"
 #include "core/command.h"
 #include "udisks2/UDisks2BlockDevice.h"
 #include "udisks2/UDisks2Manager.h"
@@ -151,11 +152,28 @@ bool isBackupDirectory(const QString& dirPath)
 {
     // Only files count: a directory named like an archive holds nothing to restore.
     const QDir dir(dirPath);
-    const QStringList rbkList = dir.entryList({"*.rbk"}, QDir::Files);
-    const QStringList tarFileList = dir.entryList({"*.tar"}, QDir::Files);
+    const QDir::Filters files = QDir::Files | QDir::NoSymLinks;
+    const QStringList rbkList = dir.entryList({"*.rbk"}, files);
+    const QStringList tarFileList = dir.entryList({"*.tar"}, files);
     qInfo().noquote().nospace() << "backupFilePath = " << dirPath << ", rbkList = " << rbkList
                                 << ", tarFileList = " << tarFileList;
-    return !rbkList.isEmpty() && tarFileList.size() == 2;
+    if (rbkList.isEmpty() || tarFileList.size() != 2) {
+        return false;
+    }
+    // The checksums are written last: a backup cut off or failed lacks some.
+    const auto hasChecksum = [&dir](const QString& name) { return QFileInfo(dir.filePath(name + ".md5")).isFile(); };
+    if (!std::all_of(rbkList.cbegin(), rbkList.cend(), hasChecksum)) {
+        return false;
+    }
+    const int summed = int(std::count_if(tarFileList.cbegin(), tarFileList.cend(), hasChecksum));
+    if (summed == tarFileList.size()) {
+        return true;
+    }
+    // A backup made before archives had checksums: each archive must still be whole.
+    QStringList members;
+    return summed == 0 && std::all_of(tarFileList.cbegin(), tarFileList.cend(), [&](const QString& name) {
+               return TarListing::listWhole(dir.filePath(name), members);
+           });
 }
 
 bool isBlockDevice(const QString& path)

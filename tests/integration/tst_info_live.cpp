@@ -28,13 +28,16 @@ QJsonObject itemWithUuid(const QJsonArray& items, const QString& uuid)
 
 bool makeBackupDir(const QString& dir, int rbkCount, int tarCount)
 {
+    // Each with its checksum file, as a backup that was not cut off has them.
     for (int i = 0; i < rbkCount; ++i) {
-        if (!writeFile(dir + QString("/part%1.rbk").arg(i), "image")) {
+        const QString image = dir + QString("/part%1.rbk").arg(i);
+        if (!writeFile(image, "image") || !writeFile(image + ".md5", "sum")) {
             return false;
         }
     }
     for (int i = 0; i < tarCount; ++i) {
-        if (!writeFile(dir + QString("/archive%1.tar").arg(i), "archive")) {
+        const QString archive = dir + QString("/archive%1.tar").arg(i);
+        if (!writeFile(archive, "archive") || !writeFile(archive + ".md5", "sum")) {
             return false;
         }
     }

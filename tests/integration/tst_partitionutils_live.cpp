@@ -110,11 +110,16 @@ bool makeBackupDir(const QString& dir, int rbkCount, int tarCount)
     if (!QDir().mkpath(dir)) {
         return false;
     }
+    // Each with its checksum file, as a backup that was not cut off has them.
     for (int i = 0; i < rbkCount; ++i) {
-        QFile(dir + QString("/part%1.rbk").arg(i)).open(QIODevice::WriteOnly);
+        for (const QString& suffix : {QString(), QString(".md5")}) {
+            QFile(dir + QString("/part%1.rbk").arg(i) + suffix).open(QIODevice::WriteOnly);
+        }
     }
     for (int i = 0; i < tarCount; ++i) {
-        QFile(dir + QString("/archive%1.tar").arg(i)).open(QIODevice::WriteOnly);
+        for (const QString& suffix : {QString(), QString(".md5")}) {
+            QFile(dir + QString("/archive%1.tar").arg(i) + suffix).open(QIODevice::WriteOnly);
+        }
     }
     return true;
 }

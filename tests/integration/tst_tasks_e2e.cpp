@@ -1,4 +1,5 @@
 #include "LiveService.h"
+#include "MaliciousBackup.h"
 #include "Mounted.h"
 #include "utils.h"
 
@@ -8,8 +9,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStorageInfo>
 #include <QtTest>
+
+#include <csignal>
 
 // Backups and restores for real: the service, its tasks and our cloning tool on the fabricated machine. Each
 // scenario runs in a service of its own (a service runs one task in its life).
@@ -48,6 +53,59 @@ QStringList eventRecords()
     return QDir(recovery + "/event-log").entryList({"live_restore_*.json"});
 }
 
+// What a refused restore must leave as it was: the installed root and the data partition's opt and var.
+struct SystemTrees
+{
+    QMap<QString, QByteArray> root;
+    QMap<QString, QByteArray> opt;
+    QMap<QString, QByteArray> var;
+
+    static SystemTrees read()
+    {
+        SystemTrees trees;
+        trees.root = rootTree();
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        trees.opt = treeOf(data + "/opt");
+        trees.var = treeOf(data + "/var");
+        // A refused restore, too, puts the login records it kept aside back beside the data partition's own.
+        trees.var.remove("/log/wtmp.bak");
+        return trees;
+    }
+    bool operator==(const SystemTrees& other) const
+    {
+        return root == other.root && opt == other.opt && var == other.var;
+    }
+};
+
+// The members' header blocks of an archive as tar lists them, the end-of-archive marker's last.
+QList<qint64> memberBlocks(const QString& archive)
+{
+    QList<qint64> blocks;
+    const QString listing = output("env", {"LC_ALL=C", "tar", "--list", "--block-number", "--file=" + archive});
+    for (const QString& line : listing.split('\n', Qt::SkipEmptyParts)) {
+        blocks.append(line.section(':', 0, 0).section(' ', 1).toLongLong());
+    }
+    return blocks;
+}
+
+// The initial backup's images against their checksums, as md5sum -c reads them (names relative to the directory).
+int checkInitialBackup()
+{
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    QProcess md5sum;
+    md5sum.setWorkingDirectory(recovery + "/backup");
+    md5sum.start("md5sum", QStringList{"-c"} + QDir(recovery + "/backup").entryList({"*.md5"}));
+    return md5sum.waitForFinished(120000) && md5sum.exitStatus() == QProcess::NormalExit ? md5sum.exitCode() : -1;
+}
+
+// What root may still write to the recovery partition: ext4 keeps some clusters back even from root.
+qint64 rootUsableBytes(const QString& mountPoint)
+{
+    const QString sysfs = "/sys/fs/ext4/" + QFileInfo(env("MARLIN_RECOVERY_DEV")).fileName() + "/reserved_clusters";
+    const QStorageInfo storage(mountPoint);
+    return storage.bytesFree() - readFile(sysfs).trimmed().toLongLong() * storage.blockSize();
+}
+
 // How often an ext4 file system was mounted writable: a read-only mount leaves it as it was.
 QString mountCount(const QString& device)
 {
@@ -78,6 +136,11 @@ private slots:
     void corruptInitialBackupTouchesNothing();
     void badManualBackupsAreRefused_data();
     void badManualBackupsAreRefused();
+    void cutArchivesAreRefused_data();
+    void cutArchivesAreRefused();
+    void cutOffBackupIsNeitherListedNorRestored();
+    void backupOntoAFullPartition_data();
+    void backupOntoAFullPartition();
     void backupToAMissingDestination();
     void archivesOfAPartitionThatDoesNotMount();
     void backupInsideWhatTheRestoreReplaces();
@@ -177,7 +240,7 @@ void TestTasksE2E::systemBackupByTaskList()
 
     const Mounted saved(env("MARLIN_RECOVERY_UUID"));
     const QString dir = saved + BackupDir;
-    for (const QString& name : {QString("system.rbk"), QString("data.rbk")}) {
+    for (const QString& name : {QString("system.rbk"), QString("data.rbk"), QString("opt.tar"), QString("var.tar")}) {
         int code = -1;
         output("md5sum", {"-c", dir + "/" + name + ".md5"}, &code);
         QCOMPARE(code, 0);
@@ -582,6 +645,200 @@ void TestTasksE2E::badManualBackupsAreRefused()
     QCOMPARE(rootTree(), rootBefore);
     // A restore that never ran is no event.
     QCOMPARE(eventRecords(), recordsBefore);
+}
+
+void TestTasksE2E::cutArchivesAreRefused_data()
+{
+    QTest::addColumn<QString>("cut");
+    QTest::addColumn<bool>("checksums");
+    QTest::newRow("cut at a member header") << "member" << true;
+    QTest::newRow("cut at a member header, no archive checksums") << "member" << false;
+    QTest::newRow("no end-of-archive marker, no archive checksums") << "marker" << false;
+    // What a backup cut off before this release left: opt's archive whole, but holding datainfo alone.
+    QTest::newRow("opt's archive without opt, no archive checksums") << "datainfo" << false;
+}
+
+// The archives of the backup alone, var's cut short as a copy cut off leaves it: tar lists and extracts what is left
+// without complaint, so only the checksum, or the missing end-of-archive marker, tells. An archive without its
+// directory must not cost the directory in place.
+void TestTasksE2E::cutArchivesAreRefused()
+{
+    QFETCH(QString, cut);
+    QFETCH(bool, checksums);
+    const QString relative = "/backups/cut";
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QDir(recovery + relative).removeRecursively();
+        QVERIFY(QDir().mkpath(recovery + relative));
+        for (const QString& name : {QString("opt.tar"), QString("var.tar")}) {
+            QVERIFY(QFile::copy(recovery + BackupDir + "/" + name, recovery + relative + "/" + name));
+            QVERIFY(!checksums ||
+                    QFile::copy(recovery + BackupDir + "/" + name + ".md5", recovery + relative + "/" + name + ".md5"));
+        }
+        const QString var = recovery + relative + "/var.tar";
+        const QList<qint64> blocks = memberBlocks(var);
+        QVERIFY(blocks.size() > 4);
+        if (cut == "datainfo") {
+            const QString opt = recovery + relative + "/opt.tar";
+            QVERIFY(QFile::remove(opt));
+            QVERIFY(MaliciousBackup::writeArchive(opt, MaliciousBackup::dataInfo(env("MARLIN_DATA_UUID"), "opt"), {}));
+        } else {
+            QVERIFY(QFile::resize(var, 512 * (cut == "member" ? blocks.at(blocks.size() / 2) : blocks.constLast())));
+        }
+    }
+    const SystemTrees before = SystemTrees::read();
+    bool ok = true;
+    QJsonObject outcome;
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        outcome = runTask(
+            [&](ComMarlinDaemonRecoveryInterface* proxy) {
+                return proxy->ManualRestore(LiveService::request(2, "cut", {{"backupDir", recovery + relative}}))
+                    .value();
+            },
+            &ok);
+    }
+    QVERIFY(!m_service->takeOutput().contains("job start:"));
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QDir(recovery + relative).removeRecursively();
+    }
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(), QString("There is something wrong with your backup file"));
+    QVERIFY(SystemTrees::read() == before);
+}
+
+// A backup cut off by a power loss while tar writes var's archive (the stand-in holds it there until everything is
+// killed): neither offered on the restore page nor restored.
+void TestTasksE2E::cutOffBackupIsNeitherListedNorRestored()
+{
+    const QString relative = "/backups/cut-off/backup";
+    QTemporaryDir work;
+    const QString held = work.filePath("held");
+    const QString standIn = "/usr/local/sbin/tar";
+    const auto cleanUp = qScopeGuard([&] {
+        const int pid = readFile(held).trimmed().toInt();
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+        }
+        QFile::remove(standIn);
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QDir(recovery + "/backups/cut-off").removeRecursively();
+        QFile::remove(recovery + "/backup/savePath.json");
+    });
+    // Only this namespace's /usr/local/sbin, the first place sudo looks.
+    QVERIFY(writeFile(standIn, QString("#!/bin/sh\n"
+                                       "for last; do :; done\n"
+                                       "if [ \"$last\" = var ]; then echo $$ >'%1'; exec sleep infinity; fi\n"
+                                       "exec /usr/bin/tar \"$@\"\n")
+                                   .arg(held)
+                                   .toUtf8()));
+    QVERIFY(QFile::setPermissions(standIn, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const SystemTrees before = SystemTrees::read();
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QVERIFY(
+            writeFile(recovery + "/backup/savePath.json", QString(R"({"%1": {"1700000000": "%2", "1700000100": "%3"}})")
+                                                              .arg(env("MARLIN_RECOVERY_UUID"), BackupDir, relative)
+                                                              .toUtf8()));
+    }
+    const QString recoveryArg = "recovery:" + env("MARLIN_RECOVERY_UUID");
+    const QJsonArray tasks{
+        task("create-backup-image", {"boot:" + env("MARLIN_BOOT_UUID"), recoveryArg, relative, "boot.rbk"}),
+        task("create-backup-directory", {"data:" + env("MARLIN_DATA_UUID"), recoveryArg, relative})};
+    delete m_service;
+    m_service = new LiveService;
+    QVERIFY(m_service->start());
+    QCOMPARE(m_service->proxy()
+                 ->SystemBackup(LiveService::request(4, "cut-off", {{"recoveryInfo", taskList(tasks)}}))
+                 .value(),
+             0);
+    QVERIFY(QTest::qWaitFor([&] { return !readFile(held).trimmed().isEmpty(); }, 300000));
+    m_service->kill();
+    const int pid = readFile(held).trimmed().toInt();
+    QVERIFY(pid > 0 && ::kill(pid, SIGKILL) == 0);
+    QFile::remove(standIn);
+    // What the killed service had mounted.
+    Utils::umountDeviceByUUID(env("MARLIN_DATA_UUID"));
+    Utils::umountDeviceByUUID(env("MARLIN_RECOVERY_UUID"));
+
+    const QJsonArray listed =
+        Utils::stringToJson(restorePageInfo().value("backupInfo").toString()).value("BackupFileInfoList").toArray();
+    QStringList paths;
+    for (const QJsonValue& backup : listed) {
+        paths.append(backup.toObject().value("backupPath").toString());
+    }
+    QVERIFY2(!paths.filter(QRegularExpression(QRegularExpression::escape(BackupDir) + "$")).isEmpty(),
+             qPrintable(paths.join(", ")));
+    QVERIFY2(paths.filter(QRegularExpression(QRegularExpression::escape(relative) + "$")).isEmpty(),
+             qPrintable(paths.join(", ")));
+    bool ok = true;
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        runTask(
+            [&](ComMarlinDaemonRecoveryInterface* proxy) {
+                return proxy
+                    ->ManualRestore(LiveService::request(2, "cut-off-restore", {{"backupDir", recovery + relative}}))
+                    .value();
+            },
+            &ok);
+    }
+    QVERIFY(!m_service->takeOutput().contains("job start:"));
+    QVERIFY(!ok);
+    QVERIFY(SystemTrees::read() == before);
+}
+
+void TestTasksE2E::backupOntoAFullPartition_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("image") << "create-backup-image";
+    QTest::newRow("archives") << "create-backup-directory";
+}
+
+// The recovery partition with 8 MiB left, a backup of more than that: nothing of it stays, the initial backup is
+// whole, and the person is told why.
+void TestTasksE2E::backupOntoAFullPartition()
+{
+    QFETCH(QString, command);
+    const QString filler = "/filler.bin";
+    const auto cleanUp = qScopeGuard([&] {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QFile::remove(recovery + filler);
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QFile::remove(data + "/opt/filler.bin");
+    });
+    QStringList backupsBefore;
+    {
+        // In the data image and in opt's archive alike.
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QVERIFY(run("dd",
+                    {"if=/dev/urandom", "of=" + data.path() + "/opt/filler.bin", "bs=1M", "count=24", "status=none"}));
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        backupsBefore = QDir(recovery + "/backups").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        const qint64 left = 8 << 20;
+        QVERIFY(run("fallocate", {"-l", QString::number(rootUsableBytes(recovery.path()) - left), recovery + filler}));
+        QVERIFY(qAbs(rootUsableBytes(recovery.path()) - left) < (1 << 20));
+    }
+    QStringList args{"data:" + env("MARLIN_DATA_UUID"), "recovery:" + env("MARLIN_RECOVERY_UUID"), "/backups/full"};
+    if (command == "create-backup-image") {
+        args.append("data.rbk");
+    }
+    bool ok = true;
+    const QJsonObject outcome = runTask(
+        [&](ComMarlinDaemonRecoveryInterface* proxy) {
+            const QString tasks = taskList({task(command, args)});
+            return proxy->SystemBackup(LiveService::request(4, "full", {{"recoveryInfo", tasks}})).value();
+        },
+        &ok);
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(),
+             QString("The target location is full, please free up some space and try again"));
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QCOMPARE(QDir(recovery + "/backups").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 backupsBefore);
+    }
+    QCOMPARE(checkInitialBackup(), 0);
 }
 
 void TestTasksE2E::backupToAMissingDestination()

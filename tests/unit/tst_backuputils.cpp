@@ -1,4 +1,5 @@
 #include "FakeTools.h"
+#include "MaliciousBackup.h"
 #include "utils.h"
 
 #include <QDir>
@@ -295,22 +296,38 @@ void TestBackupUtils::recoveryConfUUID()
 
 void TestBackupUtils::backupDirectories_data()
 {
+    // "name=whole" and "name=cut" are tar archives ending with and without their end-of-archive marker.
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QStringList>("dirs");
     QTest::addColumn<bool>("isBackup");
-    QTest::newRow("image and two archives") << QStringList{"root.rbk", "opt.tar", "var.tar"} << QStringList() << true;
+    const QStringList summed{"opt.tar", "opt.tar.md5", "var.tar", "var.tar.md5"};
+    QTest::newRow("image and two archives")
+        << QStringList{"root.rbk", "root.rbk.md5"} + summed << QStringList() << true;
     QTest::newRow("two images, two archives")
-        << QStringList{"root.rbk", "boot.rbk", "opt.tar", "var.tar"} << QStringList() << true;
-    QTest::newRow("one archive") << QStringList{"root.rbk", "opt.tar"} << QStringList() << false;
-    QTest::newRow("no archive") << QStringList{"root.rbk"} << QStringList() << false;
-    QTest::newRow("three archives") << QStringList{"root.rbk", "opt.tar", "var.tar", "home.tar"} << QStringList()
-                                    << false;
-    QTest::newRow("archives, no image") << QStringList{"opt.tar", "var.tar"} << QStringList() << false;
+        << QStringList{"root.rbk", "root.rbk.md5", "boot.rbk", "boot.rbk.md5"} + summed << QStringList() << true;
+    QTest::newRow("one archive") << QStringList{"root.rbk", "root.rbk.md5", "opt.tar", "opt.tar.md5"} << QStringList()
+                                 << false;
+    QTest::newRow("no archive") << QStringList{"root.rbk", "root.rbk.md5"} << QStringList() << false;
+    QTest::newRow("three archives") << QStringList{"root.rbk", "root.rbk.md5", "home.tar", "home.tar.md5"} + summed
+                                    << QStringList() << false;
+    QTest::newRow("archives, no image") << summed << QStringList() << false;
     QTest::newRow("directories named like archives")
-        << QStringList{"root.rbk", "opt.tar"} << QStringList{"var.tar"} << false;
-    QTest::newRow("directory named like an image")
-        << QStringList{"opt.tar", "var.tar"} << QStringList{"root.rbk"} << false;
+        << QStringList{"root.rbk", "root.rbk.md5", "opt.tar", "opt.tar.md5", "var.tar.md5"} << QStringList{"var.tar"}
+        << false;
+    QTest::newRow("directory named like an image") << summed << QStringList{"root.rbk"} << false;
     QTest::newRow("empty") << QStringList() << QStringList() << false;
+    // Checksums are written last: one missing is a backup cut off.
+    QTest::newRow("an image without its checksum")
+        << QStringList{"root.rbk", "root.rbk.md5", "boot.rbk"} + summed << QStringList() << false;
+    QTest::newRow("an archive without its checksum")
+        << QStringList{"root.rbk", "root.rbk.md5", "opt.tar", "opt.tar.md5", "var.tar=whole"} << QStringList() << false;
+    QTest::newRow("checksum directory") << QStringList{"root.rbk", "opt.tar", "opt.tar.md5", "var.tar", "var.tar.md5"}
+                                        << QStringList{"root.rbk.md5"} << false;
+    // Backups from before archives had checksums.
+    QTest::newRow("archives without checksums, whole")
+        << QStringList{"root.rbk", "root.rbk.md5", "opt.tar=whole", "var.tar=whole"} << QStringList() << true;
+    QTest::newRow("archives without checksums, one cut")
+        << QStringList{"root.rbk", "root.rbk.md5", "opt.tar=whole", "var.tar=cut"} << QStringList() << false;
 }
 
 void TestBackupUtils::backupDirectories()
@@ -318,10 +335,20 @@ void TestBackupUtils::backupDirectories()
     QFETCH(QStringList, files);
     QFETCH(QStringList, dirs);
     QFETCH(bool, isBackup);
+    FakeTools tools({"sudo"});
+    tools.setBehaviour("sudo", "--exec");
     QTemporaryDir dir;
-    for (const QString& name : files) {
-        QFile file(dir.filePath(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
+    for (const QString& file : files) {
+        const QString path = dir.filePath(file.section('=', 0, 0));
+        const QString kind = file.section('=', 1);
+        if (kind.isEmpty()) {
+            QVERIFY(writeFile(path, QByteArray()));
+            continue;
+        }
+        QVERIFY(LiveTest::MaliciousBackup::writeArchive(path, "UUID=u\nDirectory=var\n",
+                                                        {{"var/a", "a\n", QString()}, {"var/b", "b\n", QString()}}));
+        // Cut at the second member's header, as a copy cut off leaves it: tar itself lists it without complaint.
+        QVERIFY(kind != "cut" || QFile::resize(path, 4 * 512));
     }
     for (const QString& name : dirs) {
         QVERIFY(QDir(dir.path()).mkdir(name));

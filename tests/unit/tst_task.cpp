@@ -1,4 +1,5 @@
 #include "FakeTools.h"
+#include "tasks/BackupOutput.h"
 #include "tasks/BackupTask.h"
 #include "tasks/Task.h"
 
@@ -6,6 +7,8 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -45,6 +48,11 @@ private:
     QString m_recovery;
 };
 
+QStringList entriesOf(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
 // A restore whose root is an opened encrypted mapping, as the system restore finds one.
 class EncryptedRootTask : public Task
 {
@@ -75,6 +83,8 @@ private slots:
     void diskInformationIsWrittenAfresh();
     void encryptedRootIsClosedBeforeItsContainerIsWritten_data();
     void encryptedRootIsClosedBeforeItsContainerIsWritten();
+    void backupTakesItsPlaceOnlyWhenComplete_data();
+    void backupTakesItsPlaceOnlyWhenComplete();
 };
 
 void TestTask::restoreRecord_data()
@@ -363,6 +373,61 @@ void TestTask::encryptedRootIsClosedBeforeItsContainerIsWritten()
     if (closed) {
         QCOMPARE(calls.at(1), QString("sudo marlin-clone --tui /recovery/backup/system.rbk /dev/sdz3"));
     }
+}
+
+void TestTask::backupTakesItsPlaceOnlyWhenComplete_data()
+{
+    QTest::addColumn<bool>("older");
+    QTest::addColumn<bool>("complete");
+    QTest::newRow("new directory, complete") << false << true;
+    QTest::newRow("new directory, failed") << false << false;
+    QTest::newRow("over an older backup, complete") << true << true;
+    QTest::newRow("over an older backup, failed") << true << false;
+}
+
+// Under its name there is the older backup (or nothing) until the new one is complete, then the new one alone; a
+// failed one leaves nothing of its own, and the person's own files in the directory stay.
+void TestTask::backupTakesItsPlaceOnlyWhenComplete()
+{
+    QFETCH(bool, older);
+    QFETCH(bool, complete);
+    QTemporaryDir mount;
+    const QString backup = mount.filePath("backups/b");
+    if (older) {
+        QVERIFY(QDir().mkpath(backup));
+        for (const QString& name : {QString("old.rbk"), QString("old.rbk.md5"), QString("notes.txt")}) {
+            QVERIFY(writeFile(backup + "/" + name, name.toUtf8()));
+        }
+    }
+    const QStringList before = entriesOf(backup);
+    {
+        BackupOutput output;
+        QVERIFY(output.open(mount.path(), "backups/b"));
+        QCOMPARE(output.finalPath(), backup);
+        const int fd = output.createTemporary("opt.tar");
+        QVERIFY(fd >= 0 && ::write(fd, "archive", 7) == 7);
+        QVERIFY(output.placeTemporary("opt.tar") && output.writeChecksum("opt.tar"));
+        QCOMPARE(entriesOf(backup), before);
+        if (complete) {
+            QVERIFY(output.commit());
+        } else {
+            output.discard();
+        }
+    }
+    // Nothing of a failed run stays, not even the directories made for it.
+    QCOMPARE(entriesOf(mount.path()), older || complete ? QStringList{"backups"} : QStringList());
+    QCOMPARE(entriesOf(mount.filePath("backups")), older || complete ? QStringList{"b"} : QStringList());
+    if (!complete) {
+        QCOMPARE(entriesOf(backup), before);
+        return;
+    }
+    QCOMPARE(entriesOf(backup),
+             older ? (QStringList{"notes.txt", "opt.tar", "opt.tar.md5"}) : (QStringList{"opt.tar", "opt.tar.md5"}));
+    QVERIFY(!(QFileInfo(backup).permissions() & QFile::WriteOther));
+    QProcess md5sum;
+    md5sum.start("md5sum", {"-c", backup + "/opt.tar.md5"});
+    QVERIFY(md5sum.waitForFinished(10000));
+    QCOMPARE(md5sum.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestTask)

@@ -1,5 +1,7 @@
+#include "FakeTools.h"
 #include "MaliciousBackup.h"
 #include "MountPath.h"
+#include "TarListing.h"
 #include "tasks/ArchiveCheck.h"
 #include "tasks/Task.h"
 
@@ -39,11 +41,15 @@ private slots:
     void dataInfoValues();
     void pathsInsideAMount_data();
     void pathsInsideAMount();
+    void insideARoot_data();
+    void insideARoot();
     void pathsAsTheInstalledSystemSeesThem_data();
     void pathsAsTheInstalledSystemSeesThem();
     void extractionStaysInItsDirectory_data();
     void extractionStaysInItsDirectory();
     void linkedOptIsRemovedNotFollowed();
+    void archiveEndsWhole_data();
+    void archiveEndsWhole();
 };
 
 void TestUntrustedInput::members_data()
@@ -164,6 +170,40 @@ void TestUntrustedInput::pathsInsideAMount()
     QCOMPARE(MountPath::resolveInside(QString(), relative), QString());
 }
 
+void TestUntrustedInput::insideARoot_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("root");
+    QTest::addColumn<bool>("inside");
+    QTest::newRow("the root itself") << "/mnt/a"
+                                     << "/mnt/a" << true;
+    QTest::newRow("below it") << "/mnt/a/var/b"
+                              << "/mnt/a" << true;
+    QTest::newRow("root with a slash at the end") << "/mnt/a/b"
+                                                  << "/mnt/a/" << true;
+    QTest::newRow("below /") << "/etc"
+                             << "/" << true;
+    // The canonical path of a directory that does not exist.
+    QTest::newRow("empty root") << "/mnt/a/b"
+                                << "" << false;
+    QTest::newRow("empty path") << ""
+                                << "/" << false;
+    QTest::newRow("a longer name beside it") << "/mnt/ab"
+                                             << "/mnt/a" << false;
+    QTest::newRow("above it") << "/mnt"
+                              << "/mnt/a" << false;
+    QTest::newRow("relative") << "mnt/a/b"
+                              << "mnt/a" << false;
+}
+
+void TestUntrustedInput::insideARoot()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, root);
+    QFETCH(bool, inside);
+    QCOMPARE(MountPath::isInside(path, root), inside);
+}
+
 void TestUntrustedInput::pathsAsTheInstalledSystemSeesThem_data()
 {
     QTest::addColumn<QString>("link");
@@ -255,6 +295,44 @@ void TestUntrustedInput::linkedOptIsRemovedNotFollowed()
     QVERIFY(QFile::exists(victim + "/keep"));
     QVERIFY(!QFileInfo(mount + "/opt").isSymLink() && !QFileInfo::exists(mount + "/opt"));
     QVERIFY(!QFileInfo::exists(mount + "/var"));
+}
+
+void TestUntrustedInput::archiveEndsWhole_data()
+{
+    // The hand-made archive's blocks: datainfo 0-1, var/log/wtmp (zero bytes) 2-4, var/a 5-6, the marker 7-8.
+    QTest::addColumn<int>("blocks");
+    QTest::addColumn<QByteArray>("tail");
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("whole") << 9 << QByteArray() << true;
+    QTest::newRow("padded to a record") << 9 << QByteArray(10240 - 9 * 512, '\0') << true;
+    // The two blocks before the cut are wtmp's zero data: only tar's own reading tells them from the marker.
+    QTest::newRow("cut at a member header") << 5 << QByteArray() << false;
+    QTest::newRow("cut after the last member") << 7 << QByteArray() << false;
+    QTest::newRow("one block of the marker") << 8 << QByteArray() << false;
+    QTest::newRow("data after the marker") << 9 << QByteArray(512, 'x') << false;
+}
+
+void TestUntrustedInput::archiveEndsWhole()
+{
+    QFETCH(int, blocks);
+    QFETCH(QByteArray, tail);
+    QFETCH(bool, whole);
+    FakeTools tools({"sudo"});
+    tools.setBehaviour("sudo", "--exec");
+    QTemporaryDir work;
+    const QString archive = work.filePath("var.tar");
+    QVERIFY(LiveTest::MaliciousBackup::writeArchive(
+        archive, LiveTest::MaliciousBackup::dataInfo("u", "var"),
+        {{"var/log/wtmp", QByteArray(768, '\0'), QString()}, {"var/a", "a\n", QString()}}));
+    QFile file(archive);
+    QVERIFY(file.open(QIODevice::ReadWrite) && file.size() == 9 * 512);
+    QVERIFY(file.resize(blocks * 512) && file.seek(file.size()) && file.write(tail) == tail.size());
+    file.close();
+    QStringList members;
+    QCOMPARE(TarListing::listWhole(archive, members), whole);
+    if (whole) {
+        QCOMPARE(members, (QStringList{"datainfo", "var/log/wtmp", "var/a"}));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestUntrustedInput)

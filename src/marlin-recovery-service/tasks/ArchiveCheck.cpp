@@ -1,6 +1,11 @@
 #include "tasks/ArchiveCheck.h"
 
+#include "TarListing.h"
 #include "core/command.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -40,6 +45,18 @@ QString firstStrayMember(const QStringList& members, const QString& directory)
     return QString();
 }
 
+bool anyChecksum(const QString& directory, const QStringList& archives)
+{
+    return std::any_of(archives.cbegin(), archives.cend(), [&directory](const QString& name) {
+        return QFileInfo(directory + "/" + name + ".md5").isFile();
+    });
+}
+
+bool holdsDirectory(const QStringList& members, const QString& directory)
+{
+    return members.contains(directory) || members.contains(directory + "/");
+}
+
 QString dataInfoValue(const QString& dataInfo, const QString& key)
 {
     QString value;
@@ -72,17 +89,9 @@ bool readDataInfo(const QString& archive, QString& dataInfo)
                     dataInfo, err);
 }
 
-// Listed with --absolute-names: tar shows the names as stored, not with a leading "/" already taken off.
 bool listMembers(const QString& archive, QStringList& members)
 {
-    QString output;
-    QString err;
-    if (!SpawnCmd("sudo", {"tar", "--list", "--absolute-names", "--quoting-style=escape", "--file=" + archive}, output,
-                  err)) {
-        return false;
-    }
-    members = output.split('\n', Qt::SkipEmptyParts);
-    return true;
+    return TarListing::listWhole(archive, members);
 }
 
 } // namespace ArchiveCheck

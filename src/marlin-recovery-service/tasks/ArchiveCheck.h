@@ -25,9 +25,15 @@ QString dataInfoValue(const QString& dataInfo, const QString& key);
 // never count as options ("--"), and tar is left to refuse absolute names and ".." members, as it does without -P.
 QStringList extractArguments(const QString& archive, const QString& targetParent, const QString& directory);
 
+// Whether any of the archives (names in directory) has its checksum file beside it, archive + ".md5".
+bool anyChecksum(const QString& directory, const QStringList& archives);
+// Whether members hold the directory itself: only then may the directory in place be removed for it.
+bool holdsDirectory(const QStringList& members, const QString& directory);
+
 // Reads the datainfo member without writing anything; false when the archive cannot be read.
 bool readDataInfo(const QString& archive, QString& dataInfo);
-// Every member name of an archive; false when the archive cannot be listed whole.
+// Every member name of an archive; false when the archive cannot be listed whole or lacks tar's end-of-archive
+// marker (cut off at a member boundary).
 bool listMembers(const QString& archive, QStringList& members);
 
 } // namespace ArchiveCheck

@@ -2,20 +2,28 @@
 
 #include "MountPath.h"
 #include "core/command.h"
+#include "tasks/BackupOutput.h"
 #include "utils.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
+#include <cerrno>
 #include <unistd.h>
 
 namespace {
 
 const QString WriteFileScript = "/lib/marlin-recovery-gui/scripts/write-file";
 const QString CreateDataInfoScript = "/lib/marlin-recovery-gui/scripts/create-data-info";
+// strerror(ENOSPC) as the cloning tool (which never sets a locale) and tar (run in the C locale) print it.
+const QString NoSpace = "No space left on device";
+
+const char* const NoTarget = QT_TRANSLATE_NOOP("BackupTask", "Cannot find the target location");
+const char* const BackupError = QT_TRANSLATE_NOOP("BackupTask", "Backup error, please try again");
+const char* const TargetFull =
+    QT_TRANSLATE_NOOP("BackupTask", "The target location is full, please free up some space and try again");
 
 } // namespace
 
@@ -29,8 +37,12 @@ BackupTask::BackupTask(const QJsonArray& tasks, const ActionType& type, QObject*
 {
     Q_UNUSED(tasks)
     connect(this, &Task::taskFinished, this, &BackupTask::onTaskFinished);
+    // Before anyone hears of the failure: what this run wrote is gone by then.
+    connect(this, &Task::failed, this, &BackupTask::onFailed);
     connect(this, &Task::failed, this, &Task::releaseReadOnlyMounts);
 }
+
+BackupTask::~BackupTask() = default;
 
 void BackupTask::runTasks(const QJsonArray& tasks)
 {
@@ -51,11 +63,32 @@ void BackupTask::setTasks(const QJsonArray& tasks)
         if (command == "create-backup-image" && !addImageJob(args)) {
             return;
         }
-        if (command == "create-backup-directory") {
-            addDirectoryJobs(args);
+        if (command == "create-backup-directory" && !addDirectoryJobs(args)) {
+            return;
         }
     }
     checkJobs();
+}
+
+BackupOutput* BackupTask::outputFor(const QString& toUUID, const QString& relative)
+{
+    const QString mountPoint = mountDeviceFromUUID(toUUID);
+    const QString path = QDir::cleanPath(MountPath::resolveInside(mountPoint, relative));
+    for (const std::unique_ptr<BackupOutput>& output : m_outputs) {
+        if (!path.isEmpty() && output->finalPath() == path) {
+            return output.get();
+        }
+    }
+    auto output = std::make_unique<BackupOutput>();
+    if (mountPoint.isEmpty() || !output->open(mountPoint, relative)) {
+        qCritical().noquote() << "the backup directory cannot be made, uuid: " + toUUID + ", directory: " + relative;
+        reportFailure(output->lastError() == ENOSPC ? QCoreApplication::translate("BackupTask", TargetFull)
+                                                    : QCoreApplication::translate("BackupTask", NoTarget));
+        return nullptr;
+    }
+    qInfo().noquote() << "backup directory " + output->finalPath() + ", built in " + output->workPath();
+    m_outputs.push_back(std::move(output));
+    return m_outputs.back().get();
 }
 
 bool BackupTask::addImageJob(const QJsonArray& args)
@@ -81,104 +114,86 @@ bool BackupTask::addImageJob(const QJsonArray& args)
     }
     qInfo().noquote() << "BackupTask::setTasks, fromUUID = " + fromUUID + ", fromPath = " + fromPath +
                              ", targetContent = " + content;
-    const QString toUUID = taskArgument(args, 1);
-    const QString mountPoint = mountDeviceFromUUID(toUUID);
-    if (mountPoint.isEmpty()) {
-        qCritical().noquote() << "dest path is empty, not find dest UUID: " + toUUID;
-        reportFailure(QCoreApplication::translate("BackupTask", "Cannot find the target location"));
-        return false;
-    }
-    const QString toPath = backupDirectory(mountPoint, args.at(2).toString());
     const QString imageName = args.at(3).toString();
-    if (toPath.isEmpty() || imageName.isEmpty() || imageName.contains('/') || imageName == ".." || imageName == ".") {
-        reportFailure(QCoreApplication::translate("BackupTask", "Cannot find the target location"));
+    if (imageName.isEmpty() || imageName.contains('/') || imageName == ".." || imageName == ".") {
+        reportFailure(QCoreApplication::translate("BackupTask", NoTarget));
         return false;
     }
-    SpawnCmd("sudo", {"mkdir", "-p", "--", toPath});
-    // The installed system's tools list and read backups as their users; nobody but root may change what root
-    // restores later.
-    SpawnCmd("sudo", {"setfacl", "-m", "o:rx", "--", toPath});
-    if (m_toPath.isEmpty()) {
-        m_toPath = toPath;
+    BackupOutput* output = outputFor(taskArgument(args, 1), args.at(2).toString());
+    if (output == nullptr) {
+        return false;
     }
-    const QString image = toPath + imageName;
-    qInfo().noquote() << "BackupTask::setTasks, toUUID = " + toUUID + ", fromPath = " + fromPath +
-                             ", toPath = " + toPath;
+    const QString image = output->workPath() + "/" + imageName;
+    qInfo().noquote() << "BackupTask::setTasks, fromPath = " + fromPath + ", image = " + image;
     addJob(fromPath, image, ImageJob);
     // The image does not exist before its job has run: the disk information goes in afterwards.
-    m_diskInfos.insert(image, content + "\\nVersion=" + m_infoVersion);
+    m_files.append({output, imageName, content + "\\nVersion=" + m_infoVersion, false});
     return true;
 }
 
-void BackupTask::addDirectoryJobs(const QJsonArray& args)
+bool BackupTask::addDirectoryJobs(const QJsonArray& args)
 {
     qDebug() << "set opt and var directory backup!";
     if (args.size() < 3) {
         qDebug() << "args size is empty or less 3";
-        return;
+        return true;
     }
     const QString fromUUID = taskArgument(args, 0);
     const QString toUUID = taskArgument(args, 1);
-    const QString toMount = mountDeviceFromUUID(toUUID);
-    const QString toPath = toMount.isEmpty() ? QString() : backupDirectory(toMount, args.at(2).toString());
-    if (toPath.isEmpty()) {
-        qCritical().noquote() << "archives: the destination is not found, uuid: " + toUUID;
-        reportFailure(QCoreApplication::translate("BackupTask", "Cannot find the target location"));
-        return;
+    BackupOutput* output = outputFor(toUUID, args.at(2).toString());
+    if (output == nullptr) {
+        return false;
     }
     // Read-only, so that the file system cannot change while it is archived (or imaged by a job that comes later);
     // only a backup onto the same partition needs it writable.
-    const QString fromMount = fromUUID == toUUID ? toMount : mountReadOnlyFromUUID(fromUUID);
+    const QString fromMount = fromUUID == toUUID ? mountDeviceFromUUID(toUUID) : mountReadOnlyFromUUID(fromUUID);
     // Without the partition the archives would be made of the live system's own directories.
     if (fromMount.isEmpty()) {
         qCritical().noquote() << "archives: the partition does not mount, uuid: " + fromUUID;
-        reportFailure(QCoreApplication::translate("BackupTask", "Backup error, please try again"));
-        return;
+        reportFailure(QCoreApplication::translate("BackupTask", BackupError));
+        return false;
     }
     // An image job of the same partition unmounts it while it runs: the archives mount it again.
     rememberJobMount(fromMount, fromUUID);
-    rememberJobMount(toMount, toUUID);
     for (const QString& name : {QString("opt"), QString("var")}) {
-        const QString archive = QString("%1%2.tar").arg(toPath, name);
-        if (!addDirectoryArchive(fromUUID, fromMount, name, archive)) {
-            reportFailure(QCoreApplication::translate("BackupTask", "Backup error, please try again"));
-            return;
+        if (!addDirectoryArchive(output, fromUUID, fromMount, name)) {
+            reportFailure(failureText(BackupError));
+            return false;
         }
     }
-}
-
-// The archive starts with its "datainfo" member, made in the service's private directory: the partition being
-// backed up is never written to.
-bool BackupTask::addDirectoryArchive(const QString& fromUUID, const QString& fromMount, const QString& name,
-                                     const QString& archive)
-{
-    const QString dataInfo = privateTempPath("datainfo");
-    QFile::remove(dataInfo);
-    QString out;
-    QString err;
-    const bool made = SpawnCmd("sudo", {CreateDataInfoScript, fromUUID, name, dataInfo}, out, err) &&
-                      SpawnCmd("sudo",
-                               {"tar", "--xattrs", "--xattrs-include=*", "-cpf", archive, "-C",
-                                QFileInfo(dataInfo).path(), "datainfo"},
-                               out, err);
-    QFile::remove(dataInfo);
-    if (!made) {
-        qCritical().noquote() << "archive " + archive + " could not be started: " + err;
-        return false;
-    }
-    addJob(QString("%1/%2").arg(fromMount, name), archive, ArchiveAppendJob);
     return true;
 }
 
-// The backup directory a task names below a partition, with a slash at the end; empty when it would lie outside it.
-QString BackupTask::backupDirectory(const QString& mountPoint, const QString& relative)
+// The archive starts with its "datainfo" member, made in the service's private directory: the partition being
+// backed up is never written to. tar writes the archive into a file of the backup's own, never through a path.
+bool BackupTask::addDirectoryArchive(BackupOutput* output, const QString& fromUUID, const QString& fromMount,
+                                     const QString& name)
 {
-    const QString path = MountPath::resolveInside(mountPoint, relative);
-    if (path.isEmpty()) {
-        qCritical().noquote() << "backup directory refused, outside its partition: " + mountPoint + " + " + relative;
-        return QString();
+    const QString leadDir = privateTempPath(QString("archive-%1").arg(m_leadDirs.size()));
+    QDir(leadDir).removeRecursively();
+    m_leadDirs.append(leadDir);
+    QString out;
+    QString err;
+    if (!QDir().mkpath(leadDir) ||
+        !SpawnCmd("sudo", {CreateDataInfoScript, fromUUID, name, leadDir + "/datainfo"}, out, err) ||
+        !QFile::exists(leadDir + "/datainfo")) {
+        qCritical().noquote() << "the datainfo of " + name + " could not be made: " + err;
+        return false;
     }
-    return path + "/";
+    const QString archive = name + ".tar";
+    const int fd = output->createTemporary(archive);
+    if (fd < 0) {
+        return false;
+    }
+    Job& job = addJob(QString("%1/%2").arg(fromMount, name), output->workPath() + "/" + archive, ArchiveStreamJob);
+    job.leadDir = leadDir;
+    job.process->setChildProcessModifier([fd]() {
+        if (::dup2(fd, STDOUT_FILENO) < 0) {
+            ::_exit(127);
+        }
+    });
+    m_files.append({output, archive, QString(), true});
+    return true;
 }
 
 bool BackupTask::writeDiskInfo(const QString& image, const QString& content)
@@ -196,6 +211,7 @@ bool BackupTask::writeDiskInfo(const QString& image, const QString& content)
         err);
     QFile::remove(m_diskInfoName);
     if (!stored) {
+        m_toolErrors += err;
         qCritical().noquote() << "the disk information could not be stored in " + image + ": " + err;
     }
     return stored;
@@ -209,47 +225,67 @@ void BackupTask::onTaskFinished()
     if (m_isError) {
         return;
     }
-    // Images that are not where they were written are no backup.
-    if (!QDir(m_toPath).exists()) {
-        reportFailure(QCoreApplication::translate("BackupTask", "Backup error, please try again"));
+    if (!completeFiles()) {
+        reportFailure(failureText(BackupError));
         return;
     }
-    for (auto it = m_diskInfos.constBegin(); it != m_diskInfos.constEnd(); ++it) {
-        // An image without its disk information would be restored onto the wrong partition, or not at all.
-        if (!writeDiskInfo(it.key(), it.value())) {
-            reportFailure(QCoreApplication::translate("BackupTask", "Backup error, please try again"));
-            return;
-        }
-    }
-    const QStringList images = QDir(m_toPath).entryList({"*.rbk"});
-    for (const QString& name : images) {
-        const QString image = m_toPath + "/" + name;
-        if (!Utils::isValidRbkFile(image)) {
-            reportFailure(QCoreApplication::translate("BackupTask", "Backup error, please try again"));
-            return;
-        }
-        // A backup whose digest is missing could never be restored: that is a failed backup.
-        if (!writeMD5(image)) {
-            reportFailure(QCoreApplication::translate("BackupTask", "Backup error, please try again"));
-            return;
-        }
+    for (const QString& dir : qAsConst(m_leadDirs)) {
+        QDir(dir).removeRecursively();
     }
     Q_EMIT finished();
 }
 
-// md5sum runs with an argument list and its output is written here: no shell line is built from the paths.
-bool BackupTask::writeMD5(const QString& image)
+bool BackupTask::completeFiles()
 {
-    const QString md5 = image + ".md5";
-    qWarning().noquote() << "BackupTask::taskFinished, m_toPath : " + m_toPath + ", rbkMd5File: " + md5;
-    QString out;
-    QString err;
-    const bool ok = SpawnCmd("md5sum", {image}, out, err);
-    const QByteArray digest = out.toUtf8();
-    QFile file(md5);
-    if (!ok || !file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(digest) != digest.size()) {
-        qCritical().noquote() << "BackupTask::taskFinished, md5sum out = " + out + ", err = " + err;
-        return false;
+    for (const File& file : qAsConst(m_files)) {
+        const QString path = file.output->workPath() + "/" + file.name;
+        // An image without its disk information would be restored onto the wrong partition, or not at all.
+        const bool done = file.archive ? file.output->placeTemporary(file.name)
+                                       : writeDiskInfo(path, file.diskInfo) && Utils::isValidRbkFile(path);
+        if (!done) {
+            return false;
+        }
+    }
+    // The checksums last: a backup without all of them is never taken for a complete one.
+    for (const File& file : qAsConst(m_files)) {
+        if (!file.output->writeChecksum(file.name)) {
+            return false;
+        }
+    }
+    for (const std::unique_ptr<BackupOutput>& output : m_outputs) {
+        if (!output->commit()) {
+            return false;
+        }
     }
     return true;
+}
+
+void BackupTask::onFailed()
+{
+    for (const std::unique_ptr<BackupOutput>& output : m_outputs) {
+        output->discard();
+    }
+    for (const QString& dir : qAsConst(m_leadDirs)) {
+        QDir(dir).removeRecursively();
+    }
+}
+
+bool BackupTask::isDestinationFull() const
+{
+    for (const std::unique_ptr<BackupOutput>& output : m_outputs) {
+        if (output->lastError() == ENOSPC || !output->hasRoomLeft()) {
+            return true;
+        }
+    }
+    return m_jobErrors.contains(NoSpace) || m_toolErrors.contains(NoSpace);
+}
+
+QString BackupTask::failureText(const char* otherwise) const
+{
+    return QCoreApplication::translate("BackupTask", isDestinationFull() ? TargetFull : otherwise);
+}
+
+QString BackupTask::jobFailureText() const
+{
+    return isDestinationFull() ? QCoreApplication::translate("BackupTask", TargetFull) : Task::jobFailureText();
 }

@@ -310,17 +310,24 @@ bool ManualRestoreTask::checkArchive(const QString& tarPath, QString& uuid, QStr
         qWarning().noquote() << "archive refused, member outside " + directory + ": " + stray;
         return false;
     }
+    // The directory in place is removed right before the extraction: only for an archive that brings it back.
+    if (!ArchiveCheck::holdsDirectory(members, directory)) {
+        qWarning().noquote() << "archive refused, it does not hold " + directory + ": " + tarPath;
+        return false;
+    }
     return true;
 }
 
 void ManualRestoreTask::addArchives(const QString& dirPath, const QStringList& archives)
 {
     QString targetMount;
+    // Once one archive of the backup has its checksum, every one must: a missing one is a backup cut off.
+    const bool summed = ArchiveCheck::anyChecksum(dirPath, archives);
     for (const QString& name : archives) {
         const QString tarPath = dirPath + "/" + name;
         QString uuid;
         QString directory;
-        if (!checkArchive(tarPath, uuid, directory)) {
+        if ((summed && !checkMD5(tarPath, tarPath + ".md5")) || !checkArchive(tarPath, uuid, directory)) {
             reportFailure(tr(BadBackup));
             return;
         }

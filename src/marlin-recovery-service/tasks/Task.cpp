@@ -49,7 +49,7 @@ void Task::runTasks(const QJsonArray& tasks)
     Q_UNUSED(tasks)
 }
 
-void Task::addJob(const QString& from, const QString& to, int type)
+Job& Task::addJob(const QString& from, const QString& to, int type)
 {
     Job job;
     job.type = type;
@@ -61,8 +61,8 @@ void Task::addJob(const QString& from, const QString& to, int type)
     while (at != m_jobs.end() && at->type <= type) {
         ++at;
     }
-    m_jobs.insert(at, job);
     m_taskCount += 1;
+    return *m_jobs.insert(at, job);
 }
 
 void Task::rememberJobMount(const QString& mountPoint, const QString& uuid)
@@ -121,7 +121,12 @@ void Task::reportFailure(const QString& message)
 
 void Task::reportJobFailure()
 {
-    reportFailure(JobFailureText);
+    reportFailure(jobFailureText());
+}
+
+QString Task::jobFailureText() const
+{
+    return JobFailureText;
 }
 
 float Task::progressRatio() const
@@ -146,6 +151,16 @@ QStringList Task::jobArguments(const Job& job) const
         return ArchiveCheck::extractArguments(job.from, parentWithSlash(job.to), lastComponent(job.to));
     case ArchiveAppendJob:
         return tar + QStringList{"-rpf", job.to, "-C", parentWithSlash(job.from), lastComponent(job.from)};
+    case ArchiveStreamJob:
+        // In the C locale past sudo, which keeps none: the task reads tar's complaint of a full disk.
+        return QStringList{"env", "LC_ALL=C"} + tar + QStringList{"-cpf",
+                                                                  "-",
+                                                                  "-C",
+                                                                  job.leadDir,
+                                                                  "datainfo",
+                                                                  "-C",
+                                                                  parentWithSlash(job.from),
+                                                                  lastComponent(job.from)};
     default:
         return {};
     }
@@ -204,12 +219,16 @@ void Task::start()
     }
     QProcess* process = m_process.data();
     connect(process, &QProcess::finished, this, &Task::onJobFinished);
-    connect(process, &QProcess::readyReadStandardError, this,
-            [process]() { qWarning().noquote() << QString::fromUtf8(process->readAllStandardError()); });
+    m_jobErrors.clear();
+    connect(process, &QProcess::readyReadStandardError, this, [this, process]() {
+        const QString text = QString::fromUtf8(process->readAllStandardError());
+        m_jobErrors += text;
+        qWarning().noquote() << text;
+    });
     // A job that cannot even start gives no finished notification: fail instead of waiting forever.
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart) {
-            reportFailure(JobFailureText);
+            reportJobFailure();
         }
     });
     if (job.type == ImageJob) {
@@ -255,8 +274,7 @@ void Task::onJobFinished(int exitCode, QProcess::ExitStatus exitStatus)
         start();
         return;
     }
-    m_isError = true;
-    Q_EMIT failed(JobFailureText);
+    reportJobFailure();
 }
 
 // Nothing opens a partition of a disk just written whole before the kernel's partitions and their buffers are those

@@ -24,6 +24,9 @@ enum JobType
     ArchiveCreateJob = 1,
     ArchiveExtractJob = 2,
     ArchiveAppendJob = 3,
+    // tar writes the archive on its standard output, which the task that queued the job points at the archive's
+    // file: "datainfo" of leadDir first, then the directory from.
+    ArchiveStreamJob = 4,
 };
 
 struct Job
@@ -32,6 +35,7 @@ struct Job
     QSharedPointer<QProcess> process;
     QString to;
     QString from;
+    QString leadDir;
 };
 
 class Task : public QObject
@@ -42,7 +46,8 @@ public:
     explicit Task(QObject* parent = nullptr);
     ~Task() override;
 
-    void addJob(const QString& from, const QString& to, int type);
+    // The job queued, to be completed by the caller before the task starts.
+    Job& addJob(const QString& from, const QString& to, int type);
     // Archive paths below this mount point belong to the file system with uuid: should an image job unmount it
     // before the archive runs, it is mounted again (possibly elsewhere) and the paths follow.
     void rememberJobMount(const QString& mountPoint, const QString& uuid);
@@ -140,6 +145,8 @@ private:
 protected:
     // Where the recovery partition is mounted (mounted now when it was not), for the record of a restore.
     virtual QString recoveryMountPoint();
+    // What a failed job tells the person.
+    virtual QString jobFailureText() const;
 
     QString m_mountBaseDir = "/tmp/ivy";
     QString m_diskInfoName = "DiskInfo";
@@ -149,6 +156,8 @@ protected:
     float m_currentIndex = 0;
     float m_taskCount = 0;
     bool m_isError = false;
+    // What the running job printed on its standard error.
+    QString m_jobErrors;
 
     InstalledSystem m_system;
     QString m_rootUUID;
