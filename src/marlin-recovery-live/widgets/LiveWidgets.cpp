@@ -1,6 +1,10 @@
 #include "LiveWidgets.h"
 
+#include <tessel/widgets/TDialog.h>
 #include <tessel/widgets/TIconButton.h>
+
+#include <QCoreApplication>
+#include <QFontMetrics>
 
 namespace {
 
@@ -29,6 +33,25 @@ Tessel::Widgets::TIconButton* newBackwardButton(QWidget* parent)
 Tessel::Widgets::TIconButton* newCloseButton(QWidget* parent)
 {
     return newCornerButton(":/close.svg", parent);
+}
+
+bool confirm(QWidget* parent, const QString& title, const QString& message, const QString& confirmText)
+{
+    Tessel::Widgets::TDialog dialog(parent);
+    dialog.setIcon(QIcon::fromTheme("dialog-warning", QIcon(":/warning.svg")));
+    // The live session has no window manager to place or raise the dialog.
+    dialog.setWindowFlag(Qt::BypassWindowManagerHint);
+    dialog.setTitle(title);
+    dialog.setMessage(message);
+    // The dialog takes the height its wrapped message needs at a width of about 62 characters.
+    const QFontMetrics metrics(dialog.font());
+    const int width = qMax(450, metrics.averageCharWidth() * 62);
+    const int textHeight = metrics.boundingRect(QRect(0, 0, width - 60, 4000), Qt::TextWordWrap, message).height();
+    dialog.setFixedSize(width, 200 + textHeight);
+    dialog.addButton(QCoreApplication::translate("LiveWidgets", "Cancel"));
+    const int goOn = dialog.addButton(confirmText, true, Tessel::Widgets::TDialog::ButtonWarning);
+    dialog.moveToCenter();
+    return dialog.exec() == goOn;
 }
 
 } // namespace LiveWidgets
