@@ -13,6 +13,7 @@
 #include "widgets/WorkingPage.h"
 
 #include <tessel/widgets/TApplication.h>
+#include <tessel/widgets/TDialog.h>
 
 #include <QDBusConnection>
 #include <QJsonArray>
@@ -256,6 +257,14 @@ void TestInterruptedRestore::screenshots()
             QVERIFY(label->height() >= label->heightForWidth(label->width()));
         }
         QVERIFY(GuiTest::saveScreenshot(m_window.get(), "interrupted-restore-" + locale));
+        bool saved = false;
+        {
+            const DialogAnswer cancel(0, [&](Tessel::Widgets::TDialog* dialog) {
+                saved = GuiTest::saveScreenshot(m_window.get(), "restore-again-confirmation-" + locale, dialog);
+            });
+            QTest::mouseClick(page->restoreAgainButton(), Qt::LeftButton);
+        }
+        QVERIFY(saved);
         m_window->popAllWidgets();
         QCoreApplication::removeTranslator(&translator);
     }

@@ -19,6 +19,7 @@
 #include <TreeViewModel.h>
 
 #include <tessel/widgets/TApplication.h>
+#include <tessel/widgets/TDialog.h>
 #include <tessel/widgets/TFileChooserEdit.h>
 #include <tessel/widgets/TIconButton.h>
 #include <tessel/widgets/TLabel.h>
@@ -565,6 +566,18 @@ void TestNeverStranded::screenshots()
         QTRY_VERIFY(window->recoveryModule()->endPage() != nullptr &&
                     window->topWidget() == window->recoveryModule()->endPage());
         QVERIFY(GuiTest::saveScreenshot(window.get(), "refused-task" + suffix));
+    }
+    {
+        RecoveryModule::setRestoreRecordCheck([](const QString&, const QString&) { return false; });
+        const auto window = openWindow();
+        QVERIFY(openRestorePage(window.get()));
+        bool saved = false;
+        const DialogAnswer cancel(0, [&](TDialog* dialog) {
+            saved = GuiTest::saveScreenshot(window.get(), "restore-cannot-be-resumed" + suffix, dialog);
+        });
+        window->recoveryModule()->onSystemRestoreClicked(false);
+        QVERIFY(saved);
+        RecoveryModule::setRestoreRecordCheck([](const QString&, const QString&) { return true; });
     }
     {
         m_service->setAnswer("FixPartitionByFsck", BusError);

@@ -4,7 +4,6 @@
 #include <tessel/widgets/TIconButton.h>
 
 #include <QCoreApplication>
-#include <QFontMetrics>
 
 namespace {
 
@@ -42,12 +41,8 @@ bool confirm(QWidget* parent, const QString& title, const QString& message, cons
     // The live session has no window manager to place or raise the dialog.
     dialog.setWindowFlag(Qt::BypassWindowManagerHint);
     dialog.setTitle(title);
+    // Sized by the dialog itself to its wrapped texts.
     dialog.setMessage(message);
-    // The dialog takes the height its wrapped message needs at a width of about 62 characters.
-    const QFontMetrics metrics(dialog.font());
-    const int width = qMax(450, metrics.averageCharWidth() * 62);
-    const int textHeight = metrics.boundingRect(QRect(0, 0, width - 60, 4000), Qt::TextWordWrap, message).height();
-    dialog.setFixedSize(width, 200 + textHeight);
     dialog.addButton(QCoreApplication::translate("LiveWidgets", "Cancel"));
     const int goOn = dialog.addButton(confirmText, true, Tessel::Widgets::TDialog::ButtonWarning);
     dialog.moveToCenter();
