@@ -11,7 +11,6 @@
 #include "widgets/WorkingPage.h"
 
 #include <AsyncTask.h>
-#include <RestorePage.h>
 #include <core/command.h>
 #include <utils.h>
 
