@@ -90,6 +90,7 @@ void MainWindow::initAllModule()
         Utils::getCmdLineInfo(m_cmdLine);
     }
     m_recoveryModule->setRootUUID(m_cmdLine.rootUUID);
+    m_recoveryModule->setRecoveryUUID(m_recoveryUUID);
     m_recoveryModule->initialize();
     showFirstPage();
 }

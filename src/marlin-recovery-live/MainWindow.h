@@ -41,6 +41,8 @@ public:
 
     // The record of a restore that was cut off (a JSON text): shown instead of the home page at start-up.
     void setInterruptedRestore(const QString& mark) { m_interruptedRestore = mark; }
+    // The recovery partition the start-up found, where a restore's record goes.
+    void setRecoveryUUID(const QString& uuid) { m_recoveryUUID = uuid; }
 
     // Periodic screen check; main starts it once the window is shown.
     void startScreenDetection();
@@ -71,6 +73,7 @@ private:
     Tessel::Widgets::TIconButton* m_closeBtn = nullptr;
     QString m_recoveryInfo;
     QString m_interruptedRestore;
+    QString m_recoveryUUID;
     CmdLineInfo m_cmdLine;
     bool m_autoRepair = false;
     ComMarlinDaemonRecoveryInterface* m_recoveryInterface = nullptr;

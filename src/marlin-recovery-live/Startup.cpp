@@ -65,9 +65,9 @@ bool clearFlags(const QString& rootMountPoint)
 }
 
 // Where the recovery partition is mounted, found with or without a readable root; empty when it is not found.
-QString recoveryMountPoint(const QString& rootMountPoint, const QString& rootUUID)
+QString recoveryMountPoint(const QString& rootMountPoint, const QString& rootUUID, QString& recoveryUUID)
 {
-    const QString recoveryUUID = Utils::findRecoveryUUID(rootMountPoint, rootUUID);
+    recoveryUUID = Utils::findRecoveryUUID(rootMountPoint, rootUUID);
     return recoveryUUID.isEmpty() ? QString() : Utils::mountDeviceByUUID(recoveryUUID);
 }
 
@@ -134,7 +134,7 @@ AutoRepairResult isExistAutoRepairFlag(const CmdLineInfo& cmdLine)
 {
     AutoRepairResult result;
     if (cmdLine.bootFrom == "live-grub") {
-        result.interruptedRestore = findInterruptedRestore(cmdLine);
+        result.interruptedRestore = findInterruptedRestore(cmdLine, &result.recoveryUUID);
         return result;
     }
     const QString rootMountPoint = Utils::mountDeviceByUUID(cmdLine.rootUUID);
@@ -146,17 +146,21 @@ AutoRepairResult isExistAutoRepairFlag(const CmdLineInfo& cmdLine)
         Utils::getSystemLocale(rootMountPoint, result.sysLocale);
     }
     // One look for the recovery partition serves the pending order and the record of a cut-off restore.
-    const QString recovery = recoveryMountPoint(rootMountPoint, cmdLine.rootUUID);
+    const QString recovery = recoveryMountPoint(rootMountPoint, cmdLine.rootUUID, result.recoveryUUID);
     readPendingOrder(recovery, result);
     result.interruptedRestore = restoreMarkText(recovery);
     return result;
 }
 
-QString findInterruptedRestore(const CmdLineInfo& cmdLine)
+QString findInterruptedRestore(const CmdLineInfo& cmdLine, QString* recoveryUUID)
 {
     const bool rootWasMounted = !Utils::mountPointOfUUID(cmdLine.rootUUID).isEmpty();
     const QString rootMountPoint = Utils::mountDeviceByUUID(cmdLine.rootUUID);
-    const QString recovery = recoveryMountPoint(rootMountPoint, cmdLine.rootUUID);
+    QString uuid;
+    const QString recovery = recoveryMountPoint(rootMountPoint, cmdLine.rootUUID, uuid);
+    if (recoveryUUID != nullptr) {
+        *recoveryUUID = uuid;
+    }
     if (!rootMountPoint.isEmpty() && !rootWasMounted) {
         Utils::umountDeviceByUUID(cmdLine.rootUUID);
     }
@@ -229,6 +233,7 @@ int run(int argc, char** argv)
     }
     auto* window = new MainWindow(cmdLine, found.autoRepair, found.recoveryInfo);
     window->setInterruptedRestore(found.interruptedRestore);
+    window->setRecoveryUUID(found.recoveryUUID);
     placeWindow(*window);
     window->startScreenDetection();
     const int code = app.exec();

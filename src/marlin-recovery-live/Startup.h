@@ -21,6 +21,8 @@ struct AutoRepairResult
     QString recoveryInfo;
     // The record of a restore that was cut off (a JSON text); empty when the last restore finished.
     QString interruptedRestore;
+    // The recovery partition found; empty when none was.
+    QString recoveryUUID;
 };
 
 // Removes the auto-repair flags and the installer's apt file, reads the installed locale and the pending order
@@ -29,8 +31,9 @@ struct AutoRepairResult
 AutoRepairResult isExistAutoRepairFlag(const CmdLineInfo& cmdLine);
 
 // The record a cut-off restore left on the recovery partition (a JSON text); empty when the last restore finished.
-// Needs no readable installed root.
-QString findInterruptedRestore(const CmdLineInfo& cmdLine);
+// Needs no readable installed root. The root is left mounted only when it was before; recoveryUUID, when given, gets
+// the recovery partition found.
+QString findInterruptedRestore(const CmdLineInfo& cmdLine, QString* recoveryUUID = nullptr);
 
 // path below root, without a doubled slash when root ends with one.
 QString pathBelow(const QString& root, const QString& path);

@@ -102,6 +102,12 @@ QString devicePathOfDamagedFileSystem(const QString& uuid, const QString& disk =
 // restore and run it again.
 QString restoreMarkPath(const QString& recoveryMountPoint);
 QJsonObject readRestoreMark(const QString& recoveryMountPoint);
+// Whether the file system mounted there can take that record: mounted read-write, room for the record, and its
+// backup directory a directory or yet to be made.
+bool canTakeRestoreMark(const QString& recoveryMountPoint);
+// The same for the partition with this UUID, wherever it is mounted; one nobody had mounted is mounted for the look
+// and unmounted again. false when no partition has the UUID.
+bool recoveryCanTakeRestoreMark(const QString& recoveryUUID);
 // A file written (or removed) so that it is on the disk, directory entry included, when the call returns.
 bool writeFileSynced(const QString& path, const QByteArray& content);
 bool removeFileSynced(const QString& path);

@@ -16,12 +16,15 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
 
 const QStringList LiveMediumMountPoints{"/run/live/medium", "/lib/live/mount/medium"};
 const QString SystemInfoFile = "/backup/system.info";
+// The record and its temporary copy, with room to spare.
+const qint64 RestoreMarkRoom = 64 * 1024;
 
 QString devicePathOf(const UDisks2BlockDevice& device)
 {
@@ -247,6 +250,37 @@ QJsonObject readRestoreMark(const QString& recoveryMountPoint)
         return QJsonObject();
     }
     return QJsonDocument::fromJson(file.read(1 << 20)).object();
+}
+
+bool canTakeRestoreMark(const QString& recoveryMountPoint)
+{
+    struct statvfs fs = {};
+    if (recoveryMountPoint.isEmpty() || ::statvfs(QFile::encodeName(recoveryMountPoint).constData(), &fs) != 0) {
+        return false;
+    }
+    // The service writes as root: the blocks reserved for root count. A file system without inode counts (FAT)
+    // reports none at all.
+    const bool room =
+        qint64(fs.f_bfree) * qint64(fs.f_frsize) >= RestoreMarkRoom && (fs.f_files == 0 || fs.f_ffree > 1);
+    const QFileInfo backup(recoveryMountPoint + "/backup");
+    return (fs.f_flag & ST_RDONLY) == 0 && room && (!backup.exists() || backup.isDir());
+}
+
+bool recoveryCanTakeRestoreMark(const QString& recoveryUUID)
+{
+    if (recoveryUUID.isEmpty()) {
+        return false;
+    }
+    QString mountPoint = mountPointOfUUID(recoveryUUID);
+    const bool wasMounted = !mountPoint.isEmpty();
+    if (!wasMounted) {
+        mountPoint = mountDeviceByUUID(recoveryUUID);
+    }
+    const bool fits = canTakeRestoreMark(mountPoint);
+    if (!wasMounted && !mountPoint.isEmpty()) {
+        umountDeviceByUUID(recoveryUUID);
+    }
+    return fits;
 }
 
 bool writeFileSynced(const QString& path, const QByteArray& content)

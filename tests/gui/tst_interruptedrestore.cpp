@@ -13,6 +13,7 @@
 #include "widgets/WorkingPage.h"
 
 #include <tessel/widgets/TApplication.h>
+#include <tessel/widgets/TDialog.h>
 
 #include <QDBusConnection>
 #include <QJsonArray>
@@ -77,6 +78,8 @@ private:
 void TestInterruptedRestore::initTestCase()
 {
     QVERIFY2(m_bus.start(), "no private bus (dbus-daemon)");
+    // No recovery partition here: the record of a restore counts as writable.
+    RecoveryModule::setRestoreRecordCheck([](const QString&, const QString&) { return true; });
 }
 
 void TestInterruptedRestore::init()
@@ -133,30 +136,45 @@ void TestInterruptedRestore::restoreAgain_data()
 {
     QTest::addColumn<QJsonObject>("record");
     QTest::addColumn<int>("answer");
-    QTest::addColumn<int>("dialogs");
+    QTest::addColumn<QString>("says");
     QTest::addColumn<QString>("method");
     QTest::addColumn<QJsonObject>("sent");
 
     const QJsonObject keep = mark("SystemRestore", {{"opType", 1}, {"formatData", false}});
-    QTest::newRow("reset confirmed") << keep << 1 << 1 << "SystemRestore"
-                                     << QJsonObject{{"opType", 1}, {"formatData", false}};
-    QTest::newRow("reset cancelled sends nothing") << keep << 0 << 1 << QString() << QJsonObject();
-    QTest::newRow("backup directory") << mark("ManualRestore", {{"opType", 2}, {"backupDir", "/media/b/x"}}) << 1 << 0
+    QTest::newRow("reset confirmed") << keep << 1
+                                     << "The initial backup will be written onto your system's partitions again. "
+                                        "Your personal files are kept.\nPartitions it writes: /dev/sda3"
+                                     << "SystemRestore" << QJsonObject{{"opType", 1}, {"formatData", false}};
+    QTest::newRow("reset cancelled sends nothing")
+        << keep << 0 << "Your personal files are kept." << QString() << QJsonObject();
+    QTest::newRow("reset clearing files") << mark("SystemRestore", {{"opType", 1}, {"formatData", true}}) << 1
+                                          << "the personal files of all users on this device will be cleared"
+                                          << "SystemRestore" << QJsonObject{{"opType", 1}, {"formatData", true}};
+    QTest::newRow("backup directory") << mark("ManualRestore", {{"opType", 2}, {"backupDir", "/media/b/x"}}) << 1
+                                      << "The backup in /media/b/x will be written"
                                       << "ManualRestore" << QJsonObject{{"opType", 2}, {"backupDir", "/media/b/x"}};
-    QTest::newRow("restore point") << mark("ManualRestore",
-                                           {{"opType", 5}, {"backupDir", "/media/b/x"}, {"backupUUID", "1234"}})
-                                   << 1 << 0 << "ManualRestore"
+    const QJsonObject point =
+        mark("ManualRestore", {{"opType", 5}, {"backupDir", "/media/b/x"}, {"backupUUID", "1234"}});
+    QTest::newRow("restore point") << point << 1 << "The backup in /media/b/x will be written"
+                                   << "ManualRestore"
                                    << QJsonObject{{"opType", 5}, {"backupDir", "/media/b/x"}, {"backupUUID", "1234"}};
+    QTest::newRow("restore point cancelled") << point << 0 << "/media/b/x" << QString() << QJsonObject();
     const QString order = orderText("ManualRestore", {"restore-partitions"});
-    QTest::newRow("pending order") << mark("RestoreByTask", {{"opType", 2}, {"recoveryInfo", order}}) << 1 << 0
+    QTest::newRow("pending order") << mark("RestoreByTask", {{"opType", 2}, {"recoveryInfo", order}}) << 1
+                                   << "The backup will be written"
                                    << "RestoreByTask" << QJsonObject{{"opType", 2}, {"recoveryInfo", order}};
+    const QString reset = orderText("SystemRestore", {"refresh-data-partition"});
+    QTest::newRow("ordered reset") << mark("RestoreByTask", {{"opType", 1}, {"recoveryInfo", reset}}) << 1
+                                   << "will be cleared"
+                                   << "RestoreByTask" << QJsonObject{{"opType", 1}, {"recoveryInfo", reset}};
 }
 
+// Every kind asks first, saying what it writes; only a confirmed one is sent.
 void TestInterruptedRestore::restoreAgain()
 {
     QFETCH(QJsonObject, record);
     QFETCH(int, answer);
-    QFETCH(int, dialogs);
+    QFETCH(QString, says);
     QFETCH(QString, method);
     QFETCH(QJsonObject, sent);
 
@@ -166,10 +184,10 @@ void TestInterruptedRestore::restoreAgain()
     QCOMPARE(m_window->topWidget(), page);
     const DialogAnswer dialog(answer);
     QTest::mouseClick(page->restoreAgainButton(), Qt::LeftButton);
-    QCOMPARE(dialog.count(), dialogs);
-    if (dialogs > 0) {
-        QCOMPARE(dialog.title(), QString("Keep Personal Files"));
-    }
+    QCOMPARE(dialog.count(), 1);
+    QCOMPARE(dialog.title(), QString("Restore Again"));
+    QVERIFY2(dialog.message().contains(says), qPrintable(dialog.message()));
+    QCOMPARE(dialog.buttons(), QStringList({"Cancel", "Restore Again"}));
     int requests = 0;
     for (const QString& name : {QString("SystemRestore"), QString("ManualRestore"), QString("RestoreByTask")}) {
         requests += m_service->requests(name).size();
@@ -239,6 +257,14 @@ void TestInterruptedRestore::screenshots()
             QVERIFY(label->height() >= label->heightForWidth(label->width()));
         }
         QVERIFY(GuiTest::saveScreenshot(m_window.get(), "interrupted-restore-" + locale));
+        bool saved = false;
+        {
+            const DialogAnswer cancel(0, [&](Tessel::Widgets::TDialog* dialog) {
+                saved = GuiTest::saveScreenshot(m_window.get(), "restore-again-confirmation-" + locale, dialog);
+            });
+            QTest::mouseClick(page->restoreAgainButton(), Qt::LeftButton);
+        }
+        QVERIFY(saved);
         m_window->popAllWidgets();
         QCoreApplication::removeTranslator(&translator);
     }

@@ -19,6 +19,7 @@
 #include <TreeViewModel.h>
 
 #include <tessel/widgets/TApplication.h>
+#include <tessel/widgets/TDialog.h>
 #include <tessel/widgets/TFileChooserEdit.h>
 #include <tessel/widgets/TIconButton.h>
 #include <tessel/widgets/TLabel.h>
@@ -41,7 +42,10 @@ namespace {
 
 const int AnswerTimeout = 20000;
 const int BusError = FakeRecoveryObject::DBusError;
+const int RestorePageOp = 8;
 const QString Unreachable = "The recovery service cannot be reached.";
+// Far below the 25 s of D-Bus: a held answer outlasts it at once.
+const int ShortCallTimeout = 300;
 
 QString json(const QJsonObject& obj)
 {
@@ -96,6 +100,10 @@ private slots:
     void failedRepairRequest();
     void refusedTask_data();
     void refusedTask();
+    void slowStart_data();
+    void slowStart();
+    void unrecordedRestore_data();
+    void unrecordedRestore();
     void screenshots_data();
     void screenshots();
 
@@ -115,6 +123,8 @@ void TestNeverStranded::initTestCase()
 
 void TestNeverStranded::init()
 {
+    // No recovery partition here: the record of a restore counts as writable.
+    RecoveryModule::setRestoreRecordCheck([](const QString&, const QString&) { return true; });
     m_service = std::make_unique<FakeRecoveryService>();
     QVERIFY(m_service->start());
 }
@@ -147,10 +157,11 @@ bool TestNeverStranded::openRestorePage(MainWindow* window, const QString& pendi
     m_service->send("Success", FakeRecoveryService::response(8, id, {{"data", restorePageInfo(pendingOrder)}}));
     QWidget* expected =
         pendingOrder.isEmpty() ? static_cast<QWidget*>(window->recoveryModule()->systemRestoreWidget()) : nullptr;
+    // A pending order is handed on while the answer is handled: the page's request is done with then.
     return QTest::qWaitFor(
         [&] {
             return expected != nullptr ? window->topWidget() == expected
-                                       : !m_service->requests("RestoreByTask").isEmpty();
+                                       : window->recoveryModule()->lastOpType() != RestorePageOp;
         },
         AnswerTimeout);
 }
@@ -368,6 +379,157 @@ void TestNeverStranded::refusedTask()
     QCOMPARE(window->pageCount(), 1);
 }
 
+void TestNeverStranded::slowStart_data()
+{
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("title");
+
+    QTest::newRow("factory reset, success") << "factory"
+                                            << "SystemRestore"
+                                            << "Success"
+                                            << "Restore Successful";
+    QTest::newRow("backup files, error") << "backup files"
+                                         << "ManualRestore"
+                                         << "Error"
+                                         << "Restore Failed";
+    QTest::newRow("restore point, service leaves") << "restore point"
+                                                   << "ManualRestore"
+                                                   << "gone"
+                                                   << "Restore Failed";
+    QTest::newRow("ordered restore, success") << "SystemRestore"
+                                              << "RestoreByTask"
+                                              << "Success"
+                                              << "Restore Successful";
+    QTest::newRow("ordered backup, service leaves") << "SystemBackup"
+                                                    << "SystemBackup"
+                                                    << "gone"
+                                                    << "Backup Failed";
+    QTest::newRow("ordered manual backup, success") << "ManualBackup"
+                                                    << "ManualBackup"
+                                                    << "Success"
+                                                    << "Backup Successful";
+}
+
+// The service answers only after the window's call time-out: the window keeps the progress page and takes the
+// outcome when it comes; only the service leaving the bus without one is a failure.
+void TestNeverStranded::slowStart()
+{
+    QFETCH(QString, choice);
+    QFETCH(QString, method);
+    QFETCH(QString, outcome);
+    QFETCH(QString, title);
+
+    m_service->holdAnswers(method);
+    const auto window = openWindow();
+    RecoveryModule* module = window->recoveryModule();
+    module->setCallTimeout(ShortCallTimeout);
+    if (choice == "factory") {
+        module->onSystemRestoreClicked(false);
+    } else if (choice == "backup files") {
+        module->onCustomRestoreClicked("/backups/files");
+    } else if (choice == "restore point") {
+        module->onManualRestoreClicked("/backups/restore-point-1", "data-uuid");
+    } else {
+        module->onRecoveryTriggered(order(choice));
+    }
+    QCOMPARE(m_service->requests(method).size(), 1);
+    const QString id = m_service->lastOperateID(method);
+    QCOMPARE(module->lastOperateID(), id);
+    QCOMPARE(window->topWidget(), module->workingPage());
+    // The late answer, then progress, which comes after it: the page follows the task, no failure shown.
+    QCOMPARE(m_service->releaseHeld(), 1);
+    const int opType = module->lastOpType();
+    m_service->send("ReportProgress", FakeRecoveryService::response(opType, id, {{"progress", 30}}));
+    QTRY_COMPARE_WITH_TIMEOUT(module->workingPage()->progressValue(), 30, AnswerTimeout);
+    QCOMPARE(window->topWidget(), module->workingPage());
+    QVERIFY(module->endPage() == nullptr);
+
+    if (outcome == "gone") {
+        m_service->stop();
+    } else {
+        m_service->send(outcome, FakeRecoveryService::response(opType, id, {{"errMsg", "the disk is on fire"}}));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(module->endPage() != nullptr && window->topWidget() == module->endPage(), AnswerTimeout);
+    QCOMPARE(module->endPage()->title(), title);
+    QCOMPARE(module->endPage()->state(), int(outcome == "Success" ? EndPage::Success : EndPage::Failure));
+    const QString reason = outcome == "gone" ? "The recovery service stopped before the task finished."
+                                             : (outcome == "Error" ? "the disk is on fire" : QString());
+    QVERIFY2(module->endPage()->message().endsWith(reason), qPrintable(module->endPage()->message()));
+    QCOMPARE(module->lastOpType(), 0);
+}
+
+void TestNeverStranded::unrecordedRestore_data()
+{
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("asked");
+
+    QTest::newRow("factory reset, continue") << "factory"
+                                             << "SystemRestore" << 1 << true;
+    QTest::newRow("factory reset, cancel") << "factory"
+                                           << "SystemRestore" << 0 << true;
+    QTest::newRow("restore point, cancel") << "restore point"
+                                           << "ManualRestore" << 0 << true;
+    QTest::newRow("backup files, continue") << "backup files"
+                                            << "ManualRestore" << 1 << true;
+    QTest::newRow("order on the restore page, cancel") << "order"
+                                                       << "RestoreByTask" << 0 << true;
+    QTest::newRow("order at start-up, cancel") << "start-up SystemRestore"
+                                               << "RestoreByTask" << 0 << true;
+    QTest::newRow("backup at start-up, not asked") << "start-up SystemBackup"
+                                                   << "SystemBackup" << 1 << false;
+}
+
+// A recovery partition that cannot take the record of a restore: the person is told before anything is sent, and
+// may go on or not.
+void TestNeverStranded::unrecordedRestore()
+{
+    QFETCH(QString, choice);
+    QFETCH(QString, method);
+    QFETCH(int, answer);
+    QFETCH(bool, asked);
+
+    QStringList checked;
+    RecoveryModule::setRestoreRecordCheck([&checked](const QString& recoveryUUID, const QString&) {
+        checked.append(recoveryUUID);
+        return false;
+    });
+    const DialogAnswer dialog(answer);
+    std::unique_ptr<MainWindow> window;
+    if (choice.startsWith("start-up")) {
+        window = openWindow(order(choice.section(' ', 1)));
+    } else {
+        window = openWindow();
+        QVERIFY(openRestorePage(window.get(), choice == "order" ? order("SystemRestore") : QString()));
+    }
+    RecoveryModule* module = window->recoveryModule();
+    if (choice == "factory") {
+        module->onSystemRestoreClicked(true);
+    } else if (choice == "restore point") {
+        module->onManualRestoreClicked("/backups/restore-point-1", "data-uuid");
+    } else if (choice == "backup files") {
+        module->onCustomRestoreClicked("/backups/files");
+    }
+    QCOMPARE(dialog.count(), asked ? 1 : 0);
+    QCOMPARE(m_service->requests(method).size(), answer);
+    if (!asked) {
+        return;
+    }
+    QCOMPARE(dialog.title(), QString("The Restore Cannot Be Resumed"));
+    QCOMPARE(dialog.buttons(), QStringList({"Cancel", "Continue"}));
+    // The service's answer on the restore page says where the record goes.
+    QCOMPARE(checked, QStringList{choice.startsWith("start-up") ? QString() : QString("rec-uuid")});
+    // Without a pending order the restore page stays for another choice; with one, the home page.
+    const bool ordered = choice.startsWith("start-up") || choice == "order";
+    QWidget* expected = answer == 1 ? static_cast<QWidget*>(module->workingPage())
+                                    : (ordered ? static_cast<QWidget*>(module->homePage())
+                                               : static_cast<QWidget*>(module->systemRestoreWidget()));
+    QCOMPARE(window->topWidget(), expected);
+}
+
 void TestNeverStranded::screenshots_data()
 {
     QTest::addColumn<QString>("language");
@@ -404,6 +566,18 @@ void TestNeverStranded::screenshots()
         QTRY_VERIFY(window->recoveryModule()->endPage() != nullptr &&
                     window->topWidget() == window->recoveryModule()->endPage());
         QVERIFY(GuiTest::saveScreenshot(window.get(), "refused-task" + suffix));
+    }
+    {
+        RecoveryModule::setRestoreRecordCheck([](const QString&, const QString&) { return false; });
+        const auto window = openWindow();
+        QVERIFY(openRestorePage(window.get()));
+        bool saved = false;
+        const DialogAnswer cancel(0, [&](TDialog* dialog) {
+            saved = GuiTest::saveScreenshot(window.get(), "restore-cannot-be-resumed" + suffix, dialog);
+        });
+        window->recoveryModule()->onSystemRestoreClicked(false);
+        QVERIFY(saved);
+        RecoveryModule::setRestoreRecordCheck([](const QString&, const QString&) { return true; });
     }
     {
         m_service->setAnswer("FixPartitionByFsck", BusError);

@@ -1,3 +1,4 @@
+#include "Startup.h"
 #include "udisks2/UDisks2BlockDevice.h"
 #include "udisks2/UDisks2Manager.h"
 #include "udisks2/UDisks2Partition.h"
@@ -105,6 +106,61 @@ private:
     bool m_saved = false;
 };
 
+// What is mounted where, from block devices: a look that leaves everything as it found it keeps this unchanged.
+QStringList blockMounts()
+{
+    QFile mounts("/proc/self/mounts");
+    if (!mounts.open(QIODevice::ReadOnly)) {
+        return {"/proc/self/mounts unreadable"};
+    }
+    QStringList found;
+    for (const QString& line : QString::fromUtf8(mounts.readAll()).split('\n')) {
+        if (line.startsWith("/dev/")) {
+            found.append(line.section(' ', 0, 1));
+        }
+    }
+    found.sort();
+    return found;
+}
+
+// The fabricated disk's partitions that hold a file system.
+const char* const FileSystemUUIDs[] = {"MARLIN_BOOT_UUID", "MARLIN_EFI_UUID", "MARLIN_ROOT_UUID", "MARLIN_DATA_UUID",
+                                       "MARLIN_RECOVERY_UUID"};
+
+void unmountAll()
+{
+    for (const char* key : FileSystemUUIDs) {
+        Utils::umountDeviceByUUID(env(key));
+    }
+}
+
+// Mounted by "someone else" (as the programs do, through UDisks2) for the length of a scope.
+class MountedByOthers
+{
+public:
+    explicit MountedByOthers(const QStringList& keys)
+    {
+        for (const QString& key : keys) {
+            const QString uuid = env(qPrintable(key));
+            if (!Utils::mountDeviceByUUID(uuid).isEmpty()) {
+                m_uuids.append(uuid);
+            }
+        }
+        m_complete = m_uuids.size() == keys.size();
+    }
+    ~MountedByOthers()
+    {
+        for (const QString& uuid : m_uuids) {
+            Utils::umountDeviceByUUID(uuid);
+        }
+    }
+    bool complete() const { return m_complete; }
+
+private:
+    QStringList m_uuids;
+    bool m_complete = false;
+};
+
 bool makeBackupDir(const QString& dir, int rbkCount, int tarCount)
 {
     if (!QDir().mkpath(dir)) {
@@ -140,6 +196,12 @@ private slots:
     void swapSizeOfARealPartition();
     void damagedFileSystemFoundByItsBackupSuperblock_data();
     void damagedFileSystemFoundByItsBackupSuperblock();
+    void recoverySearchLeavesMountsAsFound_data();
+    void recoverySearchLeavesMountsAsFound();
+    void startupLookLeavesTheRootAsFound_data();
+    void startupLookLeavesTheRootAsFound();
+    void restoreRecordCheck_data();
+    void restoreRecordCheck();
 };
 
 void TestPartitionUtilsLive::initTestCase()
@@ -306,6 +368,102 @@ void TestPartitionUtilsLive::damagedFileSystemFoundByItsBackupSuperblock()
     QCOMPARE(Utils::devicePathOfDamagedFileSystem(uuid), device);
     QCOMPARE(Utils::devicePathOfDamagedFileSystem(QUuid::createUuid().toString(QUuid::WithoutBraces)), QString());
     QVERIFY(saved.restore());
+}
+
+void TestPartitionUtilsLive::recoverySearchLeavesMountsAsFound_data()
+{
+    QTest::addColumn<bool>("rootKnown");
+    QTest::addColumn<QStringList>("mountedBefore");
+
+    QTest::newRow("nothing mounted") << true << QStringList();
+    // No partition names an unknown root: every one is looked at.
+    QTest::newRow("nothing mounted, every partition looked at") << false << QStringList();
+    QTest::newRow("recovery mounted by another") << true << QStringList{"MARLIN_RECOVERY_UUID"};
+    QTest::newRow("several mounted by others, every partition looked at")
+        << false << QStringList{"MARLIN_RECOVERY_UUID", "MARLIN_DATA_UUID", "MARLIN_BOOT_UUID"};
+}
+
+// The search by content mounts a partition only for its look: those it mounted are unmounted again, those mounted
+// before stay where they were.
+void TestPartitionUtilsLive::recoverySearchLeavesMountsAsFound()
+{
+    QFETCH(bool, rootKnown);
+    QFETCH(QStringList, mountedBefore);
+
+    unmountAll();
+    const MountedByOthers others(mountedBefore);
+    QVERIFY(others.complete());
+    const QStringList before = blockMounts();
+    const QString rootUUID = rootKnown ? env("MARLIN_ROOT_UUID") : "00000000-0000-4000-8000-00000000beef";
+    const QString found = Utils::findRecoveryUUID(QString(), rootUUID);
+    QCOMPARE(blockMounts(), before);
+    if (rootKnown) {
+        QCOMPARE(found, env("MARLIN_RECOVERY_UUID"));
+    }
+}
+
+void TestPartitionUtilsLive::startupLookLeavesTheRootAsFound_data()
+{
+    QTest::addColumn<bool>("rootMountedBefore");
+
+    QTest::newRow("root not mounted") << false;
+    QTest::newRow("root mounted by another") << true;
+}
+
+// The window's start-up look for a cut-off restore mounts the root only to read its configuration: it is unmounted
+// again unless someone else had it mounted. The recovery partition it reads from stays mounted.
+void TestPartitionUtilsLive::startupLookLeavesTheRootAsFound()
+{
+    QFETCH(bool, rootMountedBefore);
+
+    unmountAll();
+    const MountedByOthers others(rootMountedBefore ? QStringList{"MARLIN_ROOT_UUID"} : QStringList());
+    QVERIFY(others.complete());
+    const QStringList before = blockMounts();
+    CmdLineInfo cmdLine;
+    QVERIFY(Utils::getCmdLineInfo(cmdLine));
+    QString recoveryUUID;
+    Startup::findInterruptedRestore(cmdLine, &recoveryUUID);
+    QCOMPARE(recoveryUUID, env("MARLIN_RECOVERY_UUID"));
+    QStringList after = blockMounts();
+    const QString recoveryMount = Utils::mountPointOfUUID(recoveryUUID);
+    QVERIFY(!recoveryMount.isEmpty());
+    after.removeOne(env("MARLIN_RECOVERY_DEV") + " " + recoveryMount);
+    QCOMPARE(after, before);
+    Utils::umountDeviceByUUID(recoveryUUID);
+}
+
+void TestPartitionUtilsLive::restoreRecordCheck_data()
+{
+    QTest::addColumn<QString>("mount");
+    QTest::addColumn<bool>("takesRecord");
+
+    QTest::newRow("not mounted") << "none" << true;
+    QTest::newRow("mounted") << "rw" << true;
+    QTest::newRow("mounted read-only") << "ro" << false;
+    QTest::newRow("no such partition") << "missing" << false;
+}
+
+// Whether the recovery partition can take the record of a restore, wherever it is mounted; the look leaves the
+// mounts as it found them.
+void TestPartitionUtilsLive::restoreRecordCheck()
+{
+    QFETCH(QString, mount);
+    QFETCH(bool, takesRecord);
+
+    unmountAll();
+    std::unique_ptr<UDisks2BlockDevice> recovery =
+        UDisks2Manager::createBlockDevice(blockObjectOf(env("MARLIN_RECOVERY_DEV")));
+    QVERIFY(recovery);
+    if (mount == "rw" || mount == "ro") {
+        recovery->mount(mount == "ro" ? QVariantMap{{"options", "ro"}} : QVariantMap());
+        QVERIFY(!recovery->mountPoints().isEmpty());
+    }
+    const QStringList before = blockMounts();
+    const QString uuid = mount == "missing" ? "00000000-0000-4000-8000-00000000beef" : env("MARLIN_RECOVERY_UUID");
+    QCOMPARE(Utils::recoveryCanTakeRestoreMark(uuid), takesRecord);
+    QCOMPARE(blockMounts(), before);
+    unmountAll();
 }
 
 QTEST_GUILESS_MAIN(TestPartitionUtilsLive)

@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <utility>
+
 namespace {
 const QString ServiceName = "com.marlin.recovery";
 const QString ObjectPath = "/com/marlin/recovery";
@@ -42,6 +44,18 @@ void FakeRecoveryObject::setAnswer(const QString& method, int answer)
     m_answers.insert(method, answer);
 }
 
+void FakeRecoveryObject::setHeld(const QString& method)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_heldMethods.append(method);
+}
+
+QList<QDBusMessage> FakeRecoveryObject::takeHeld()
+{
+    const QMutexLocker lock(&m_mutex);
+    return std::exchange(m_held, {});
+}
+
 QStringList FakeRecoveryObject::requests(const QString& method) const
 {
     const QMutexLocker lock(&m_mutex);
@@ -53,7 +67,10 @@ int FakeRecoveryObject::answer(const QString& method, const QString& req, int fa
     const QMutexLocker lock(&m_mutex);
     m_requests[method].append(req);
     const int value = m_answers.value(method, fallback);
-    if (value == DBusError) {
+    if (m_heldMethods.contains(method)) {
+        setDelayedReply(true);
+        m_held.append(message().createReply(value));
+    } else if (value == DBusError) {
         sendErrorReply(QDBusError::Failed, "the fake service fails " + method);
     }
     return value;
@@ -86,6 +103,15 @@ void FakeRecoveryService::stop()
 {
     m_connection.unregisterService(ServiceName);
     m_connection.unregisterObject(ObjectPath);
+}
+
+int FakeRecoveryService::releaseHeld()
+{
+    const QList<QDBusMessage> replies = m_object->takeHeld();
+    for (const QDBusMessage& reply : replies) {
+        m_connection.send(reply);
+    }
+    return int(replies.size());
 }
 
 QString FakeRecoveryService::lastOperateID(const QString& method) const

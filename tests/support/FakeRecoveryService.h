@@ -1,11 +1,14 @@
 #pragma once
 
 // A stand-in for the recovery service on a private bus, so GUI tests can drive the real window and controller
-// through every answer the service can give: accepted, refused with a code, a D-Bus error, or gone from the bus.
+// through every answer the service can give: accepted, refused with a code, a D-Bus error, gone from the bus, or an
+// answer held back until the test lets it go (a service slower than the caller's time-out).
 // The object answers from a thread of its own, because the GUI blocks while it waits for an answer.
 
 #include <QDBusConnection>
 #include <QDBusContext>
+#include <QDBusMessage>
+#include <QList>
 #include <QMap>
 #include <QMutex>
 #include <QObject>
@@ -39,6 +42,10 @@ public:
     static constexpr int DBusError = INT_MIN;
 
     void setAnswer(const QString& method, int answer);
+    // The method's calls get their answer only when taken by takeHeld.
+    void setHeld(const QString& method);
+    // The replies held back so far, to be sent.
+    QList<QDBusMessage> takeHeld();
     QStringList requests(const QString& method) const;
     void clear();
 
@@ -57,6 +64,8 @@ private:
 
     mutable QMutex m_mutex;
     QMap<QString, int> m_answers;
+    QStringList m_heldMethods;
+    QList<QDBusMessage> m_held;
     QMap<QString, QStringList> m_requests;
 };
 
@@ -72,6 +81,9 @@ public:
     void stop();
 
     void setAnswer(const QString& method, int answer) { m_object->setAnswer(method, answer); }
+    void holdAnswers(const QString& method) { m_object->setHeld(method); }
+    // Sends the answers held back; the number sent.
+    int releaseHeld();
     QStringList requests(const QString& method) const { return m_object->requests(method); }
     // Of the last request sent to the method; empty when none came.
     QString lastOperateID(const QString& method) const;

@@ -39,6 +39,33 @@
         <source>Restore from the backup of %1</source>
         <translation>Aus der Sicherung vom %1 wiederherstellen</translation>
     </message>
+    <message>
+        <source>The initial backup will be written onto your system&apos;s partitions again. Your personal files are kept.</source>
+        <translation>Die Erstsicherung wird erneut auf die Partitionen Ihres Systems geschrieben. Ihre persönlichen Dateien bleiben erhalten.</translation>
+    </message>
+    <message>
+        <source>The initial backup will be written onto your system&apos;s partitions again, and the personal files of all users on this device will be cleared.</source>
+        <translation>Die Erstsicherung wird erneut auf die Partitionen Ihres Systems geschrieben, und die persönlichen Dateien aller Benutzer auf diesem Gerät werden gelöscht.</translation>
+    </message>
+    <message>
+        <source>The backup will be written onto your system&apos;s partitions again.</source>
+        <translation>Die Sicherung wird erneut auf die Partitionen Ihres Systems geschrieben.</translation>
+    </message>
+    <message>
+        <source>The backup in %1 will be written onto your system&apos;s partitions again.</source>
+        <translation>Die Sicherung in %1 wird erneut auf die Partitionen Ihres Systems geschrieben.</translation>
+    </message>
+    <message>
+        <source>Partitions it writes: %1</source>
+        <translation>Zu schreibende Partitionen: %1</translation>
+    </message>
+</context>
+<context>
+    <name>LiveWidgets</name>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
 </context>
 <context>
     <name>Recovery.Table.Header</name>
@@ -136,6 +163,26 @@
     <message>
         <source>The recovery service cannot be reached.</source>
         <translation>Der Wiederherstellungsdienst ist nicht erreichbar.</translation>
+    </message>
+    <message>
+        <source>Restore Again</source>
+        <translation>Erneut wiederherstellen</translation>
+    </message>
+    <message>
+        <source>The Restore Cannot Be Resumed</source>
+        <translation>Die Wiederherstellung kann nicht fortgesetzt werden</translation>
+    </message>
+    <message>
+        <source>The recovery partition is missing, read-only or full, so the restore cannot be recorded there. If the restore is cut off, by a power failure for example, it cannot be run again from here, and your system may not start. You may continue anyway.</source>
+        <translation>Die Wiederherstellungspartition fehlt, ist schreibgeschützt oder voll, daher kann die Wiederherstellung dort nicht vermerkt werden. Wird die Wiederherstellung unterbrochen, etwa durch einen Stromausfall, kann sie von hier aus nicht erneut ausgeführt werden, und Ihr System startet möglicherweise nicht. Sie können trotzdem fortfahren.</translation>
+    </message>
+    <message>
+        <source>Continue</source>
+        <translation>Fortfahren</translation>
+    </message>
+    <message>
+        <source>The recovery service stopped before the task finished.</source>
+        <translation>Der Wiederherstellungsdienst wurde beendet, bevor die Aufgabe abgeschlossen war.</translation>
     </message>
 </context>
 <context>

@@ -39,6 +39,33 @@
         <source>Restore from the backup of %1</source>
         <translation>从 %1 的备份还原</translation>
     </message>
+    <message>
+        <source>The initial backup will be written onto your system&apos;s partitions again. Your personal files are kept.</source>
+        <translation>将再次把初始备份写入系统的分区。您的个人文件将被保留。</translation>
+    </message>
+    <message>
+        <source>The initial backup will be written onto your system&apos;s partitions again, and the personal files of all users on this device will be cleared.</source>
+        <translation>将再次把初始备份写入系统的分区，并清除此设备上所有用户的个人文件。</translation>
+    </message>
+    <message>
+        <source>The backup will be written onto your system&apos;s partitions again.</source>
+        <translation>将再次把备份写入系统的分区。</translation>
+    </message>
+    <message>
+        <source>The backup in %1 will be written onto your system&apos;s partitions again.</source>
+        <translation>将再次把 %1 中的备份写入系统的分区。</translation>
+    </message>
+    <message>
+        <source>Partitions it writes: %1</source>
+        <translation>将写入的分区：%1</translation>
+    </message>
+</context>
+<context>
+    <name>LiveWidgets</name>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
 </context>
 <context>
     <name>Recovery.Table.Header</name>
@@ -136,6 +163,26 @@
     <message>
         <source>The recovery service cannot be reached.</source>
         <translation>无法连接到恢复服务。</translation>
+    </message>
+    <message>
+        <source>Restore Again</source>
+        <translation>再次还原</translation>
+    </message>
+    <message>
+        <source>The Restore Cannot Be Resumed</source>
+        <translation>还原无法继续</translation>
+    </message>
+    <message>
+        <source>The recovery partition is missing, read-only or full, so the restore cannot be recorded there. If the restore is cut off, by a power failure for example, it cannot be run again from here, and your system may not start. You may continue anyway.</source>
+        <translation>恢复分区缺失、只读或已满，无法在其中记录本次还原。如果还原被中断（例如断电），将无法在此再次运行，系统可能无法启动。您仍可以继续。</translation>
+    </message>
+    <message>
+        <source>Continue</source>
+        <translation>继续</translation>
+    </message>
+    <message>
+        <source>The recovery service stopped before the task finished.</source>
+        <translation>恢复服务在任务完成前停止了。</translation>
     </message>
 </context>
 <context>

@@ -47,20 +47,59 @@ QString describeBackupRestore(const QJsonObject& mark)
                           : InterruptedRestorePage::tr("Restore from the backup of %1").arg(date);
 }
 
-// A pending order's restore: a system restore with "refresh-data-partition" was a factory reset.
-QString describeOrder(const QJsonObject& mark)
+QJsonArray orderTasks(const QJsonObject& request)
 {
+    return QJsonDocument::fromJson(request.value("recoveryInfo").toString().toUtf8()).object().value("tasks").toArray();
+}
+
+// Whether the restore was a factory reset, and whether it kept the personal files. A pending order's system restore
+// with "refresh-data-partition" cleared them.
+bool isFactoryReset(const QJsonObject& mark, bool* keepPersonalFiles)
+{
+    const QString method = mark.value("method").toString();
     const QJsonObject request = mark.value("request").toObject();
-    if (request.value("opType").toInt() != 1) {
-        return describeBackupRestore(mark);
+    if (method == "SystemRestore") {
+        *keepPersonalFiles = !request.value("formatData").toBool();
+        return true;
     }
-    const QJsonObject order = QJsonDocument::fromJson(request.value("recoveryInfo").toString().toUtf8()).object();
-    for (const QJsonValue& task : order.value("tasks").toArray()) {
+    if (method != "RestoreByTask" || request.value("opType").toInt() != 1) {
+        return false;
+    }
+    *keepPersonalFiles = true;
+    for (const QJsonValue& task : orderTasks(request)) {
         if (task.toObject().value("command").toString() == "refresh-data-partition") {
-            return describeFactoryReset(false);
+            *keepPersonalFiles = false;
         }
     }
-    return describeFactoryReset(true);
+    return true;
+}
+
+// The directory of the backup a restore wrote from, as the request named it; empty when it named none.
+QString backupDirectoryOf(const QJsonObject& request)
+{
+    const QString directory = request.value("backupDir").toString();
+    if (!directory.isEmpty()) {
+        return directory;
+    }
+    for (const QJsonValue& task : orderTasks(request)) {
+        if (task.toObject().value("command").toString() == "restore-partitions") {
+            return task.toObject().value("args").toArray().at(1).toString();
+        }
+    }
+    return QString();
+}
+
+// The devices the restore had begun to write, each once.
+QStringList writtenDevices(const QJsonObject& mark)
+{
+    QStringList devices;
+    for (const QJsonValue& target : mark.value("targets").toArray()) {
+        const QString path = target.toString();
+        if (path.startsWith("/dev/") && !devices.contains(path)) {
+            devices.append(path);
+        }
+    }
+    return devices;
 }
 
 } // namespace
@@ -136,12 +175,28 @@ QString InterruptedRestorePage::detail() const
 
 QString InterruptedRestorePage::describe(const QJsonObject& mark)
 {
-    const QString method = mark.value("method").toString();
-    if (method == "SystemRestore") {
-        return describeFactoryReset(!mark.value("request").toObject().value("formatData").toBool());
+    bool keep = false;
+    return isFactoryReset(mark, &keep) ? describeFactoryReset(keep) : describeBackupRestore(mark);
+}
+
+QString InterruptedRestorePage::whatWillBeWritten(const QJsonObject& mark)
+{
+    bool keep = false;
+    QString text;
+    if (isFactoryReset(mark, &keep)) {
+        text = keep ? tr("The initial backup will be written onto your system's partitions again. Your personal files "
+                         "are kept.")
+                    : tr("The initial backup will be written onto your system's partitions again, and the personal "
+                         "files of all users on this device will be cleared.");
+    } else {
+        const QString directory = backupDirectoryOf(mark.value("request").toObject());
+        text = directory.isEmpty()
+                   ? tr("The backup will be written onto your system's partitions again.")
+                   : tr("The backup in %1 will be written onto your system's partitions again.").arg(directory);
     }
-    if (method == "RestoreByTask") {
-        return describeOrder(mark);
+    const QStringList devices = writtenDevices(mark);
+    if (!devices.isEmpty()) {
+        text += "\n" + tr("Partitions it writes: %1").arg(devices.join(", "));
     }
-    return describeBackupRestore(mark);
+    return text;
 }

@@ -27,6 +27,8 @@ public:
     // What the restore of a record was, in the person's words ("Reset to factory settings, keeping personal
     // files", "Restore from the backup of <date>").
     static QString describe(const QJsonObject& mark);
+    // What running the restore of a record again writes, for its confirmation: the backup and the partitions.
+    static QString whatWillBeWritten(const QJsonObject& mark);
 
 signals:
     void restoreAgain();

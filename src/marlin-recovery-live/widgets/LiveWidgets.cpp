@@ -1,6 +1,9 @@
 #include "LiveWidgets.h"
 
+#include <tessel/widgets/TDialog.h>
 #include <tessel/widgets/TIconButton.h>
+
+#include <QCoreApplication>
 
 namespace {
 
@@ -29,6 +32,21 @@ Tessel::Widgets::TIconButton* newBackwardButton(QWidget* parent)
 Tessel::Widgets::TIconButton* newCloseButton(QWidget* parent)
 {
     return newCornerButton(":/close.svg", parent);
+}
+
+bool confirm(QWidget* parent, const QString& title, const QString& message, const QString& confirmText)
+{
+    Tessel::Widgets::TDialog dialog(parent);
+    dialog.setIcon(QIcon::fromTheme("dialog-warning", QIcon(":/warning.svg")));
+    // The live session has no window manager to place or raise the dialog.
+    dialog.setWindowFlag(Qt::BypassWindowManagerHint);
+    dialog.setTitle(title);
+    // Sized by the dialog itself to its wrapped texts.
+    dialog.setMessage(message);
+    dialog.addButton(QCoreApplication::translate("LiveWidgets", "Cancel"));
+    const int goOn = dialog.addButton(confirmText, true, Tessel::Widgets::TDialog::ButtonWarning);
+    dialog.moveToCenter();
+    return dialog.exec() == goOn;
 }
 
 } // namespace LiveWidgets

@@ -2,6 +2,7 @@
 
 // Small pieces several pages of the live program build the same way.
 
+class QString;
 class QWidget;
 
 namespace Tessel::Widgets {
@@ -14,5 +15,8 @@ namespace LiveWidgets {
 // the focus.
 Tessel::Widgets::TIconButton* newBackwardButton(QWidget* parent = nullptr);
 Tessel::Widgets::TIconButton* newCloseButton(QWidget* parent = nullptr);
+
+// A warning dialog with "Cancel" and a button that goes on (confirmText); true when the person went on.
+bool confirm(QWidget* parent, const QString& title, const QString& message, const QString& confirmText);
 
 } // namespace LiveWidgets

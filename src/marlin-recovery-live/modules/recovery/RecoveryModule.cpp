@@ -7,15 +7,19 @@
 #include "comMarlinDaemonRecoveryInterface.h"
 #include "widgets/EndPage.h"
 #include "widgets/InterruptedRestorePage.h"
+#include "widgets/LiveWidgets.h"
 #include "widgets/WorkingPage.h"
 
 #include <AsyncTask.h>
-#include <RestorePage.h>
 #include <core/command.h>
+#include <utils.h>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QDebug>
 #include <QJsonDocument>
 #include <QUuid>
@@ -69,6 +73,26 @@ bool isRestore(int opType)
 bool isBackup(int opType)
 {
     return opType == ManualBackupOp || opType == SystemBackupOp;
+}
+
+// The recovery partition the window knows of, else the one found now; the record of a restore goes there.
+bool recoveryCanTakeRecord(const QString& recoveryUUID, const QString& rootUUID)
+{
+    const QString uuid =
+        recoveryUUID.isEmpty() ? Utils::findRecoveryUUID(Utils::mountPointOfUUID(rootUUID), rootUUID) : recoveryUUID;
+    return Utils::recoveryCanTakeRestoreMark(uuid);
+}
+
+RecoveryModule::RecordCheck& recordCheck()
+{
+    static RecoveryModule::RecordCheck check = recoveryCanTakeRecord;
+    return check;
+}
+
+// The call's time-out ran out: the service got the request but has not answered yet.
+bool timedOut(const QDBusError& error)
+{
+    return error.type() == QDBusError::NoReply || error.type() == QDBusError::Timeout;
 }
 
 } // namespace
@@ -140,6 +164,11 @@ void RecoveryModule::initialize()
             Qt::UniqueConnection);
     connect(m_recoveryInterface, &ComMarlinDaemonRecoveryInterface::Success, this, &RecoveryModule::onSuccess,
             Qt::UniqueConnection);
+    if (m_serviceWatcher == nullptr) {
+        m_serviceWatcher = new QDBusServiceWatcher(m_recoveryInterface->service(), m_recoveryInterface->connection(),
+                                                   QDBusServiceWatcher::WatchForUnregistration, this);
+        connect(m_serviceWatcher, &QDBusServiceWatcher::serviceUnregistered, this, &RecoveryModule::onServiceGone);
+    }
 }
 
 void RecoveryModule::active()
@@ -242,11 +271,12 @@ void RecoveryModule::onRestoreAgain()
     const QString method = mark.value("method").toString();
     const QJsonObject request = mark.value("request").toObject();
     qInfo().noquote() << "restore again: " + method;
+    if (!LiveWidgets::confirm(m_interruptedRestorePage, tr("Restore Again"),
+                              InterruptedRestorePage::whatWillBeWritten(mark), tr("Restore Again"))) {
+        return;
+    }
     if (method == "SystemRestore") {
-        const bool formatData = request.value("formatData").toBool();
-        if (RestorePage::confirmReset(m_interruptedRestorePage, !formatData, true)) {
-            onSystemRestoreClicked(formatData);
-        }
+        onSystemRestoreClicked(request.value("formatData").toBool());
     } else if (method == "ManualRestore") {
         const QString directory = request.value("backupDir").toString();
         if (request.value("opType").toInt() == ManualRestoreByUUIDOp) {
@@ -257,6 +287,25 @@ void RecoveryModule::onRestoreAgain()
     } else if (method == "RestoreByTask") {
         onRecoveryTriggered(request.value("recoveryInfo").toString());
     }
+}
+
+void RecoveryModule::setRestoreRecordCheck(RecordCheck check)
+{
+    recordCheck() = check ? std::move(check) : RecordCheck(recoveryCanTakeRecord);
+}
+
+bool RecoveryModule::restoreMayStart()
+{
+    if (recordCheck()(m_recoveryUUID, m_rootUUID)) {
+        return true;
+    }
+    qWarning().noquote() << "the recovery partition cannot take the record of the restore: " + m_recoveryUUID;
+    return LiveWidgets::confirm(
+        dynamic_cast<QWidget*>(m_frame), tr("The Restore Cannot Be Resumed"),
+        tr("The recovery partition is missing, read-only or full, so the restore cannot be recorded there. If the "
+           "restore is cut off, by a power failure for example, it cannot be run again from here, and your system "
+           "may not start. You may continue anyway."),
+        tr("Continue"));
 }
 
 QString RecoveryModule::newRequest(int opType, const QString& userName, const QJsonObject& extra)
@@ -276,16 +325,20 @@ RecoveryModule::TaskStart RecoveryModule::sendTask(QDBusPendingReply<int> reply,
 {
     reply.waitForFinished();
     const int opType = m_opType;
-    // Only an accepted task ever sends an outcome: anything else must not leave a progress page waiting for one.
-    if (reply.isError()) {
+    // Slow to answer is not refused: the task may be writing already, so its outcome is awaited. Should the service
+    // leave the bus without one, onServiceGone ends the wait.
+    const bool stillAnswering = reply.isError() && timedOut(reply.error()) && isServiceRunning();
+    if (stillAnswering) {
+        qWarning().noquote() << errPrefix + reply.error().message() + "; the service is still there, waiting";
+    } else if (reply.isError()) {
+        // Only an accepted task ever sends an outcome: anything else must not leave a progress page waiting for one.
         qCritical().noquote() << errPrefix + reply.error().message();
         forgetRequest();
         if (failWhenUnreachable) {
             showTaskFailure(opType, tr("The recovery service cannot be reached."));
         }
         return TaskStart::Unreachable;
-    }
-    if (reply.value() != 0) {
+    } else if (reply.value() != 0) {
         qCritical().noquote() << errPrefix + "refused with " + QString::number(reply.value());
         forgetRequest();
         showTaskFailure(opType, reply.value() == InvalidCaller ? tr("Invalid Caller") : tr("Invalid Argument"));
@@ -295,6 +348,29 @@ RecoveryModule::TaskStart RecoveryModule::sendTask(QDBusPendingReply<int> reply,
     m_workingPage->setTitle(title);
     m_workingPage->setTip(tip);
     return TaskStart::Accepted;
+}
+
+bool RecoveryModule::isServiceRunning() const
+{
+    const QDBusReply<bool> registered =
+        m_recoveryInterface->connection().interface()->isServiceRegistered(m_recoveryInterface->service());
+    return registered.isValid() && registered.value();
+}
+
+void RecoveryModule::onServiceGone()
+{
+    if (!isRestore(m_opType) && !isBackup(m_opType)) {
+        return;
+    }
+    qCritical().noquote() << "the recovery service left the bus before the outcome of " + m_operateID;
+    const int opType = m_opType;
+    forgetRequest();
+    showTaskFailure(opType, tr("The recovery service stopped before the task finished."));
+}
+
+void RecoveryModule::setCallTimeout(int milliseconds)
+{
+    m_recoveryInterface->setTimeout(milliseconds);
 }
 
 void RecoveryModule::showTaskFailure(int opType, const QString& error)
@@ -381,6 +457,9 @@ void RecoveryModule::onSystemRepairTool()
 
 void RecoveryModule::onSystemRestoreClicked(bool formatData)
 {
+    if (!restoreMayStart()) {
+        return;
+    }
     const QString request =
         newRequest(SystemRestoreOp, "live@user",
                    {{"backupDir", QString()}, {"backupUUID", QString()}, {"formatData", formatData}});
@@ -392,6 +471,9 @@ void RecoveryModule::onSystemRestoreClicked(bool formatData)
 
 void RecoveryModule::onCustomRestoreClicked(QString directory)
 {
+    if (!restoreMayStart()) {
+        return;
+    }
     const QString request = newRequest(ManualRestoreOp, "live@user",
                                        {{"backupDir", directory}, {"backupUUID", QString()}, {"formatData", false}});
     qInfo().noquote() << "RecoveryModule::onCustomRestoreClicked, restoreReq: " + request;
@@ -401,6 +483,9 @@ void RecoveryModule::onCustomRestoreClicked(QString directory)
 
 void RecoveryModule::onManualRestoreClicked(QString directory, QString backupUUID)
 {
+    if (!restoreMayStart()) {
+        return;
+    }
     const QString request = newRequest(ManualRestoreByUUIDOp, "live@user",
                                        {{"backupDir", directory}, {"backupUUID", backupUUID}, {"formatData", false}});
     qInfo().noquote() << "RecoveryModule::onManualRestoreClicked, restoreReq: " + request;
@@ -431,7 +516,7 @@ RecoveryModule::TaskStart RecoveryModule::startOrder(const QString& recoveryInfo
                         "RecoveryModule::onRecoveryTriggered dbus err: ", tr("Backing up, please wait..."), QString(),
                         failWhenUnreachable);
     }
-    if (type == "ManualRestore" || type == "SystemRestore") {
+    if ((type == "ManualRestore" || type == "SystemRestore") && restoreMayStart()) {
         const int opType = type == "ManualRestore" ? ManualRestoreOp : SystemRestoreOp;
         const QString request = newRequest(opType, QString(), extra);
         return sendTask(m_recoveryInterface->RestoreByTask(request),
@@ -539,6 +624,11 @@ void RecoveryModule::showInformationPage(int opType, const QString& data)
         m_frame->setBackwardButtonVisible(false);
         m_repairFileSystemWidget->loadPartitionCheckList(data);
     } else if (opType == RestorePageOp && m_systemRestoreWidget != nullptr) {
+        // The service's own answer to where the record of a restore goes.
+        const QString recoveryUUID = parseResponse(data).value("recoveryUUID").toString();
+        if (!recoveryUUID.isEmpty()) {
+            m_recoveryUUID = recoveryUUID;
+        }
         m_systemRestoreWidget->loadRestorePageInfo(data);
         // A pending order has already put its progress page up; the options must not cover it.
         if (m_systemRestoreWidget->isShowingOptions()) {

@@ -6,7 +6,10 @@
 #include <QJsonObject>
 #include <QObject>
 
+#include <functional>
+
 class AsyncTask;
+class QDBusServiceWatcher;
 class EndPage;
 class InterruptedRestorePage;
 class RecoveryPage;
@@ -42,6 +45,16 @@ public:
     };
 
     void setRootUUID(const QString& uuid) { m_rootUUID = uuid; }
+    // The recovery partition the start-up found; the restore page's information may name it later.
+    void setRecoveryUUID(const QString& uuid) { m_recoveryUUID = uuid; }
+    // Whether the recovery partition can take the record of a restore in progress (a known UUID, or empty for one to
+    // be looked for by the root's). Before a restore starts a false answer is told to the person, who may go on. For
+    // every module of the process; an empty check restores the real one.
+    using RecordCheck = std::function<bool(const QString& recoveryUUID, const QString& rootUUID)>;
+    static void setRestoreRecordCheck(RecordCheck check);
+    // How long a request waits for the service's immediate answer (D-Bus's default otherwise). Past it, a task
+    // request is taken as accepted while the service is on the bus: its outcome still comes.
+    void setCallTimeout(int milliseconds);
     // Starts a pending order; true when its progress page, or the failure page of a refused order, is on screen.
     // An order that could not reach the service is kept for the home page's "Try Again".
     bool showBackupRestore(const QString& recoveryInfo);
@@ -83,15 +96,20 @@ public slots:
     void onManualRestoreClicked(QString directory, QString backupUUID);
     void onCustomRestoreClicked(QString directory);
     void onRecoveryTriggered(QString recoveryInfo);
-    // The cut-off restore once more, after the confirmation its first run had.
+    // The cut-off restore once more, after a confirmation that says what it writes.
     void onRestoreAgain();
     void doRepairFileSystem(QString devicePath);
     void onReportProgress(QString progress);
     void onError(QString errMsg);
     void onSuccess(QString msg);
     void onRetryService();
+    // The service left the bus: a task that sent no outcome will never send one.
+    void onServiceGone();
 
 private:
+    bool isServiceRunning() const;
+    // false when the person chose not to go on with a restore that could not be recorded.
+    bool restoreMayStart();
     QString newRequest(int opType, const QString& userName, const QJsonObject& extra);
     // Waits for the service's immediate answer: the progress page when accepted, the failure page when refused, and
     // when the service cannot be reached too unless the caller handles that itself.
@@ -117,6 +135,8 @@ private:
     int m_opType = 0;
     QString m_operateID;
     QString m_rootUUID;
+    QString m_recoveryUUID;
     QString m_unstartedOrder;
     AsyncTask* m_asyncTask = nullptr;
+    QDBusServiceWatcher* m_serviceWatcher = nullptr;
 };
