@@ -52,6 +52,8 @@ private slots:
     void diskInformationIsWrittenAfresh();
     void encryptedRootIsClosedBeforeItsContainerIsWritten_data();
     void encryptedRootIsClosedBeforeItsContainerIsWritten();
+    void everyImageIsCheckedBeforeTheFirstWrite_data();
+    void everyImageIsCheckedBeforeTheFirstWrite();
 };
 
 void TestTask::jobsRunImagesFirstThenByType()
@@ -297,13 +299,52 @@ void TestTask::encryptedRootIsClosedBeforeItsContainerIsWritten()
     const QStringList calls = tools.calls();
     QCOMPARE(calls.constFirst(), QString("cryptsetup close /dev/mapper/luks-1"));
     const bool closed = cryptsetup == "--exit 0";
-    // Written only once the mapping is gone; never when it could not be closed.
-    QCOMPARE(calls.size(), closed ? 3 : 1);
+    // Checked and written only once the mapping is gone; never when it could not be closed.
+    QCOMPARE(calls.size(), closed ? 5 : 1);
     QCOMPARE(finished.size(), closed ? 1 : 0);
     QCOMPARE(failed.size(), closed ? 0 : 1);
     if (closed) {
-        QCOMPARE(calls.at(1), QString("sudo marlin-clone --tui /recovery/backup/system.rbk /dev/sdz3"));
+        QCOMPARE(calls.at(1), QString("sudo marlin-clone --verify-restore /recovery/backup/system.rbk /dev/sdz3"));
+        QCOMPARE(calls.at(3), QString("sudo marlin-clone --tui /recovery/backup/system.rbk /dev/sdz3"));
     }
+}
+
+void TestTask::everyImageIsCheckedBeforeTheFirstWrite_data()
+{
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("both pass") << "--exit 0" << QString();
+    QTest::newRow("the second target refused")
+        << "--exit-if /dev/sdz3 4"
+        << "The restore cannot write /dev/sdz3: it is missing, in use or too small. "
+           "Nothing was written.";
+    QTest::newRow("the second image damaged") << "--exit-if /backup/system.rbk 1"
+                                              << "damaged";
+}
+
+void TestTask::everyImageIsCheckedBeforeTheFirstWrite()
+{
+    QFETCH(QString, tool);
+    QFETCH(QString, failure);
+    FakeTools tools({"sudo", "marlin-clone"});
+    tools.setBehaviour("sudo", "--exec");
+    tools.setBehaviour("marlin-clone", tool);
+    Task task;
+    task.addJob("/backup/data.rbk", "/dev/sdz5", ImageJob);
+    task.addJob("/backup/system.rbk", "/dev/sdz3", ImageJob);
+    QSignalSpy finished(&task, &Task::taskFinished);
+    QSignalSpy failed(&task, &Task::failed);
+    const bool checked = task.checkImageJobs("damaged");
+    QCOMPARE(checked, failure.isEmpty());
+    task.start();
+    QVERIFY(QTest::qWaitFor([&]() { return !finished.isEmpty() || !failed.isEmpty(); }, 20000));
+    QCOMPARE(failed.isEmpty() ? QString() : failed.constFirst().constFirst().toString(), failure);
+    const QStringList calls = tools.calls().filter(QRegularExpression("^marlin-clone"));
+    const QStringList checks{"marlin-clone --verify-restore /backup/data.rbk /dev/sdz5",
+                             "marlin-clone --verify-restore /backup/system.rbk /dev/sdz3"};
+    // Both checked once, before the first write; nothing written after a refusal.
+    QCOMPARE(calls.mid(0, 2), checks);
+    QCOMPARE(calls.size(), failure.isEmpty() ? 4 : 2);
 }
 
 QTEST_GUILESS_MAIN(TestTask)
