@@ -72,6 +72,7 @@ private slots:
     void partitionHeldOpenReadsTheRestoredData();
     void everyRestoredFileSystemIsChecked_data();
     void everyRestoredFileSystemIsChecked();
+    void partitionTheTableLacksFailsTheRestore();
     void swapSignatureMadeAgain_data();
     void swapSignatureMadeAgain();
     void restoreOntoTheRenamedDisk();
@@ -439,6 +440,33 @@ void TestWholeDiskE2E::everyRestoredFileSystemIsChecked()
     QCOMPARE(outcome.value("errMsg").toString(), QString("/recovery/marlin-recovery-service.log"));
     QVERIFY2(log.contains("damaged: " + spare.toUtf8()), log.constData());
     QCOMPARE(mountedPartitions(), QStringList());
+}
+
+// A partition added after the backup and held open stays with the kernel when the restored table no longer has it:
+// the disk is not what was restored, and the restore says so.
+void TestWholeDiskE2E::partitionTheTableLacksFailsTheRestore()
+{
+    QVERIFY(!m_tableAtBackup.isEmpty());
+    const QString disk = env("MARLIN_LOOP");
+    const int number = PartitionKeys.size() + 1;
+    QProcess sfdisk;
+    sfdisk.start("sfdisk", {"--append", "--no-reread", "--no-tell-kernel", disk});
+    sfdisk.write(",32MiB\n");
+    sfdisk.closeWriteChannel();
+    QVERIFY(sfdisk.waitForFinished(60000) && sfdisk.exitCode() == 0);
+    QVERIFY(run("partx", {"-a", "--nr", QString::number(number), disk}));
+    QFile added(disk + "p" + QString::number(number));
+    QVERIFY(added.open(QIODevice::ReadOnly));
+    bool ok = true;
+    const QJsonObject outcome = restoreFrom(env("MARLIN_BACKUP_UUID"), BackupDir, &ok);
+    const QByteArray log = m_service->takeOutput();
+    added.close();
+    run("partx", {"-d", "--nr", QString::number(number), disk});
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(), QString("/recovery/marlin-recovery-service.log"));
+    QVERIFY2(log.contains("are not those of its table"), log.constData());
+    QCOMPARE(output("sfdisk", {"--dump", disk}), m_tableAtBackup);
+    QVERIFY(!QFile::exists(added.fileName()));
 }
 
 // The swap step gives the swap partition (known by its partition type) the UUID the restored fstab expects when a
