@@ -47,9 +47,13 @@ int runTool(const QStringList& args, QString& err)
     environment.insert("LC_ALL", "C");
     process.setProcessEnvironment(environment);
     process.start("sudo", args);
-    process.waitForFinished(-1);
+    // A tool that never ran has checked nothing.
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit) {
+        err = process.errorString();
+        return -1;
+    }
     err = QString::fromUtf8(process.readAllStandardError()).trimmed();
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return process.exitCode();
 }
 
 // marlin-clone --verify-restore: the device is refused (missing, in use, too small).
