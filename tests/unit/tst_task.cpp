@@ -296,7 +296,7 @@ void TestTask::encryptedRootIsClosedBeforeItsContainerIsWritten()
     QSignalSpy failed(&task, &Task::failed);
     task.start();
     QVERIFY(QTest::qWaitFor([&]() { return !finished.isEmpty() || !failed.isEmpty(); }, 20000));
-    const QStringList calls = tools.calls();
+    const QStringList calls = tools.calls().filter(QRegularExpression("^(cryptsetup|sudo marlin-clone|marlin-clone) "));
     QCOMPARE(calls.constFirst(), QString("cryptsetup close /dev/mapper/luks-1"));
     const bool closed = cryptsetup == "--exit 0";
     // Checked and written only once the mapping is gone; never when it could not be closed.

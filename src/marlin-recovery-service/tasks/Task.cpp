@@ -325,6 +325,10 @@ void Task::onJobFinished(int exitCode, QProcess::ExitStatus exitStatus)
             reportJobFailure();
             return;
         }
+        // What comes next finds the written file system by its UUID.
+        if (restoresImage(done) && !WholeDisk::isWholeDisk(done.to) && !WholeDisk::rereadFileSystem(done.to)) {
+            qWarning().noquote() << "udisksd does not know the file system just written on " + done.to;
+        }
         start();
         return;
     }

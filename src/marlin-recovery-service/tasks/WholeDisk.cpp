@@ -63,6 +63,22 @@ bool tablePartitions(const QString& disk, QMap<int, QString>& parts)
     return true;
 }
 
+// Waits (20 s at most) until udisksd knows every one of the file systems.
+bool waitForUuids(const QStringList& uuids)
+{
+    const QDeadlineTimer deadline(20000);
+    for (const QString& uuid : uuids) {
+        while (!UDisks2Manager::blockDeviceByUUID(uuid)) {
+            if (deadline.hasExpired()) {
+                qCritical().noquote() << "udisksd does not know the restored file system " + uuid;
+                return false;
+            }
+            QThread::msleep(100);
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 namespace WholeDisk {
@@ -133,17 +149,15 @@ bool waitForFileSystems(const QString& disk)
             uuids.append(uuid);
         }
     }
-    const QDeadlineTimer deadline(20000);
-    for (const QString& uuid : uuids) {
-        while (!UDisks2Manager::blockDeviceByUUID(uuid)) {
-            if (deadline.hasExpired()) {
-                qCritical().noquote() << "udisksd does not know the restored file system " + uuid;
-                return false;
-            }
-            QThread::msleep(100);
-        }
-    }
-    return true;
+    return waitForUuids(uuids);
+}
+
+bool rereadFileSystem(const QString& partition)
+{
+    // Not every close after a write reaches udev.
+    SpawnCmd("sudo", {"udevadm", "trigger", "--action=change", "--settle", "--", partition});
+    const QString uuid = blkidValue(partition, "UUID");
+    return uuid.isEmpty() || waitForUuids({uuid});
 }
 
 QStringList readOnlyCheck(const QString& type)

@@ -22,6 +22,9 @@ QStringList partitionsOf(const QString& disk);
 bool refreshPartitions(const QString& disk);
 // Waits (20 s at most) until udisksd knows every file system on the disk by its UUID again.
 bool waitForFileSystems(const QString& disk);
+// After a partition was written: has udev read it again and waits (20 s at most) until udisksd knows its file system
+// by its UUID, as whatever comes next looks it up by that UUID. False when it did not come.
+bool rereadFileSystem(const QString& partition);
 // Whether the kernel's partitions of the disk are those of the table on it (number, start and size of each).
 bool partitionsMatchTable(const QString& disk);
 // Checks each file system of the disk without changing it; false with the failing partitions in failed. A partition
