@@ -23,6 +23,7 @@ CommandLine CommandLine::parse(int argc, const char* const* argv)
     const Form forms[] = {
         {"--tui", 2, Command::Clone},
         {"--rbk-info", 1, Command::Info},
+        {"--verify-restore", 2, Command::VerifyRestore},
         {"--write-custom-file", 2, Command::WriteCustomFile},
         {"--read-custom-file", 2, Command::ReadCustomFile},
     };
@@ -91,6 +92,10 @@ std::string CommandLine::usage()
            "                  describe an image as key=value lines, values %-escaped (%, =, space, control\n"
            "                  characters); exit status 0 exactly when the image is valid, otherwise 1 and\n"
            "                  \"invalid file\"\n"
+           "  marlin-clone --verify-restore IMAGE DEVICE\n"
+           "                  everything a restore of IMAGE onto DEVICE checks before writing (every chunk, the\n"
+           "                  device's size, that nothing uses it), and nothing written. Exit status: 0 the\n"
+           "                  restore could start, 1 the image is invalid or damaged, 4 the device is refused.\n"
            "  marlin-clone --write-custom-file rbk:///path/IMAGE/NAME FILE   store FILE in the image as NAME\n"
            "  marlin-clone --read-custom-file rbk:///path/IMAGE/NAME FILE    write the image's NAME to FILE\n"
            "  marlin-clone --help | --version\n";

@@ -17,6 +17,7 @@ public:
         Version,
         Clone,
         Info,
+        VerifyRestore,
         WriteCustomFile,
         ReadCustomFile,
     };

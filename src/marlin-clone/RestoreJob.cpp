@@ -157,6 +157,33 @@ bool RestoreJob::verifyAndWrite(ProgressReporter& progress, std::string& error)
     return true;
 }
 
+int RestoreJob::verify()
+{
+    std::string error;
+    if (!m_image.open(m_imagePath, false, error)) {
+        Console::error(m_imagePath + " is not a valid image (" + error + ")");
+        return 1;
+    }
+    if (!BlockDevice::isBlockDevice(m_target)) {
+        Console::error("refusing to restore: " + m_target + " is no block device");
+        return kTargetRefused;
+    }
+    if (!checkTarget(error)) {
+        Console::error(error);
+        return kTargetRefused;
+    }
+    ProgressReporter progress;
+    progress.start(m_image.index().storedBytes());
+    if (!ImageVerifier::verify(m_image, progress, error)) {
+        progress.stop();
+        Console::error(error);
+        return 1;
+    }
+    progress.finish();
+    Console::info(m_imagePath + " verified; it can be restored onto " + m_target);
+    return 0;
+}
+
 int RestoreJob::run()
 {
     const auto started = std::chrono::steady_clock::now();

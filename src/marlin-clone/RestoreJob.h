@@ -17,6 +17,12 @@ public:
     RestoreJob(std::string image, std::string target);
     // 0 on complete success; 1 when refused (target untouched) or failed while writing.
     int run();
+    // Everything run() checks before its first write, and nothing written: a caller restoring several images checks
+    // them all before writing any. 0 when the restore could start; 1 when the image is invalid or damaged;
+    // kTargetRefused when the target is no block device, is in use, cannot be opened exclusively or is too small.
+    int verify();
+
+    static constexpr int kTargetRefused = 4;
 
 private:
     bool checkTarget(std::string& error);

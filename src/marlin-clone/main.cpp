@@ -7,6 +7,7 @@
 #include "CustomFileCommand.h"
 #include "ImageHeader.h"
 #include "InfoCommand.h"
+#include "RestoreJob.h"
 #include "marlin-version.h"
 
 #include <signal.h>
@@ -28,6 +29,8 @@ int main(int argc, char** argv)
         return CloneCommand::run(line.first, line.second, line.options);
     case CommandLine::Command::Info:
         return InfoCommand::run(line.first);
+    case CommandLine::Command::VerifyRestore:
+        return RestoreJob(line.first, line.second).verify();
     case CommandLine::Command::WriteCustomFile:
         return CustomFileCommand::write(line.first, line.second);
     case CommandLine::Command::ReadCustomFile:

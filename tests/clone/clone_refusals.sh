@@ -42,6 +42,7 @@ data_offset=1048576
 # --rbk-info must also reject the file exactly as the service expects.
 expect_refused() {
     local name=$1 image=$2
+    check "$name: --verify-restore says the image is bad" exits_with 1 clone --verify-restore "$image" "$target"
     check_not "$name: restore refused" clone --tui "$image" "$target"
     check "$name: says why on stderr" grep -q 'error' "$WORK/err"
     check "$name: target untouched" test "$(hash_of "$target")" = "$target_hash"
@@ -52,6 +53,14 @@ expect_refused() {
     fi
 }
 
+# exits_with CODE COMMAND...: passes when the command ends with that exit code.
+exits_with() {
+    local code=$1
+    shift
+    "$@"
+    [ $? -eq "$code" ]
+}
+
 # damaged NAME OFFSET: a copy of the good image with one byte flipped.
 damaged() {
     cp "$good" "$WORK/$1.rbk"
@@ -60,6 +69,8 @@ damaged() {
 }
 
 check "the good image is accepted" accepted "$good"
+check "--verify-restore passes the good image" clone --verify-restore "$good" "$target"
+check "--verify-restore writes nothing" test "$(hash_of "$target")" = "$target_hash"
 
 img=$(damaged chunk-start $((data_offset + 10)))
 check "flipped byte in a chunk: --rbk-info (header, index, trailer only) still describes it" accepted "$img"
@@ -94,6 +105,8 @@ small_hash=$(hash_of "$small")
 check_not "target smaller than the source: refused" clone --tui "$good" "$small"
 check "target smaller than the source: says so" grep -q 'needs' "$WORK/err"
 check "target smaller than the source: untouched" test "$(hash_of "$small")" = "$small_hash"
+check "target smaller: --verify-restore refuses the device" exits_with 4 clone --verify-restore "$good" "$small"
+check "no device: --verify-restore refuses it" exits_with 4 clone --verify-restore "$good" "$WORK/empty.rbk"
 
 new_loop mounted 64M
 mounted=$LOOP
@@ -113,9 +126,10 @@ mount_at "$btrfs_dev" "$WORK/btrfs" ro
 btrfs_hash=$(hash_of "$btrfs_dev")
 check_not "mounted btrfs target: refused" clone --tui "$good" "$btrfs_dev"
 check "mounted btrfs target: untouched" test "$(hash_of "$btrfs_dev")" = "$btrfs_hash"
+check "mounted btrfs target: --verify-restore refuses it" exits_with 4 clone --verify-restore "$good" "$btrfs_dev"
 unmount "$WORK/btrfs"
 
 check "after all refusals the good image still restores" clone --tui "$good" "$target"
 check "and gives a clean file system" quiet fsck.ext4 -fn "$target"
 
-finish 80
+finish 97

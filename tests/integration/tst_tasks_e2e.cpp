@@ -1,6 +1,8 @@
 #include "LiveService.h"
 #include "MaliciousBackup.h"
 #include "Mounted.h"
+#include "udisks2/UDisks2BlockDevice.h"
+#include "udisks2/UDisks2Manager.h"
 #include "utils.h"
 
 #include <QCryptographicHash>
@@ -15,6 +17,9 @@
 #include <QtTest>
 
 #include <csignal>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 // Backups and restores for real: the service, its tasks and our cloning tool on the fabricated machine. Each
 // scenario runs in a service of its own (a service runs one task in its life).
@@ -106,6 +111,13 @@ qint64 rootUsableBytes(const QString& mountPoint)
     return storage.bytesFree() - readFile(sysfs).trimmed().toLongLong() * storage.blockSize();
 }
 
+// Waits until UDisks2 knows (or no longer knows) a file system by its UUID, after a change to its device.
+bool waitForUuid(const QString& device, const QString& uuid, bool known)
+{
+    run("udevadm", {"trigger", "--action=change", "--settle", device});
+    return QTest::qWaitFor([&] { return bool(UDisks2Manager::blockDeviceByUUID(uuid)) == known; }, 60000);
+}
+
 // How often an ext4 file system was mounted writable: a read-only mount leaves it as it was.
 QString mountCount(const QString& device)
 {
@@ -132,10 +144,12 @@ private slots:
     void keepingPersonalFilesNeverWritesTheDataImage();
     void factoryReset_data();
     void factoryReset();
+    void reformattedBootRefusesTheFactoryReset();
     void corruptInitialBackupTouchesNothing_data();
     void corruptInitialBackupTouchesNothing();
     void badManualBackupsAreRefused_data();
     void badManualBackupsAreRefused();
+    void rootHeldOpenRefusesBeforeAnyWrite();
     void cutArchivesAreRefused_data();
     void cutArchivesAreRefused();
     void cutOffBackupIsNeitherListedNorRestored();
@@ -479,6 +493,44 @@ void TestTasksE2E::factoryReset()
     QCOMPARE(top, (QStringList{"home", "lost+found", "opt", "root", "var"}));
     QVERIFY(QFile::exists(data + "/opt/someapp/bin/someapp") || QFileInfo(data + "/opt").isDir());
     QVERIFY(QFile::exists(data + "/var/log/wtmp"));
+}
+
+// A boot partition formatted again has another UUID: its image finds no partition, and a reset that left it out
+// would leave a system that does not start.
+void TestTasksE2E::reformattedBootRefusesTheFactoryReset()
+{
+    const QString boot = env("MARLIN_BOOT_DEV");
+    Utils::umountDeviceByUUID(env("MARLIN_BOOT_UUID"));
+    QVERIFY(run("mkfs.ext4", {"-q", "-F", "-L", "Boot", boot}));
+    QVERIFY(waitForUuid(boot, env("MARLIN_BOOT_UUID"), false));
+    {
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QVERIFY(writeFile(data + "/home/alice/keep.txt", "must survive\n"));
+    }
+    const QMap<QString, QByteArray> rootBefore = rootTree();
+    bool ok = true;
+    const QJsonObject outcome = runTask(
+        [](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->SystemRestore(LiveService::request(1, "reset-no-boot", {{"formatData", true}})).value();
+        },
+        &ok);
+    const QByteArray log = m_service->takeOutput();
+    {
+        // The boot partition back as the initial backup holds it, UUID included.
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QVERIFY(run("marlin-clone", {"--tui", recovery + "/backup/boot.rbk", boot}));
+    }
+    QVERIFY(waitForUuid(boot, env("MARLIN_BOOT_UUID"), true));
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(),
+             QString("The partition for \"boot\" of the initial backup cannot be found (it may have been formatted). "
+                     "Nothing was restored."));
+    QVERIFY(!log.contains("job start:"));
+    QCOMPARE(rootTree(), rootBefore);
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    QVERIFY(!QFile::exists(recovery + RestoreMark));
+    const Mounted data(env("MARLIN_DATA_UUID"));
+    QCOMPARE(readFile(data + "/home/alice/keep.txt"), QByteArray("must survive\n"));
 }
 
 void TestTasksE2E::corruptInitialBackupTouchesNothing_data()
@@ -839,6 +891,47 @@ void TestTasksE2E::backupOntoAFullPartition()
                  backupsBefore);
     }
     QCOMPARE(checkInitialBackup(), 0);
+}
+
+// Every image's target is checked before the first is written: a root that something holds open refuses the whole
+// restore, not after the data partition was written.
+void TestTasksE2E::rootHeldOpenRefusesBeforeAnyWrite()
+{
+    const QString relative = "/backups/root held";
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QVERIFY(QDir().mkpath(recovery + relative));
+        for (const QString name : {"data.rbk", "data.rbk.md5", "system.rbk", "system.rbk.md5"}) {
+            QVERIFY(QFile::copy(recovery + BackupDir + "/" + name, recovery + relative + "/" + name));
+        }
+    }
+    Utils::umountDeviceByUUID(env("MARLIN_ROOT_UUID"));
+    Utils::umountDeviceByUUID(env("MARLIN_DATA_UUID"));
+    const QString dataBefore = output("md5sum", {env("MARLIN_DATA_DEV")});
+    const QByteArray rootDev = env("MARLIN_ROOT_DEV").toLocal8Bit();
+    const int held = ::open(rootDev.constData(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    QVERIFY(held >= 0);
+    bool ok = true;
+    QJsonObject outcome;
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        outcome = runTask(
+            [&](ComMarlinDaemonRecoveryInterface* proxy) {
+                return proxy->ManualRestore(LiveService::request(2, "held", {{"backupDir", recovery + relative}}))
+                    .value();
+            },
+            &ok);
+        QDir(recovery + relative).removeRecursively();
+    }
+    ::close(held);
+    QCOMPARE(output("md5sum", {env("MARLIN_DATA_DEV")}), dataBefore);
+    QVERIFY(!m_service->takeOutput().contains("job start:"));
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(), "The restore cannot write " + env("MARLIN_ROOT_DEV") +
+                                                     ": it is missing, in use or too small. Nothing "
+                                                     "was written.");
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    QVERIFY(!QFile::exists(recovery + RestoreMark));
 }
 
 void TestTasksE2E::backupToAMissingDestination()

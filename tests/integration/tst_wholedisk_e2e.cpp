@@ -67,8 +67,13 @@ private slots:
     void backupImagesTheWholeDisk();
     void badWholeDiskBackupsAreRefused_data();
     void badWholeDiskBackupsAreRefused();
+    void wholeDiskBackupOnTheSystemDiskIsRefused();
     void restoreBringsTheDiskBack();
     void partitionHeldOpenReadsTheRestoredData();
+    void everyRestoredFileSystemIsChecked_data();
+    void everyRestoredFileSystemIsChecked();
+    void partitionTheTableLacksFailsTheRestore();
+    void swapSignatureMadeAgain_data();
     void swapSignatureMadeAgain();
     void restoreOntoTheRenamedDisk();
 
@@ -77,6 +82,10 @@ private:
     // beforeRestore runs between the two.
     QString changeAndRestore(const std::function<void()>& beforeRestore = {});
     QJsonObject runTask(const std::function<int(ComMarlinDaemonRecoveryInterface*)>& call, bool* succeeded);
+    // A whole-disk backup of the system disk into dir on the backup disk; the failure's text, empty on success.
+    QString backUpWholeDisk(const QString& dir);
+    // Restores the backup in dir below the mounted file system with uuid; the outcome's payload.
+    QJsonObject restoreFrom(const QString& uuid, const QString& dir, bool* succeeded);
 
     LiveService* m_service = nullptr;
     SystemFiles m_atBackup;
@@ -109,6 +118,32 @@ QJsonObject TestWholeDiskE2E::runTask(const std::function<int(ComMarlinDaemonRec
     delete m_service;
     m_service = new LiveService;
     return m_service->start() ? m_service->runTask(call, succeeded) : QJsonObject();
+}
+
+QString TestWholeDiskE2E::backUpWholeDisk(const QString& dir)
+{
+    const QJsonArray tasks{QJsonObject{{"command", "create-backup-image"},
+                                       {"args", QJsonArray{"root:" + env("MARLIN_ROOT_UUID"),
+                                                           "backup:" + env("MARLIN_BACKUP_UUID"), dir, "system.rbk"}}}};
+    bool ok = false;
+    const QJsonObject outcome = runTask(
+        [&](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->ManualBackup(LiveService::request(3, "whole-backup", {{"recoveryInfo", taskList(tasks)}}))
+                .value();
+        },
+        &ok);
+    return ok ? QString() : "backup failed: " + outcome.value("errMsg").toString();
+}
+
+QJsonObject TestWholeDiskE2E::restoreFrom(const QString& uuid, const QString& dir, bool* succeeded)
+{
+    const Mounted source(uuid);
+    const QString backupDir = source + dir;
+    return runTask(
+        [&](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->ManualRestore(LiveService::request(2, "whole-restore", {{"backupDir", backupDir}})).value();
+        },
+        succeeded);
 }
 
 void TestWholeDiskE2E::backupImagesTheWholeDisk()
@@ -236,10 +271,13 @@ void TestWholeDiskE2E::badWholeDiskBackupsAreRefused_data()
     const QString diskMismatch = "Your disk info and the backup info do not match, so you cannot restore now";
     QTest::newRow("the image's drive is missing") << "missing" << diskMismatch;
     QTest::newRow("the image names the second disk") << "second" << diskMismatch;
+    // What the file is called says nothing about where a whole-disk image may go.
+    QTest::newRow("an image of another name names the second disk") << "second-renamed" << diskMismatch;
     QTest::newRow("damaged image") << "flip"
                                    << "There is something wrong with your backup file";
+    // Refused by the chunk checks before anything is written.
     QTest::newRow("damaged image with a matching digest") << "flip-md5"
-                                                          << "/recovery/marlin-recovery-service.log";
+                                                          << "There is something wrong with your backup file";
     QTest::newRow("newer format version")
         << "version"
         << "Your system version does not match the backup file, please update the system and restore again";
@@ -256,7 +294,7 @@ void TestWholeDiskE2E::badWholeDiskBackupsAreRefused()
         const QString dir = saved + relative;
         QDir(dir).removeRecursively();
         QVERIFY(QDir().mkpath(dir));
-        const QString image = dir + "/system.rbk";
+        const QString image = dir + (damage.endsWith("renamed") ? "/disk.rbk" : "/system.rbk");
         QVERIFY(QFile::copy(saved + BackupDir + "/system.rbk", image));
         QVERIFY(QFile::copy(saved + BackupDir + "/system.rbk.md5", image + ".md5"));
         QTemporaryDir work;
@@ -268,7 +306,7 @@ void TestWholeDiskE2E::badWholeDiskBackupsAreRefused()
         const QByteArray drive = env("MARLIN_SYSTEM_DRIVE").toUtf8();
         if (damage == "missing") {
             QVERIFY(setDiskInfo("DiskDrive=MARLIN_NO_SUCH_DISK\nVersion=1.1\n"));
-        } else if (damage == "second") {
+        } else if (damage.startsWith("second")) {
             QVERIFY(setDiskInfo("DiskDrive=" + env("MARLIN_BACKUP_DRIVE").toUtf8() + "\nVersion=1.1\n"));
         } else if (damage == "version") {
             QVERIFY(setDiskInfo("DiskDrive=" + drive + "\nVersion=2.0\n"));
@@ -310,6 +348,40 @@ void TestWholeDiskE2E::badWholeDiskBackupsAreRefused()
     QCOMPARE(withoutLoginRecords(after.data, before.data), withoutLoginRecords(before.data, before.data));
 }
 
+// A whole-disk backup kept on a partition of the very disk it would overwrite: refused before anything is written.
+void TestWholeDiskE2E::wholeDiskBackupOnTheSystemDiskIsRefused()
+{
+    QVERIFY(!m_atBackup.root.isEmpty());
+    const QString relative = "/whole disk on itself";
+    {
+        const Mounted saved(env("MARLIN_BACKUP_UUID"));
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QVERIFY(QDir().mkpath(recovery + relative));
+        for (const QString name : {"system.rbk", "system.rbk.md5"}) {
+            QVERIFY(QFile::copy(saved + BackupDir + "/" + name, recovery + relative + "/" + name));
+        }
+    }
+    const SystemFiles before = systemFiles();
+    const QString table = output("sfdisk", {"--dump", env("MARLIN_LOOP")});
+    bool ok = true;
+    const QJsonObject outcome = restoreFrom(env("MARLIN_RECOVERY_UUID"), relative, &ok);
+    const QByteArray log = m_service->takeOutput();
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        QDir(recovery + relative).removeRecursively();
+    }
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(),
+             QString("The backup lies where the restore would write; move it to another disk and try again"));
+    QVERIFY(!log.contains("job start:"));
+    QCOMPARE(mountedPartitions(), QStringList());
+    QCOMPARE(output("sfdisk", {"--dump", env("MARLIN_LOOP")}), table);
+    const SystemFiles after = systemFiles();
+    QCOMPARE(after.root, before.root);
+    QCOMPARE(after.boot, before.boot);
+    QCOMPARE(withoutLoginRecords(after.data, before.data), withoutLoginRecords(before.data, before.data));
+}
+
 // A partition that something holds open keeps its buffers (the kernel cannot re-read the table of a disk in use):
 // what is read through it after the restore must still be the restored data, not what it cached before.
 void TestWholeDiskE2E::partitionHeldOpenReadsTheRestoredData()
@@ -334,37 +406,108 @@ void TestWholeDiskE2E::partitionHeldOpenReadsTheRestoredData()
     held.close();
 }
 
-// A backup taken while the swap signature was gone: the restore gives the swap partition (known by its partition
-// type) the UUID the restored fstab expects.
+// Every file system the disk held at backup time is checked once it is back: one that its read-only check rejects,
+// or one that has no such check, fails the restore.
+void TestWholeDiskE2E::everyRestoredFileSystemIsChecked_data()
+{
+    QTest::addColumn<QStringList>("damage");
+    QTest::newRow("ext4 that e2fsck rejects") << QStringList{"debugfs", "-w", "-R", "clri <2>"};
+    QTest::newRow("a file system without a read-only check") << QStringList{"mkfs.minix"};
+}
+
+void TestWholeDiskE2E::everyRestoredFileSystemIsChecked()
+{
+    QFETCH(QStringList, damage);
+    const QString spare = env("MARLIN_SPARE_DEV");
+    QTemporaryDir work;
+    const QString saved = work.filePath("spare");
+    QVERIFY(run("dd", {"if=" + spare, "of=" + saved, "bs=1M", "status=none"}));
+    QVERIFY(run(damage.constFirst(), damage.mid(1) << spare));
+    const QString dir = "/whole disk checked";
+    const QString failure = backUpWholeDisk(dir);
+    bool ok = true;
+    const QJsonObject outcome = failure.isEmpty() ? restoreFrom(env("MARLIN_BACKUP_UUID"), dir, &ok) : QJsonObject();
+    const QByteArray log = m_service->takeOutput();
+    // The spare partition as it was, for the tests after.
+    QVERIFY(run("dd", {"if=" + saved, "of=" + spare, "bs=1M", "conv=fsync", "status=none"}));
+    run("udevadm", {"trigger", "--action=change", "--settle", spare});
+    {
+        const Mounted backup(env("MARLIN_BACKUP_UUID"));
+        QDir(backup + dir).removeRecursively();
+    }
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(), QString("/recovery/marlin-recovery-service.log"));
+    QVERIFY2(log.contains("damaged: " + spare.toUtf8()), log.constData());
+    QCOMPARE(mountedPartitions(), QStringList());
+}
+
+// A partition added after the backup and held open stays with the kernel when the restored table no longer has it:
+// the disk is not what was restored, and the restore says so.
+void TestWholeDiskE2E::partitionTheTableLacksFailsTheRestore()
+{
+    QVERIFY(!m_tableAtBackup.isEmpty());
+    const QString disk = env("MARLIN_LOOP");
+    const int number = PartitionKeys.size() + 1;
+    QProcess sfdisk;
+    sfdisk.start("sfdisk", {"--append", "--no-reread", "--no-tell-kernel", disk});
+    sfdisk.write(",32MiB\n");
+    sfdisk.closeWriteChannel();
+    QVERIFY(sfdisk.waitForFinished(60000) && sfdisk.exitCode() == 0);
+    QVERIFY(run("partx", {"-a", "--nr", QString::number(number), disk}));
+    QFile added(disk + "p" + QString::number(number));
+    QVERIFY(added.open(QIODevice::ReadOnly));
+    bool ok = true;
+    const QJsonObject outcome = restoreFrom(env("MARLIN_BACKUP_UUID"), BackupDir, &ok);
+    const QByteArray log = m_service->takeOutput();
+    added.close();
+    run("partx", {"-d", "--nr", QString::number(number), disk});
+    QVERIFY(!ok);
+    QCOMPARE(outcome.value("errMsg").toString(), QString("/recovery/marlin-recovery-service.log"));
+    QVERIFY2(log.contains("are not those of its table"), log.constData());
+    QCOMPARE(output("sfdisk", {"--dump", disk}), m_tableAtBackup);
+    QVERIFY(!QFile::exists(added.fileName()));
+}
+
+// The swap step gives the swap partition (known by its partition type) the UUID the restored fstab expects when a
+// backup was taken while its signature was gone; a file system found there instead is left alone.
+void TestWholeDiskE2E::swapSignatureMadeAgain_data()
+{
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<QString>("holds");
+    QTest::newRow("no signature") << "/whole disk 2"
+                                  << "swap";
+    QTest::newRow("a file system") << "/whole disk 3"
+                                   << "ext4";
+}
+
 void TestWholeDiskE2E::swapSignatureMadeAgain()
 {
+    QFETCH(QString, dir);
+    QFETCH(QString, holds);
     const QString swap = env("MARLIN_SWAP_DEV");
     QVERIFY(run("wipefs", {"-a", swap}));
-    QCOMPARE(output("blkid", {"-p", "-o", "value", "-s", "TYPE", swap}).trimmed(), QString());
-    const QString dir = "/whole disk 2";
-    const QJsonArray tasks{QJsonObject{{"command", "create-backup-image"},
-                                       {"args", QJsonArray{"root:" + env("MARLIN_ROOT_UUID"),
-                                                           "backup:" + env("MARLIN_BACKUP_UUID"), dir, "system.rbk"}}}};
+    if (holds == "ext4") {
+        QVERIFY(run("mkfs.ext4", {"-q", "-F", swap}));
+    }
+    const QString uuidAtBackup = output("blkid", {"-p", "-o", "value", "-s", "UUID", swap}).trimmed();
+    const QString failure = backUpWholeDisk(dir);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
     bool ok = false;
-    QJsonObject outcome = runTask(
-        [&](ComMarlinDaemonRecoveryInterface* proxy) {
-            return proxy->ManualBackup(LiveService::request(3, "whole-3", {{"recoveryInfo", taskList(tasks)}})).value();
-        },
-        &ok);
-    QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
-    {
-        const Mounted source(env("MARLIN_BACKUP_UUID"));
-        const QString backupDir = source + dir;
-        outcome = runTask(
-            [&](ComMarlinDaemonRecoveryInterface* proxy) {
-                return proxy->ManualRestore(LiveService::request(2, "whole-4", {{"backupDir", backupDir}})).value();
-            },
-            &ok);
+    const QJsonObject outcome = restoreFrom(env("MARLIN_BACKUP_UUID"), dir, &ok);
+    const QString type = output("blkid", {"-p", "-o", "value", "-s", "TYPE", swap}).trimmed();
+    const QString uuid = output("blkid", {"-p", "-o", "value", "-s", "UUID", swap}).trimmed();
+    if (holds == "ext4") {
+        // Swap as it was, for the tests after.
+        QVERIFY(run("mkswap", {"-L", env("MARLIN_SWAP_LABEL"), "-U", env("MARLIN_SWAP_UUID"), swap}));
+        run("udevadm", {"trigger", "--action=change", "--settle", swap});
+        const Mounted backup(env("MARLIN_BACKUP_UUID"));
+        QDir(backup + dir).removeRecursively();
     }
     QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
     QCOMPARE(mountedPartitions(), QStringList());
-    QCOMPARE(output("blkid", {"-p", "-o", "value", "-s", "TYPE", swap}).trimmed(), QString("swap"));
-    QCOMPARE(output("blkid", {"-p", "-o", "value", "-s", "UUID", swap}).trimmed(), env("MARLIN_SWAP_UUID"));
+    QCOMPARE(type, holds);
+    QCOMPARE(uuid, holds == "swap" ? env("MARLIN_SWAP_UUID") : uuidAtBackup);
 }
 
 // Run on its own after the disks came back under other device names (marlin-live-env reattach): the image's drive

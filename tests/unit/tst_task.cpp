@@ -85,6 +85,8 @@ private slots:
     void encryptedRootIsClosedBeforeItsContainerIsWritten();
     void backupTakesItsPlaceOnlyWhenComplete_data();
     void backupTakesItsPlaceOnlyWhenComplete();
+    void everyImageIsCheckedBeforeTheFirstWrite_data();
+    void everyImageIsCheckedBeforeTheFirstWrite();
 };
 
 void TestTask::restoreRecord_data()
@@ -92,6 +94,7 @@ void TestTask::restoreRecord_data()
     QTest::addColumn<int>("toolExit");
     QTest::addColumn<bool>("recordLeft");
     QTest::newRow("succeeded") << 0 << false;
+    // The image fails while it is written, after every check passed.
     QTest::newRow("failed") << 1 << true;
 }
 
@@ -103,7 +106,7 @@ void TestTask::restoreRecord()
     QTemporaryDir recovery;
     FakeTools tools({"sudo", "marlin-clone"});
     tools.setBehaviour("sudo", "--exec");
-    tools.setBehaviour("marlin-clone", "--exit " + QString::number(toolExit));
+    tools.setBehaviour("marlin-clone", "--exit-if --tui " + QString::number(toolExit));
     RecordedTask task(recovery.path());
     task.setRestoreRequest("SystemRestore", QJsonObject{{"opType", 1}});
     task.addJob("/backup/root.rbk", "/dev/sda3", ImageJob);
@@ -363,16 +366,55 @@ void TestTask::encryptedRootIsClosedBeforeItsContainerIsWritten()
     QSignalSpy failed(&task, &Task::failed);
     task.start();
     QVERIFY(QTest::qWaitFor([&]() { return !finished.isEmpty() || !failed.isEmpty(); }, 20000));
-    const QStringList calls = tools.calls();
+    const QStringList calls = tools.calls().filter(QRegularExpression("^(cryptsetup|sudo marlin-clone|marlin-clone) "));
     QCOMPARE(calls.constFirst(), QString("cryptsetup close /dev/mapper/luks-1"));
     const bool closed = cryptsetup == "--exit 0";
-    // Written only once the mapping is gone; never when it could not be closed.
-    QCOMPARE(calls.size(), closed ? 3 : 1);
+    // Checked and written only once the mapping is gone; never when it could not be closed.
+    QCOMPARE(calls.size(), closed ? 5 : 1);
     QCOMPARE(finished.size(), closed ? 1 : 0);
     QCOMPARE(failed.size(), closed ? 0 : 1);
     if (closed) {
-        QCOMPARE(calls.at(1), QString("sudo marlin-clone --tui /recovery/backup/system.rbk /dev/sdz3"));
+        QCOMPARE(calls.at(1), QString("sudo marlin-clone --verify-restore /recovery/backup/system.rbk /dev/sdz3"));
+        QCOMPARE(calls.at(3), QString("sudo marlin-clone --tui /recovery/backup/system.rbk /dev/sdz3"));
     }
+}
+
+void TestTask::everyImageIsCheckedBeforeTheFirstWrite_data()
+{
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("both pass") << "--exit 0" << QString();
+    QTest::newRow("the second target refused")
+        << "--exit-if /dev/sdz3 4"
+        << "The restore cannot write /dev/sdz3: it is missing, in use or too small. "
+           "Nothing was written.";
+    QTest::newRow("the second image damaged") << "--exit-if /backup/system.rbk 1"
+                                              << "damaged";
+}
+
+void TestTask::everyImageIsCheckedBeforeTheFirstWrite()
+{
+    QFETCH(QString, tool);
+    QFETCH(QString, failure);
+    FakeTools tools({"sudo", "marlin-clone"});
+    tools.setBehaviour("sudo", "--exec");
+    tools.setBehaviour("marlin-clone", tool);
+    Task task;
+    task.addJob("/backup/data.rbk", "/dev/sdz5", ImageJob);
+    task.addJob("/backup/system.rbk", "/dev/sdz3", ImageJob);
+    QSignalSpy finished(&task, &Task::taskFinished);
+    QSignalSpy failed(&task, &Task::failed);
+    const bool checked = task.checkImageJobs("damaged");
+    QCOMPARE(checked, failure.isEmpty());
+    task.start();
+    QVERIFY(QTest::qWaitFor([&]() { return !finished.isEmpty() || !failed.isEmpty(); }, 20000));
+    QCOMPARE(failed.isEmpty() ? QString() : failed.constFirst().constFirst().toString(), failure);
+    const QStringList calls = tools.calls().filter(QRegularExpression("^marlin-clone"));
+    const QStringList checks{"marlin-clone --verify-restore /backup/data.rbk /dev/sdz5",
+                             "marlin-clone --verify-restore /backup/system.rbk /dev/sdz3"};
+    // Both checked once, before the first write; nothing written after a refusal.
+    QCOMPARE(calls.mid(0, 2), checks);
+    QCOMPARE(calls.size(), failure.isEmpty() ? 4 : 2);
 }
 
 void TestTask::backupTakesItsPlaceOnlyWhenComplete_data()

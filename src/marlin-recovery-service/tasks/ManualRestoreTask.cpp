@@ -31,6 +31,20 @@ const char* const DiskMismatch = QT_TRANSLATE_NOOP(
 const char* const BackupInTarget = QT_TRANSLATE_NOOP(
     "ManualRestoreTask", "The backup lies where the restore would write; move it to another disk and try again");
 
+// Whether the device carries no signature, or a swap signature alone, as the device itself says (not udev's record).
+bool holdsOnlySwap(const QString& device)
+{
+    QString out;
+    QString err;
+    if (!SpawnCmd("sudo", {"wipefs", "--no-act", "--noheadings", "--output", "TYPE", "--", device}, out, err)) {
+        qWarning().noquote() << "cannot read the signatures on " + device + ": " + err;
+        return false;
+    }
+    const QStringList types = out.split('\n', Qt::SkipEmptyParts);
+    qInfo().noquote() << "signatures on " + device + ": " + types.join(' ');
+    return types.isEmpty() || types == QStringList{"swap"};
+}
+
 } // namespace
 
 ManualRestoreTask::ManualRestoreTask(const QString& backupDir, QObject* parent) : Task(parent), m_backupDir(backupDir)
@@ -84,6 +98,9 @@ void ManualRestoreTask::startChecked()
     }
     if (!m_diskDrive.isEmpty()) {
         unmountDrive();
+    }
+    if (!checkImageJobs(tr(BadBackup))) {
+        return;
     }
     saveLoginRecords();
     start();
@@ -201,7 +218,7 @@ bool ManualRestoreTask::addImage(const QString& image, const QString& fileName)
         return false;
     }
     if (!m_diskDrive.isEmpty()) {
-        if (!addWholeDiskImage(image, fileName)) {
+        if (!addWholeDiskImage(image)) {
             return false;
         }
         if (m_uuid.isEmpty()) {
@@ -215,63 +232,38 @@ bool ManualRestoreTask::addImage(const QString& image, const QString& fileName)
     return addPartitionImage(image, fileName);
 }
 
-// The first (or, for the root, the last) of the drive's disks that the device path lies on.
-QString ManualRestoreTask::targetOnDrive(const QString& devicePath, const QString& logKey, bool lastMatch)
+// Whatever the image file is called: another disk than the system's is a choice this restore does not offer.
+bool ManualRestoreTask::addWholeDiskImage(const QString& image)
 {
-    QString target;
-    const QStringList disks = getDevicePathsFromDrive(m_diskDrive);
-    for (const QString& disk : disks) {
-        qInfo().noquote() << "getDevicePathsFromDrive, devPath = " + disk + ", " + logKey + " = " + devicePath;
-        if (devicePath.startsWith(disk)) {
-            target = disk;
-            if (!lastMatch) {
-                break;
-            }
-        }
-    }
-    return target;
-}
-
-bool ManualRestoreTask::addWholeDiskImage(const QString& image, const QString& fileName)
-{
-    const QString rootDev = fileName.contains("system.rbk") ? devicePathFromUUID(m_rootUUID) : QString();
-    const QString dataDev =
-        !fileName.contains("system.rbk") && fileName.contains("data.rbk") ? devicePathFromUUID(m_dataUUID) : QString();
-    QString target = diskPathFromDrive(m_diskDrive);
-    qInfo().noquote() << "rootDevicePath = " + rootDev + ", devicePath = " + target + "dataDevicePath = " + dataDev;
-    bool rootFound = !rootDev.isEmpty() && rootDev.startsWith(target);
-    if (!rootDev.isEmpty() && !rootFound) {
-        const QString onDrive = targetOnDrive(rootDev, "rootDevicePath", true);
-        if (!onDrive.isEmpty()) {
-            target = onDrive;
-            rootFound = true;
-        }
-    }
-    if (!dataDev.isEmpty() && !dataDev.startsWith(target)) {
-        const QString onDrive = targetOnDrive(dataDev, "dataDevicePath", false);
-        if (!onDrive.isEmpty()) {
-            target = onDrive;
-        }
-    }
-    if (target.isEmpty() || (!rootDev.isEmpty() && !rootFound)) {
+    const QString disk = systemDisk();
+    const QStringList drivesDisks = getDevicePathsFromDrive(m_diskDrive);
+    qInfo().noquote() << "whole-disk image " + image + " of drive " + m_diskDrive + " (" + drivesDisks.join(' ') +
+                             "), the system's disk: " + disk;
+    if (disk.isEmpty() || !drivesDisks.contains(disk)) {
         reportFailure(tr(DiskMismatch));
         return false;
     }
-    qInfo().noquote() << "setJob file_path: " + image + ", devicePath: " + target;
-    addJob(image, target, ImageJob);
+    addJob(image, disk, ImageJob);
     return true;
+}
+
+// For now the disk of the root partition (or of what is left of it).
+QString ManualRestoreTask::systemDisk()
+{
+    return WholeDisk::diskOf(targetPathFromUUID(m_rootUUID));
 }
 
 bool ManualRestoreTask::addPartitionImage(const QString& image, const QString& fileName)
 {
-    const QString rootDisk = driveAndDiskFromUUID(m_rootUUID).second;
+    const QString rootDisk = systemDisk();
     const QString devicePath = targetPathFromUUID(m_uuid);
     qInfo().noquote() << "rootDevPath = " + rootDisk + ", device_path = " + devicePath;
     qInfo().noquote() << "m_rootUUID = " + m_rootUUID + ", m_uuid = " + m_uuid + ", file_path = " + image;
     const bool otherRoot = fileName.contains("system.rbk") && m_rootUUID != m_uuid;
     // An image goes back only onto a partition of this system (or, for another root, a partition of its disk).
     const bool own = isSystemPartition(m_uuid) || (otherRoot && !rootDisk.isEmpty());
-    if (devicePath.isEmpty() || !own || (otherRoot && !rootDisk.isEmpty() && !devicePath.startsWith(rootDisk))) {
+    if (devicePath.isEmpty() || !own ||
+        (otherRoot && !rootDisk.isEmpty() && WholeDisk::diskOf(devicePath) != rootDisk)) {
         reportFailure(tr(DiskMismatch));
         return false;
     }
@@ -384,6 +376,11 @@ void ManualRestoreTask::restoreSwapUuid()
     const QString swapPath = swapPartitionOnDrive();
     if (swapPath.isEmpty()) {
         qWarning().noquote() << "no swap partition on the drive " + m_diskDrive;
+        return;
+    }
+    // The partition type alone says little: a file system put there later is someone's data.
+    if (!holdsOnlySwap(swapPath)) {
+        qWarning().noquote() << "the swap partition " + swapPath + " holds something else: no swap area made on it";
         return;
     }
     qInfo().noquote() << "sudo mkswap -U " + swapUuid + " " + swapPath;

@@ -26,7 +26,8 @@ private:
     bool readImageInfo(const QString& image);
     // False when the task failed.
     bool addImage(const QString& image, const QString& fileName);
-    bool addWholeDiskImage(const QString& image, const QString& fileName);
+    // Onto the drive the image was made of, and only when that drive holds this system.
+    bool addWholeDiskImage(const QString& image);
     bool addPartitionImage(const QString& image, const QString& fileName);
     void addArchives(const QString& dirPath, const QStringList& archives);
     bool checkArchive(const QString& tarPath, QString& uuid, QString& directory) const;
@@ -36,10 +37,11 @@ private:
     // Whether a backup being read lies where a job writes: on a partition (or disk) an image goes onto, or inside
     // a directory an archive replaces.
     bool backupLiesInATarget() const;
-    QString targetOnDrive(const QString& devicePath, const QString& logKey, bool lastMatch);
     // The UUID the restored root's fstab gives its swap area; empty when it names none.
     QString restoredSwapUuid();
     QString swapPartitionOnDrive() const;
+    // The disk that holds the installed system.
+    QString systemDisk();
 
     QString m_diskDrive;
     QString m_uuid;

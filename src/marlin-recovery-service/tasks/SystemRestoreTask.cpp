@@ -110,8 +110,11 @@ void SystemRestoreTask::setJobs()
             return;
         }
         QFile info(QString("%1/%2.info").arg(backup.path(), base));
+        // An image that names no partition cannot be put back, and leaving it out is no restore.
         if (!info.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            continue;
+            qCritical().noquote() << "the initial backup's image has no .info: " + image;
+            reportFailure(badInitialBackup());
+            return;
         }
         m_initRootUUID = QString::fromUtf8(info.readAll()).simplified();
         // Only this system's own partitions are written, and never the one the backup is read from.
@@ -126,20 +129,30 @@ void SystemRestoreTask::setJobs()
             continue;
         }
         QString toPath = targetPathFromUUID(m_initRootUUID);
+        // An image left out would leave its partition as it is (a reformatted boot: a system that does not start)
+        // while the restore says it succeeded.
+        if (toPath.isEmpty()) {
+            qCritical().noquote() << "no partition for the initial backup's image " + image +
+                                         ", uuid: " + m_initRootUUID;
+            reportFailure(QCoreApplication::translate("SystemRestoreTask",
+                                                      "The partition for \"%1\" of the initial backup cannot be "
+                                                      "found (it may have been formatted). Nothing was restored.")
+                              .arg(base));
+            return;
+        }
         if (m_initRootUUID == m_rootUUID) {
             toPath = encryptedRootTarget(toPath);
         }
         qDebug() << "fromPath:" << image;
         qDebug() << "toPath:" << toPath;
-        if (!toPath.isEmpty()) {
-            addJob(image, toPath, ImageJob);
-        }
-    }
-    // Recorded only for a restore that passed its checks and is about to run.
-    if (!m_jobs.isEmpty()) {
-        saveLoginRecords(recoveryMountPoint);
+        addJob(image, toPath, ImageJob);
     }
     checkJobs();
+    if (m_isError || !checkImageJobs(badInitialBackup())) {
+        return;
+    }
+    // Recorded only for a restore that passed its checks and is about to run.
+    saveLoginRecords(recoveryMountPoint);
     start();
 }
 

@@ -33,6 +33,32 @@ QString parentWithSlash(const QString& path)
     return path.left(path.lastIndexOf('/') + 1);
 }
 
+// An image job that writes a device (a backup writes a file below a mount point).
+bool restoresImage(const Job& job)
+{
+    return job.type == ImageJob && job.to.startsWith("/dev/");
+}
+
+// The cloning tool's exit code (-1 when it did not end normally), its error output in err.
+int runTool(const QStringList& args, QString& err)
+{
+    QProcess process;
+    QProcessEnvironment environment;
+    environment.insert("LC_ALL", "C");
+    process.setProcessEnvironment(environment);
+    process.start("sudo", args);
+    // A tool that never ran has checked nothing.
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit) {
+        err = process.errorString();
+        return -1;
+    }
+    err = QString::fromUtf8(process.readAllStandardError()).trimmed();
+    return process.exitCode();
+}
+
+// marlin-clone --verify-restore: the device is refused (missing, in use, too small).
+const int TargetRefused = 4;
+
 } // namespace
 
 Task::Task(QObject* parent) : QObject(parent)
@@ -111,6 +137,54 @@ void Task::checkJobs()
         return;
     }
     qDebug() << "task count:" << m_taskCount;
+}
+
+bool Task::checkImageJobs(const QString& damagedImageText)
+{
+    m_imagesChecked = true;
+    bool restores = false;
+    for (const Job& job : std::as_const(m_jobs)) {
+        restores = restores || restoresImage(job);
+    }
+    if (!restores) {
+        return !m_isError;
+    }
+    // What the service holds itself comes off first, as before every image job: the checks see the targets as
+    // the jobs will.
+    if (!m_openedMapperPath.isEmpty() && !closeOpenedMapping()) {
+        reportJobFailure();
+        return false;
+    }
+    for (const Job& job : std::as_const(m_jobs)) {
+        if (restoresImage(job)) {
+            umountDevicePath(job.to);
+        }
+    }
+    for (const Job& job : std::as_const(m_jobs)) {
+        if (restoresImage(job) && !checkImageJob(job, damagedImageText)) {
+            return false;
+        }
+    }
+    return !m_isError;
+}
+
+bool Task::checkImageJob(const Job& job, const QString& damagedImageText)
+{
+    QString err;
+    const int code = runTool({"marlin-clone", "--verify-restore", job.from, job.to}, err);
+    if (code == 0) {
+        qInfo().noquote() << "checked before writing: " + job.from + " onto " + job.to;
+        return true;
+    }
+    qCritical().noquote() << "refused before the first write: " + job.from + " onto " + job.to + ": " + err;
+    if (code == TargetRefused) {
+        reportFailure(QCoreApplication::translate("Task", "The restore cannot write %1: it is missing, in use or too "
+                                                          "small. Nothing was written.")
+                          .arg(job.to));
+    } else {
+        reportFailure(damagedImageText);
+    }
+    return false;
 }
 
 void Task::reportFailure(const QString& message)
@@ -193,6 +267,9 @@ void Task::start()
         Q_EMIT taskFinished();
         return;
     }
+    if (!m_imagesChecked && !checkImageJobs(JobFailureText)) {
+        return;
+    }
     m_currentIndex = std::min(m_currentIndex + 1, m_taskCount);
     qDebug() << "currentIndex:" << m_currentIndex << "taskCount:" << m_taskCount;
 
@@ -271,6 +348,10 @@ void Task::onJobFinished(int exitCode, QProcess::ExitStatus exitStatus)
             reportJobFailure();
             return;
         }
+        // What comes next finds the written file system by its UUID.
+        if (restoresImage(done) && !WholeDisk::isWholeDisk(done.to) && !WholeDisk::rereadFileSystem(done.to)) {
+            qWarning().noquote() << "udisksd does not know the file system just written on " + done.to;
+        }
         start();
         return;
     }
@@ -282,8 +363,8 @@ void Task::onJobFinished(int exitCode, QProcess::ExitStatus exitStatus)
 bool Task::settleWrittenDisk(const QString& disk)
 {
     QStringList damaged;
-    if (!WholeDisk::refreshPartitions(disk) || !WholeDisk::waitForFileSystems(disk) ||
-        !WholeDisk::verifyFileSystems(disk, damaged)) {
+    if (!WholeDisk::refreshPartitions(disk) || !WholeDisk::partitionsMatchTable(disk) ||
+        !WholeDisk::waitForFileSystems(disk) || !WholeDisk::verifyFileSystems(disk, damaged)) {
         qCritical().noquote() << "the disk written whole is not sound: " + disk + ", damaged: " + damaged.join(' ');
         return false;
     }

@@ -52,6 +52,11 @@ public:
     // before the archive runs, it is mounted again (possibly elsewhere) and the paths follow.
     void rememberJobMount(const QString& mountPoint, const QString& uuid);
     void checkJobs();
+    // Before the first write of a restore: every image job's image verified chunk by chunk and its target checked as
+    // the job would (a block device, unmounted, opened exclusively, large enough), by the cloning tool itself. On a
+    // refusal the task fails (a damaged image with damagedImageText) and false is returned. start() runs it too,
+    // for a task that did not.
+    bool checkImageJobs(const QString& damagedImageText);
     void start();
     void reportFailure(const QString& message);
     // A failure of the work itself: the person is pointed to the preserved log.
@@ -141,6 +146,7 @@ private:
     void removeRestoreMark();
     void clearExtractTarget(const QString& directory);
     bool closeOpenedMapping();
+    bool checkImageJob(const Job& job, const QString& damagedImageText);
 
 protected:
     // Where the recovery partition is mounted (mounted now when it was not), for the record of a restore.
@@ -180,6 +186,7 @@ protected:
     QString m_restoreMethod;
     QJsonObject m_restoreRequest;
     bool m_markWritten = false;
+    bool m_imagesChecked = false;
 };
 
 // name in the service's private working directory (made by main, readable by root alone): what root keeps aside for

@@ -12,11 +12,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QThread>
 
 #include <algorithm>
 
 namespace {
+
+using BlockDisks::partitionNumber;
+using BlockDisks::sysfsDirOf;
 
 QString blkidValue(const QString& device, const QString& tag)
 {
@@ -25,12 +29,53 @@ QString blkidValue(const QString& device, const QString& tag)
     return out.trimmed();
 }
 
+QString readSysfs(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+}
+
+// Partition number -> "start size" in 512-byte units, as the table on the disk has them (partx reads it itself).
+bool tablePartitions(const QString& disk, QMap<int, QString>& parts)
+{
+    QString out;
+    QString err;
+    if (!SpawnCmd("sudo", {"partx", "--show", "--noheadings", "--output", "NR,START,SECTORS", "--", disk}, out, err)) {
+        qCritical().noquote() << "partx cannot read the table of " + disk + ": " + err;
+        return false;
+    }
+    // partx counts the table's sectors, the kernel 512-byte units.
+    const qint64 factor = std::max(1, readSysfs(sysfsDirOf(disk) + "/queue/logical_block_size").toInt() / 512);
+    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = line.simplified().split(' ');
+        if (fields.size() != 3) {
+            return false;
+        }
+        parts.insert(fields.at(0).toInt(),
+                     QString("%1 %2").arg(fields.at(1).toLongLong() * factor).arg(fields.at(2).toLongLong() * factor));
+    }
+    return true;
+}
+
+// Waits (20 s at most) until udisksd knows every one of the file systems.
+bool waitForUuids(const QStringList& uuids)
+{
+    const QDeadlineTimer deadline(20000);
+    for (const QString& uuid : uuids) {
+        while (!UDisks2Manager::blockDeviceByUUID(uuid)) {
+            if (deadline.hasExpired()) {
+                qCritical().noquote() << "udisksd does not know the restored file system " + uuid;
+                return false;
+            }
+            QThread::msleep(100);
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 namespace WholeDisk {
-
-using BlockDisks::partitionNumber;
-using BlockDisks::sysfsDirOf;
 
 bool isWholeDisk(const QString& path)
 {
@@ -94,17 +139,15 @@ bool waitForFileSystems(const QString& disk)
             uuids.append(uuid);
         }
     }
-    const QDeadlineTimer deadline(20000);
-    for (const QString& uuid : uuids) {
-        while (!UDisks2Manager::blockDeviceByUUID(uuid)) {
-            if (deadline.hasExpired()) {
-                qCritical().noquote() << "udisksd does not know the restored file system " + uuid;
-                return false;
-            }
-            QThread::msleep(100);
-        }
-    }
-    return true;
+    return waitForUuids(uuids);
+}
+
+bool rereadFileSystem(const QString& partition)
+{
+    // Not every close after a write reaches udev.
+    SpawnCmd("sudo", {"udevadm", "trigger", "--action=change", "--settle", "--", partition});
+    const QString uuid = blkidValue(partition, "UUID");
+    return uuid.isEmpty() || waitForUuids({uuid});
 }
 
 QStringList readOnlyCheck(const QString& type)
@@ -124,6 +167,28 @@ QStringList readOnlyCheck(const QString& type)
     return {};
 }
 
+bool partitionsMatchTable(const QString& disk)
+{
+    QMap<int, QString> table;
+    if (!tablePartitions(disk, table)) {
+        return false;
+    }
+    QMap<int, QString> kernel;
+    for (const QString& partition : partitionsOf(disk)) {
+        const QString dir = sysfsDirOf(partition);
+        kernel.insert(partitionNumber(dir), readSysfs(dir + "/start") + " " + readSysfs(dir + "/size"));
+    }
+    if (kernel != table) {
+        qCritical().noquote() << "the kernel's partitions of " + disk + " are not those of its table";
+        for (auto it = table.cbegin(); it != table.cend(); ++it) {
+            qCritical().noquote()
+                << QString("table %1: %2, kernel: %3").arg(it.key()).arg(it.value(), kernel.value(it.key()));
+        }
+        return false;
+    }
+    return true;
+}
+
 bool verifyFileSystems(const QString& disk, QStringList& failed)
 {
     failed.clear();
@@ -131,7 +196,13 @@ bool verifyFileSystems(const QString& disk, QStringList& failed)
         const QString type = blkidValue(partition, "TYPE");
         QStringList check = readOnlyCheck(type);
         if (check.isEmpty()) {
+            // Swap, or nothing at all, holds nothing to lose; a file system that cannot be checked is no success.
+            const bool fileSystem = blkidValue(partition, "USAGE") == "filesystem";
             qInfo().noquote() << "no read-only check for " + partition + " (" + type + ")";
+            if (fileSystem) {
+                qCritical().noquote() << "a file system without a read-only check: " + partition + " (" + type + ")";
+                failed.append(partition);
+            }
             continue;
         }
         QString out;

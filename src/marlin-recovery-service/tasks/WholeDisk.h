@@ -22,7 +22,13 @@ QStringList partitionsOf(const QString& disk);
 bool refreshPartitions(const QString& disk);
 // Waits (20 s at most) until udisksd knows every file system on the disk by its UUID again.
 bool waitForFileSystems(const QString& disk);
-// Checks each file system of the disk without changing it; false with the failing partitions in failed.
+// After a partition was written: has udev read it again and waits (20 s at most) until udisksd knows its file system
+// by its UUID, as whatever comes next looks it up by that UUID. False when it did not come.
+bool rereadFileSystem(const QString& partition);
+// Whether the kernel's partitions of the disk are those of the table on it (number, start and size of each).
+bool partitionsMatchTable(const QString& disk);
+// Checks each file system of the disk without changing it; false with the failing partitions in failed. A partition
+// holding a file system that has no read-only check fails too: it cannot be told sound.
 bool verifyFileSystems(const QString& disk, QStringList& failed);
 // The read-only check of a file system of this type, without the device; empty for types that have none (swap).
 QStringList readOnlyCheck(const QString& type);
