@@ -2,6 +2,7 @@
 
 #include "MainWindow.h"
 
+#include <InstalledSystem.h>
 #include <core/command.h>
 #include <tessel/core/ConsoleAppender.h>
 #include <tessel/core/Logger.h>
@@ -67,7 +68,7 @@ bool clearFlags(const QString& rootMountPoint)
 // Where the recovery partition is mounted, found with or without a readable root; empty when it is not found.
 QString recoveryMountPoint(const QString& rootMountPoint, const QString& rootUUID, QString& recoveryUUID)
 {
-    recoveryUUID = Utils::findRecoveryUUID(rootMountPoint, rootUUID);
+    recoveryUUID = InstalledSystem::recoveryUUIDOf(rootMountPoint, rootUUID);
     return recoveryUUID.isEmpty() ? QString() : Utils::mountDeviceByUUID(recoveryUUID);
 }
 

@@ -60,7 +60,6 @@ private:
     void fixPartition();
     void partitionCheckList();
     void addFstabInformation(QList<PartitionCheckItem>& items);
-    QString systemDisk() const;
     QString rootFile(const QString& relative) const;
     void markSystemPartitionsWithoutRoot(QList<PartitionCheckItem>& items);
 

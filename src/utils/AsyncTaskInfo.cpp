@@ -183,7 +183,7 @@ void AsyncTask::addFstabInformation(QList<PartitionCheckItem>& items)
 void AsyncTask::markSystemPartitionsWithoutRoot(QList<PartitionCheckItem>& items)
 {
     QMap<QString, QString> known{{m_rootUUID, "/"}};
-    const QString recoveryUUID = Utils::findRecoveryUUID(QString(), m_rootUUID, systemDisk());
+    const QString recoveryUUID = InstalledSystem::recoveryUUIDOf(QString(), m_rootUUID);
     known.insert(recoveryUUID, QString());
     const bool wasMounted = !Utils::mountPointOfUUID(recoveryUUID).isEmpty();
     const QString recoveryPath = Utils::mountDeviceByUUID(recoveryUUID);
@@ -208,14 +208,6 @@ void AsyncTask::markSystemPartitionsWithoutRoot(QList<PartitionCheckItem>& items
             item.mountPoint = found.value();
         }
     }
-}
-
-// Only the installed system's disk is searched for its recovery partition: a copy on a USB disk is not it.
-QString AsyncTask::systemDisk() const
-{
-    InstalledSystem system;
-    system.identify(m_rootUUID);
-    return system.disk();
 }
 
 QString AsyncTask::rootFile(const QString& relative) const
@@ -247,7 +239,7 @@ void AsyncTask::initLiveRestorePageInfo()
     bool isEncrypted = false;
     bool isFileManagerEncrypted = false;
     const bool isLvm = Device::getEncryptionInfoByUUIDs(m_fstabUUIDs, isEncrypted, isFileManagerEncrypted);
-    m_recoveryUUID = Utils::findRecoveryUUID(m_rootMountPoint, m_rootUUID, systemDisk());
+    m_recoveryUUID = InstalledSystem::recoveryUUIDOf(m_rootMountPoint, m_rootUUID);
 
     bool isExitsInitBackup = false;
     bool recoveryJsonRead = false;

@@ -140,6 +140,13 @@ bool InstalledSystem::holds(const QString& device) const
     return BlockDisks::isOnDisk(device, m_disk);
 }
 
+QString InstalledSystem::recoveryUUIDOf(const QString& rootMountPoint, const QString& rootUUID)
+{
+    InstalledSystem system;
+    system.identify(rootUUID);
+    return Utils::findRecoveryUUID(rootMountPoint, rootUUID, system.disk());
+}
+
 QString InstalledSystem::recordAmbiguity(const QString& what, const QStringList& devices) const
 {
     if (m_ambiguity.isEmpty()) {

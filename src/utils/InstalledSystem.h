@@ -29,6 +29,10 @@ public:
     // Whether a device path is the system's disk or one of its partitions.
     bool holds(const QString& device) const;
 
+    // The recovery partition of the root with this UUID, searched on the system's disk alone (the live medium
+    // stays the last resort): what the window and the restore page need without a task.
+    static QString recoveryUUIDOf(const QString& rootMountPoint, const QString& rootUUID);
+
 private:
     QString diskOfRoot(const QString& rootUUID, const QList<BlockEntry>& entries);
     QString recordAmbiguity(const QString& what, const QStringList& devices) const;

@@ -429,6 +429,14 @@ void TestRecoveryGui::errorDispatch_data()
                                          << "Wiederherstellung fehlgeschlagen"
                                          << "Wiederherstellung fehlgeschlagen, Fehler: Der Zielort wurde nicht gefunden"
                                          << QString();
+    QTest::newRow("restore, known text naming a device")
+        << "ManualRestore" << 2 << true
+        << "The restore cannot write /dev/sda3: it is missing, in use or too small. Nothing was written."
+        << "Wiederherstellung fehlgeschlagen"
+        << "Wiederherstellung fehlgeschlagen, Fehler: Die Wiederherstellung kann /dev/sda3 nicht beschreiben: Es "
+           "fehlt, "
+           "wird verwendet oder ist zu klein. Es wurde nichts geschrieben."
+        << QString();
     QTest::newRow("restore, other text") << "ManualRestore" << 2 << true << "disk vanished"
                                          << "Wiederherstellung fehlgeschlagen"
                                          << "Wiederherstellung fehlgeschlagen, Fehler: disk vanished" << QString();

@@ -184,6 +184,26 @@
         <source>The recovery service stopped before the task finished.</source>
         <translation>Der Wiederherstellungsdienst wurde beendet, bevor die Aufgabe abgeschlossen war.</translation>
     </message>
+    <message>
+        <source>The target location is full, please free up some space and try again</source>
+        <translation>Der Zielort ist voll, bitte geben Sie Speicherplatz frei und versuchen Sie es erneut</translation>
+    </message>
+    <message>
+        <source>The backup lies where the restore would write; move it to another disk and try again</source>
+        <translation>Die Sicherung liegt dort, wo die Wiederherstellung schreiben würde; verschieben Sie sie auf eine andere Festplatte und versuchen Sie es erneut</translation>
+    </message>
+    <message>
+        <source>The restore cannot write %1: it is missing, in use or too small. Nothing was written.</source>
+        <translation>Die Wiederherstellung kann %1 nicht beschreiben: Es fehlt, wird verwendet oder ist zu klein. Es wurde nichts geschrieben.</translation>
+    </message>
+    <message>
+        <source>The partition for &quot;%1&quot; of the initial backup cannot be found (it may have been formatted). Nothing was restored.</source>
+        <translation>Die Partition für „%1“ der ersten Sicherung wurde nicht gefunden (sie wurde eventuell formatiert). Es wurde nichts wiederhergestellt.</translation>
+    </message>
+    <message>
+        <source>The system&apos;s partitions are found on more than one device (%1). Remove the disks that are not this computer&apos;s own and try again.</source>
+        <translation>Die Partitionen des Systems wurden auf mehr als einem Gerät gefunden (%1). Entfernen Sie die Festplatten, die nicht zu diesem Computer gehören, und versuchen Sie es erneut.</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryPage</name>

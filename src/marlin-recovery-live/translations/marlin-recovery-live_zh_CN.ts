@@ -184,6 +184,26 @@
         <source>The recovery service stopped before the task finished.</source>
         <translation>恢复服务在任务完成前停止了。</translation>
     </message>
+    <message>
+        <source>The target location is full, please free up some space and try again</source>
+        <translation>目标位置已满，请释放一些空间后重试</translation>
+    </message>
+    <message>
+        <source>The backup lies where the restore would write; move it to another disk and try again</source>
+        <translation>备份位于还原将要写入的位置；请将其移到另一块磁盘后重试</translation>
+    </message>
+    <message>
+        <source>The restore cannot write %1: it is missing, in use or too small. Nothing was written.</source>
+        <translation>还原无法写入 %1：它不存在、正在使用或太小。未写入任何内容。</translation>
+    </message>
+    <message>
+        <source>The partition for &quot;%1&quot; of the initial backup cannot be found (it may have been formatted). Nothing was restored.</source>
+        <translation>找不到初始备份中“%1”对应的分区（可能已被格式化）。未还原任何内容。</translation>
+    </message>
+    <message>
+        <source>The system&apos;s partitions are found on more than one device (%1). Remove the disks that are not this computer&apos;s own and try again.</source>
+        <translation>在多个设备上发现了系统分区（%1）。请移除不属于本计算机的磁盘后重试。</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryPage</name>

@@ -247,10 +247,10 @@ bool ManualRestoreTask::addWholeDiskImage(const QString& image)
     return true;
 }
 
-// For now the disk of the root partition (or of what is left of it).
+// The disk the installed system lives on, decided once for the task.
 QString ManualRestoreTask::systemDisk()
 {
-    return WholeDisk::diskOf(targetPathFromUUID(m_rootUUID));
+    return installedSystem().disk();
 }
 
 bool ManualRestoreTask::addPartitionImage(const QString& image, const QString& fileName)

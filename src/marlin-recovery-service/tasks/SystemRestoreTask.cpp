@@ -261,7 +261,7 @@ bool SystemRestoreTask::holdsPersonalFiles(const QString& uuid) const
     return !m_refreshDataPartition && m_dataUUID != m_rootUUID && uuid == m_dataUUID;
 }
 
-// Besides the partitions the system names, a partition of the root's disk is taken when it is the root of the
+// Besides the partitions the system names, a partition of the system's disk is taken when it is the root of the
 // initial backup (another slot than today's root), or when the root is too broken to name its partitions.
 bool SystemRestoreTask::isRestoreTarget(const QString& uuid)
 {
@@ -271,9 +271,8 @@ bool SystemRestoreTask::isRestoreTarget(const QString& uuid)
     if (isSystemPartition(uuid)) {
         return true;
     }
-    const QString rootDisk = WholeDisk::diskOf(targetPathFromUUID(m_rootUUID));
-    const bool onRootDisk = !rootDisk.isEmpty() && WholeDisk::diskOf(targetPathFromUUID(uuid)) == rootDisk;
-    return onRootDisk && (uuid == m_originRootUUID || !rootFactsRead());
+    const bool onSystemDisk = installedSystem().holds(targetPathFromUUID(uuid));
+    return onSystemDisk && (uuid == m_originRootUUID || !rootFactsRead());
 }
 
 QString SystemRestoreTask::restoredRootUUID() const

@@ -11,6 +11,7 @@
 #include "widgets/WorkingPage.h"
 
 #include <AsyncTask.h>
+#include <InstalledSystem.h>
 #include <core/command.h>
 #include <utils.h>
 
@@ -22,6 +23,7 @@
 #include <QDBusServiceWatcher>
 #include <QDebug>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QUuid>
 
 namespace {
@@ -48,6 +50,19 @@ const char* const KnownErrors[] = {
     QT_TRANSLATE_NOOP("RecoveryModule", "Cannot find the target location"),
     QT_TRANSLATE_NOOP("RecoveryModule", "There is something wrong with your initial backup file"),
     QT_TRANSLATE_NOOP("RecoveryModule", "Failed to initialize the task"),
+    QT_TRANSLATE_NOOP("RecoveryModule", "The target location is full, please free up some space and try again"),
+    QT_TRANSLATE_NOOP("RecoveryModule",
+                      "The backup lies where the restore would write; move it to another disk and try again"),
+};
+
+// Known errors that name a device or an image: "%1" stands for it.
+const char* const KnownErrorPatterns[] = {
+    QT_TRANSLATE_NOOP("RecoveryModule", "The restore cannot write %1: it is missing, in use or too small. Nothing "
+                                        "was written."),
+    QT_TRANSLATE_NOOP("RecoveryModule", "The partition for \"%1\" of the initial backup cannot be found (it may have "
+                                        "been formatted). Nothing was restored."),
+    QT_TRANSLATE_NOOP("RecoveryModule", "The system's partitions are found on more than one device (%1). Remove the "
+                                        "disks that are not this computer's own and try again."),
 };
 
 const int InvalidCaller = -100;
@@ -78,8 +93,9 @@ bool isBackup(int opType)
 // The recovery partition the window knows of, else the one found now; the record of a restore goes there.
 bool recoveryCanTakeRecord(const QString& recoveryUUID, const QString& rootUUID)
 {
-    const QString uuid =
-        recoveryUUID.isEmpty() ? Utils::findRecoveryUUID(Utils::mountPointOfUUID(rootUUID), rootUUID) : recoveryUUID;
+    const QString uuid = recoveryUUID.isEmpty()
+                             ? InstalledSystem::recoveryUUIDOf(Utils::mountPointOfUUID(rootUUID), rootUUID)
+                             : recoveryUUID;
     return Utils::recoveryCanTakeRestoreMark(uuid);
 }
 
@@ -565,6 +581,15 @@ QString RecoveryModule::translatedError(const QString& errMsg)
     for (const char* known : KnownErrors) {
         if (errMsg == QLatin1String(known)) {
             return QCoreApplication::translate("RecoveryModule", known);
+        }
+    }
+    for (const char* pattern : KnownErrorPatterns) {
+        const QStringList parts = QString::fromLatin1(pattern).split("%1");
+        const QRegularExpression matcher("^" + QRegularExpression::escape(parts.value(0)) + "(.+)" +
+                                         QRegularExpression::escape(parts.value(1)) + "$");
+        const QRegularExpressionMatch match = matcher.match(errMsg);
+        if (match.hasMatch()) {
+            return QCoreApplication::translate("RecoveryModule", pattern).arg(match.captured(1));
         }
     }
     return errMsg;
