@@ -79,6 +79,7 @@ as() {
 callAs() { as "$1" "$2" --system --print-reply=literal --reply-timeout=20000 --dest=com.marlin.recovery \
     /com/marlin/recovery "com.marlin.daemon.recovery.$3" "string:$4" 2>&1 | xargs; }
 gui=$work/bin/marlin-recovery-live
+tools=$(cd "$(dirname "$0")/../tools" && pwd)
 for method in SystemRestore ShowSystemRepairTool GetLiveType; do
     answer=$(callAs daemon "$gui" "$method" '{}' || true)
     [[ $answer == *AccessDenied* ]] || fail "ordinary account under the GUI's name, $method: $answer"
@@ -90,7 +91,22 @@ answer=$(callAs nobody "$gui" SystemRestore '{}')
 answer=$(callAs nobody /usr/bin/dbus-send SystemRestore '{}')
 [ "$answer" = "int32 -100" ] || fail "another program of an administrator got: $answer"
 answer=$(callAs nobody /usr/bin/dbus-send ShowSystemRepairTool '{}')
-[ "$answer" = "int32 -1" ] || fail "the repair tool refused an administrator's program: $answer"
+[ "$answer" = "int32 -100" ] || fail "the repair tool, which runs as root, took another program: $answer"
+
+# Signals name disks and backups: the administrators hear them, an ordinary account none. The outcome of a refused
+# request is sent before its answer, and the marker after it, so a listener hears them in that order or not at all.
+listen() {
+    mkfifo -m 666 "$work/ready-$1"
+    as "$1" timeout 60 "$tools/signal-listener" "$DBUS_SYSTEM_BUS_ADDRESS" "$work/ready-$1" >"$work/heard-$1" 2>&1 &
+    read -r _ <"$work/ready-$1"
+}
+listen daemon
+listen nobody
+callAs root "$gui" AsyncGetPartitionCheckItemLists '{"opType": 3, "operateID": "heard"}' >/dev/null
+dbus-send --system --type=signal /marker org.marlin.test.Marker.Done
+wait
+[ "$(xargs <"$work/heard-nobody")" = "Error Done" ] || fail "an administrator heard: $(xargs <"$work/heard-nobody")"
+[ "$(xargs <"$work/heard-daemon")" = "Done" ] || fail "an ordinary account heard: $(xargs <"$work/heard-daemon")"
 
 # Only root may own the name.
 if setpriv --reuid=nobody --regid=nogroup --clear-groups dbus-send --system --print-reply --dest=org.freedesktop.DBus \

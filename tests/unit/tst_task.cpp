@@ -466,6 +466,8 @@ void TestTask::backupTakesItsPlaceOnlyWhenComplete()
     QCOMPARE(entriesOf(backup),
              older ? (QStringList{"notes.txt", "opt.tar", "opt.tar.md5"}) : (QStringList{"opt.tar", "opt.tar.md5"}));
     QVERIFY(!(QFileInfo(backup).permissions() & QFile::WriteOther));
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    QCOMPARE(QFile::permissions(backup + "/opt.tar") & others, QFile::Permissions());
     QProcess md5sum;
     md5sum.start("md5sum", {"-c", backup + "/opt.tar.md5"});
     QVERIFY(md5sum.waitForFinished(10000));

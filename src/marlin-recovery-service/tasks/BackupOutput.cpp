@@ -176,11 +176,13 @@ bool BackupOutput::open(const QString& mountPoint, const QString& relative)
     return m_workFd >= 0 || fail("cannot open the working directory " + workPath());
 }
 
+// Readable by root alone: archives of opt and var hold what the system kept from its users (shadow copies,
+// crontabs, mail).
 int BackupOutput::createTemporary(const QString& name)
 {
     const QString temporary = temporaryName(name);
     const int fd =
-        ::openat(m_workFd, encoded(temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        ::openat(m_workFd, encoded(temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         fail("cannot create " + temporary + " in " + workPath());
         return -1;
