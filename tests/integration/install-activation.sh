@@ -46,6 +46,7 @@ cat >"$work/bus.conf" <<CONF
     <allow receive_type="method_return"/>
     <allow receive_type="error"/>
     <allow receive_type="signal"/>
+    <allow send_type="signal"/>
   </policy>
   <include>$work/usr/share/dbus-1/system.d/com.marlin.recovery.conf</include>
 </busconfig>
