@@ -66,10 +66,20 @@ bool clearFlags(const QString& rootMountPoint)
 }
 
 // Where the recovery partition is mounted, found with or without a readable root; empty when it is not found.
-QString recoveryMountPoint(const QString& rootMountPoint, const QString& rootUUID, QString& recoveryUUID)
+QString recoveryMountPoint(const QString& rootMountPoint, const QString& rootUUID, QString& recoveryUUID,
+                           bool& wasMounted)
 {
     recoveryUUID = InstalledSystem::recoveryUUIDOf(rootMountPoint, rootUUID);
+    wasMounted = !recoveryUUID.isEmpty() && !Utils::mountPointOfUUID(recoveryUUID).isEmpty();
     return recoveryUUID.isEmpty() ? QString() : Utils::mountDeviceByUUID(recoveryUUID);
+}
+
+// What the look mounted is unmounted again: a partition left mounted could not be written by a restore.
+void unmountIfMountedHere(const QString& uuid, const QString& mountPoint, bool wasMounted)
+{
+    if (!mountPoint.isEmpty() && !wasMounted) {
+        Utils::umountDeviceByUUID(uuid);
+    }
 }
 
 QString restoreMarkText(const QString& recoveryMountPoint)
@@ -138,6 +148,7 @@ AutoRepairResult isExistAutoRepairFlag(const CmdLineInfo& cmdLine)
         result.interruptedRestore = findInterruptedRestore(cmdLine, &result.recoveryUUID);
         return result;
     }
+    const bool rootWasMounted = !Utils::mountPointOfUUID(cmdLine.rootUUID).isEmpty();
     const QString rootMountPoint = Utils::mountDeviceByUUID(cmdLine.rootUUID);
     if (rootMountPoint.isEmpty()) {
         // No flags to read; the pending order lies on the recovery partition, which is found without the root.
@@ -147,9 +158,13 @@ AutoRepairResult isExistAutoRepairFlag(const CmdLineInfo& cmdLine)
         Utils::getSystemLocale(rootMountPoint, result.sysLocale);
     }
     // One look for the recovery partition serves the pending order and the record of a cut-off restore.
-    const QString recovery = recoveryMountPoint(rootMountPoint, cmdLine.rootUUID, result.recoveryUUID);
+    bool recoveryWasMounted = false;
+    const QString recovery =
+        recoveryMountPoint(rootMountPoint, cmdLine.rootUUID, result.recoveryUUID, recoveryWasMounted);
     readPendingOrder(recovery, result);
     result.interruptedRestore = restoreMarkText(recovery);
+    unmountIfMountedHere(result.recoveryUUID, recovery, recoveryWasMounted);
+    unmountIfMountedHere(cmdLine.rootUUID, rootMountPoint, rootWasMounted);
     return result;
 }
 
@@ -158,14 +173,15 @@ QString findInterruptedRestore(const CmdLineInfo& cmdLine, QString* recoveryUUID
     const bool rootWasMounted = !Utils::mountPointOfUUID(cmdLine.rootUUID).isEmpty();
     const QString rootMountPoint = Utils::mountDeviceByUUID(cmdLine.rootUUID);
     QString uuid;
-    const QString recovery = recoveryMountPoint(rootMountPoint, cmdLine.rootUUID, uuid);
+    bool recoveryWasMounted = false;
+    const QString recovery = recoveryMountPoint(rootMountPoint, cmdLine.rootUUID, uuid, recoveryWasMounted);
     if (recoveryUUID != nullptr) {
         *recoveryUUID = uuid;
     }
-    if (!rootMountPoint.isEmpty() && !rootWasMounted) {
-        Utils::umountDeviceByUUID(cmdLine.rootUUID);
-    }
-    return restoreMarkText(recovery);
+    unmountIfMountedHere(cmdLine.rootUUID, rootMountPoint, rootWasMounted);
+    const QString mark = restoreMarkText(recovery);
+    unmountIfMountedHere(uuid, recovery, recoveryWasMounted);
+    return mark;
 }
 
 QString chooseLocale(const QString& sysLocale, const CmdLineInfo& cmdLine)
