@@ -19,6 +19,7 @@ private slots:
     void cleanup();
     void restoreWritesTheSystemDiskNotTheCopy_data();
     void restoreWritesTheSystemDiskNotTheCopy();
+    void systemThatCannotBeToldFromACopyIsRefused();
 
 private:
     LiveService* m_service = nullptr;
@@ -97,6 +98,38 @@ void TestCopyDiskE2E::restoreWritesTheSystemDiskNotTheCopy()
     QCOMPARE(readFile(root + "/etc/hostname"), QByteArray("marlin-pc\n"));
     const Mounted data(env("MARLIN_DATA_UUID"));
     QCOMPARE(readFile(data + "/home/alice/Documents/kept.txt"), QByteArray("mine\n"));
+}
+
+// A clone of the root and the recovery partition both: nothing tells which disk is the system's, so nothing is
+// written and the person is told which devices to look at.
+void TestCopyDiskE2E::systemThatCannotBeToldFromACopyIsRefused()
+{
+    QVERIFY(liveEnv({"remove-copy-disk"}));
+    m_copy.clear();
+    QVERIFY(liveEnv({"add-copy-disk", "ROOT", "RECOVERY"}));
+    m_copy = QString::fromUtf8(readFile(env("MARLIN_LIVE_ENV_STATE") + "/copy-loop").trimmed()) + "p1";
+    const QStringList devices{env("MARLIN_ROOT_DEV"), m_copy};
+    QStringList before;
+    for (const QString& device : devices) {
+        before.append(output("md5sum", {device}));
+    }
+    m_service = new LiveService;
+    QVERIFY(m_service->start());
+    bool ok = true;
+    const QJsonObject outcome = m_service->runTask(
+        [](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->SystemRestore(LiveService::request(1, "clone", {{"formatData", false}})).value();
+        },
+        &ok);
+    QVERIFY(!ok);
+    const QString message = outcome.value("errMsg").toString();
+    QVERIFY2(message.startsWith("The system's partitions are found on more than one device (") &&
+                 message.contains(devices.at(0)) && message.contains(devices.at(1)),
+             qPrintable(message));
+    QVERIFY(!m_service->takeOutput().contains("job start:"));
+    for (int i = 0; i < devices.size(); ++i) {
+        QCOMPARE(output("md5sum", {devices.at(i)}), before.at(i));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCopyDiskE2E)

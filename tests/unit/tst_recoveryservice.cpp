@@ -34,6 +34,7 @@ private slots:
     void requestRecordsReadLeniently();
     void progressIsForwardedIncreasingAndBounded();
     void taskOutcomesCarryTheCurrentRequest();
+    void requestsAreLoggedWithoutTheirValues();
     void callsFromOutsideTheBusAreRefused();
     void liveCallerNames_data();
     void liveCallerNames();
@@ -261,6 +262,14 @@ void TestRecoveryService::taskOutcomesCarryTheCurrentRequest()
     QCOMPARE(payload(error, 0).value("retCode").toInt(), -1);
     QCOMPARE(payload(error, 0).value("progress").toInt(), 100);
     QCOMPARE(payload(error, 0).value("errMsg").toString(), QString("disk full"));
+}
+
+void TestRecoveryService::requestsAreLoggedWithoutTheirValues()
+{
+    const QString summary = RecoveryService::requestSummary(
+        R"({"opType": 2, "operateID": "r-1", "backupDir": "/media/alice/Tax returns 2026", "formatData": false})");
+    QCOMPARE(summary, QString("opType=2 operateID=r-1 backupDir=(29 bytes) formatData=false"));
+    QCOMPARE(RecoveryService::requestSummary("secret words"), QString("(12 bytes, not a JSON object)"));
 }
 
 void TestRecoveryService::callsFromOutsideTheBusAreRefused()

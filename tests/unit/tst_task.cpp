@@ -299,6 +299,19 @@ void TestTask::md5Check()
     QVERIFY(task.checkMD5(image, md5File));
     QVERIFY(!task.checkMD5(image, dir.filePath("missing.md5")));
     QVERIFY(!task.checkMD5(dir.filePath("missing.rbk"), md5File));
+    // Only a small regular file is read as a checksum: a link to one (or to a secret), or a large file, is none, and
+    // nothing of what it points to reaches the log.
+    const QString link = dir.filePath("link.md5");
+    QVERIFY(QFile::link(md5File, link));
+    QVERIFY(!task.checkMD5(image, link));
+    const QString secret = dir.filePath("shadow");
+    QVERIFY(writeFile(secret, "root:$6$secret-hash:19000:0:99999:7:::\n"));
+    QVERIFY(QFile::remove(link) && QFile::link(secret, link));
+    QTest::failOnWarning(QRegularExpression("secret-hash"));
+    QVERIFY(!task.checkMD5(image, link));
+    const QByteArray digest = readFile(md5File);
+    QVERIFY(writeFile(md5File, digest + QByteArray(2048, ' ')));
+    QVERIFY(!task.checkMD5(image, md5File));
 }
 
 void TestTask::optAndVarRemoval()

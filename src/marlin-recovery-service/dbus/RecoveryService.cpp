@@ -34,6 +34,31 @@ QJsonObject parseRecoveryInfo(const QString& recoveryInfo)
 
 } // namespace
 
+QString RecoveryService::requestSummary(const QString& text)
+{
+    const QJsonObject obj = Utils::stringToJson(text);
+    if (obj.isEmpty()) {
+        return QString("(%1 bytes, not a JSON object)").arg(text.size());
+    }
+    QStringList parts{"opType=" + QString::number(obj.value("opType").toInt()),
+                      "operateID=" + obj.value("operateID").toString().left(64)};
+    for (auto it = obj.constBegin(); it != obj.constEnd(); ++it) {
+        const QJsonValue value = it.value();
+        if (it.key() == "opType" || it.key() == "operateID") {
+            continue;
+        }
+        const QString key = it.key().left(32);
+        if (value.isBool() || value.isDouble()) {
+            parts.append(key + "=" + value.toVariant().toString());
+        } else if (value.isArray() || value.isObject()) {
+            parts.append(key + (value.isArray() ? "=(a list)" : "=(an object)"));
+        } else {
+            parts.append(QString("%1=(%2 bytes)").arg(key).arg(value.toString().toUtf8().size()));
+        }
+    }
+    return parts.join(' ');
+}
+
 RecoveryService::RecoveryService(QObject* parent) : QObject(parent)
 {
     if (Utils::getCmdLineInfo(m_cmdLineInfo)) {
@@ -148,7 +173,8 @@ int RecoveryService::SystemRestore(const QString& restoreReq)
     }
     const QJsonObject obj = Utils::stringToJson(restoreReq);
     if (obj.isEmpty()) {
-        qWarning().noquote() << "RecoveryService::SystemRestore, jsonObject isEmpty, restoreReq: " + restoreReq;
+        qWarning().noquote() << "RecoveryService::SystemRestore, jsonObject isEmpty, restoreReq: " +
+                                    requestSummary(restoreReq);
         return -1;
     }
     RestoreRequest request;
@@ -187,13 +213,14 @@ int RecoveryService::ManualRestore(const QString& restoreReq)
     }
     const QJsonObject obj = Utils::stringToJson(restoreReq);
     if (obj.isEmpty()) {
-        qWarning().noquote() << "RecoveryService::ManualRestore, jsonObject isEmpty, restoreReq: " + restoreReq;
+        qWarning().noquote() << "RecoveryService::ManualRestore, jsonObject isEmpty, restoreReq: " +
+                                    requestSummary(restoreReq);
         return -1;
     }
     RestoreRequest request;
     request.read(obj);
     setCurrent(request);
-    qInfo().noquote() << "ManualRestore, req: " + restoreReq;
+    qInfo().noquote() << "ManualRestore, req: " + requestSummary(restoreReq);
     if (request.opType == OpManualRestore || request.opType == OpDeviceRestore) {
         startTaskAfterAnswer([this, request, obj]() {
             const QString path = manualRestorePath(request);
@@ -252,7 +279,8 @@ int RecoveryService::RestoreByTask(const QString& restoreReq)
     }
     const QJsonObject obj = Utils::stringToJson(restoreReq);
     if (obj.isEmpty()) {
-        qWarning().noquote() << "RecoveryService::RestoreByTask, jsonObject isEmpty, restoreReq: " + restoreReq;
+        qWarning().noquote() << "RecoveryService::RestoreByTask, jsonObject isEmpty, restoreReq: " +
+                                    requestSummary(restoreReq);
         return -1;
     }
     TaskRequest request;
@@ -261,7 +289,7 @@ int RecoveryService::RestoreByTask(const QString& restoreReq)
         return -1;
     }
     const QJsonObject recoveryInfo = parseRecoveryInfo(request.recoveryInfo);
-    qInfo().noquote() << "RestoreByTask, recoveryInfo: " + request.recoveryInfo;
+    qInfo().noquote() << "RestoreByTask, recoveryInfo: " + requestSummary(request.recoveryInfo);
     m_autoReboot = recoveryInfo.value("auto_reboot").toBool(false);
     const QJsonArray tasks = recoveryInfo.value("tasks").toArray();
     setCurrent(request);
@@ -294,7 +322,8 @@ int RecoveryService::backup(const QString& method, int opType, const QString& ba
     }
     const QJsonObject obj = Utils::stringToJson(backupReq);
     if (obj.isEmpty()) {
-        qWarning().noquote() << "RecoveryService::" + method + ", jsonObject isEmpty, backupReq: " + backupReq;
+        qWarning().noquote() << "RecoveryService::" + method +
+                                    ", jsonObject isEmpty, backupReq: " + requestSummary(backupReq);
         return -1;
     }
     TaskRequest request;
@@ -304,7 +333,7 @@ int RecoveryService::backup(const QString& method, int opType, const QString& ba
         return 0;
     }
     const QJsonObject recoveryInfo = parseRecoveryInfo(request.recoveryInfo);
-    qInfo().noquote() << method + ", recoveryInfo: " + request.recoveryInfo;
+    qInfo().noquote() << method + ", recoveryInfo: " + requestSummary(request.recoveryInfo);
     m_autoReboot = recoveryInfo.value("auto_reboot").toBool(false);
     const QJsonArray tasks = recoveryInfo.value("tasks").toArray();
     startTaskAfterAnswer([this, tasks, opType]() {
@@ -322,10 +351,10 @@ bool RecoveryService::FixPartitionByFsck(const QString& req)
     }
     const QJsonObject obj = Utils::stringToJson(req);
     if (obj.isEmpty()) {
-        qWarning().noquote() << "RecoveryService::FixPartitionByFsck, jsonObject isEmpty, req: " + req;
+        qWarning().noquote() << "RecoveryService::FixPartitionByFsck, jsonObject isEmpty, req: " + requestSummary(req);
         return false;
     }
-    qInfo().noquote() << "FixPartitionByFsck, req: " + req;
+    qInfo().noquote() << "FixPartitionByFsck, req: " + requestSummary(req);
     if (refuseWhileTaskRuns("FixPartitionByFsck")) {
         return false;
     }
@@ -397,10 +426,11 @@ int RecoveryService::AsyncGetPartitionCheckItemLists(const QString& req)
     }
     const QJsonObject obj = Utils::stringToJson(req);
     if (obj.isEmpty()) {
-        qWarning().noquote() << "RecoveryService::AsyncGetPartitionCheckItemLists, jsonObject isEmpty, req: " + req;
+        qWarning().noquote() << "RecoveryService::AsyncGetPartitionCheckItemLists, jsonObject isEmpty, req: " +
+                                    requestSummary(req);
         return -1;
     }
-    qInfo().noquote() << "AsyncGetPartitionCheckItemLists, req: " + req;
+    qInfo().noquote() << "AsyncGetPartitionCheckItemLists, req: " + requestSummary(req);
     if (refuseWhileTaskRuns("AsyncGetPartitionCheckItemLists")) {
         return -1;
     }
@@ -409,7 +439,8 @@ int RecoveryService::AsyncGetPartitionCheckItemLists(const QString& req)
     setCurrent(request);
     if (request.opType != OpPartitionCheckList) {
         emitError("opType not match");
-        qWarning().noquote() << "RecoveryService::AsyncGetPartitionCheckItemLists, opType not match, req: " + req;
+        qWarning().noquote() << "RecoveryService::AsyncGetPartitionCheckItemLists, opType not match, req: " +
+                                    requestSummary(req);
         return -1;
     }
     if (refuseWhileWorkerRuns("AsyncGetPartitionCheckItemLists")) {
@@ -427,7 +458,7 @@ int RecoveryService::InitLiveRestorePage(const QString& req)
     }
     const QJsonObject obj = Utils::stringToJson(req);
     if (obj.isEmpty()) {
-        qWarning().noquote() << "RecoveryService::InitLiveRestorePage, jsonObject isEmpty, req: " + req;
+        qWarning().noquote() << "RecoveryService::InitLiveRestorePage, jsonObject isEmpty, req: " + requestSummary(req);
         return -1;
     }
     if (refuseWhileTaskRuns("InitLiveRestorePage")) {
@@ -453,10 +484,11 @@ int RecoveryService::ShowSystemRepairTool(const QString& req)
     }
     const QJsonObject obj = Utils::stringToJson(req);
     if (obj.isEmpty()) {
-        qWarning().noquote() << "RecoveryService::ShowSystemRepairTool, jsonObject isEmpty, req: " + req;
+        qWarning().noquote() << "RecoveryService::ShowSystemRepairTool, jsonObject isEmpty, req: " +
+                                    requestSummary(req);
         return -1;
     }
-    qInfo().noquote() << "ShowSystemRepairTool, req: " + req;
+    qInfo().noquote() << "ShowSystemRepairTool, req: " + requestSummary(req);
     if (refuseWhileTaskRuns("ShowSystemRepairTool")) {
         return -1;
     }
@@ -465,7 +497,7 @@ int RecoveryService::ShowSystemRepairTool(const QString& req)
     setCurrent(request);
     if (request.opType != OpSystemRepairTool) {
         emitError("opType not match");
-        qWarning().noquote() << "RecoveryService::ShowSystemRepairTool, opType not match, req: " + req;
+        qWarning().noquote() << "RecoveryService::ShowSystemRepairTool, opType not match, req: " + requestSummary(req);
         return -1;
     }
     if (refuseWhileWorkerRuns("ShowSystemRepairTool")) {

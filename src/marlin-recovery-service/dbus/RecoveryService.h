@@ -36,6 +36,10 @@ public:
     // The same, with its links resolved; empty when it leaves the device (or the device is not mounted).
     static QString backupDirInsideDevice(const QString& mountPoint, const QString& backupDir);
 
+    // What the log keeps of a request: its kind and id, and of every other value its key and size alone. Requests
+    // name backups and disks of whoever sent them, and the log outlives the session.
+    static QString requestSummary(const QString& text);
+
     // Takes the one task of this service run and forwards its progress and outcome as signals.
     void setTask(Task* task);
     // Registers the name again on the bus and exports this object behind it. False when either fails: the name is

@@ -9,8 +9,11 @@
 #include <QDebug>
 #include <QFile>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QStorageInfo>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -58,6 +61,27 @@ int runTool(const QStringList& args, QString& err)
 
 // marlin-clone --verify-restore: the device is refused (missing, in use, too small).
 const int TargetRefused = 4;
+
+// The digest a checksum file of a backup names: read only from a regular file of at most 1 KiB (never through a
+// link, which could make it the first word of any file of the system), and only when it is one. Empty otherwise.
+QString digestIn(const QString& md5File)
+{
+    const int fd = ::open(QFile::encodeName(md5File).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    struct stat info
+    {
+    };
+    QFile file;
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > 1024 ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return QString();
+    }
+    const QString digest = QString::fromLatin1(file.read(1024)).split(' ').constFirst().trimmed();
+    static const QRegularExpression md5Digest("^[0-9a-f]{32}$");
+    return md5Digest.match(digest).hasMatch() ? digest : QString();
+}
 
 } // namespace
 
@@ -385,11 +409,10 @@ bool Task::compareVersion(const QString& ver1, const QString& ver2) const
 bool Task::checkMD5(const QString& rbkFile, const QString& rbkMd5File)
 {
     qWarning().noquote().nospace() << "checkMD5, rbkFile:" << rbkFile << ", rbkMd5File:" << rbkMd5File;
-    QString md5;
-    QFile file(rbkMd5File);
-    if (file.exists() && file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        md5 = QString::fromUtf8(file.readAll()).split(' ').constFirst().trimmed();
-        file.close();
+    const QString md5 = digestIn(rbkMd5File);
+    if (md5.isEmpty()) {
+        qCritical().noquote() << "no digest in " + rbkMd5File + " (not a small regular file holding one)";
+        return false;
     }
     QString output;
     QString err;
