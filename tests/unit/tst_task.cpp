@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -85,6 +86,8 @@ private slots:
     void encryptedRootIsClosedBeforeItsContainerIsWritten();
     void backupTakesItsPlaceOnlyWhenComplete_data();
     void backupTakesItsPlaceOnlyWhenComplete();
+    void backupRefusedBelowADirectoryOthersCanChange_data();
+    void backupRefusedBelowADirectoryOthersCanChange();
     void everyImageIsCheckedBeforeTheFirstWrite_data();
     void everyImageIsCheckedBeforeTheFirstWrite();
 };
@@ -390,6 +393,32 @@ void TestTask::encryptedRootIsClosedBeforeItsContainerIsWritten()
         QCOMPARE(calls.at(1), QString("sudo marlin-clone --verify-restore /recovery/backup/system.rbk /dev/sdz3"));
         QCOMPARE(calls.at(3), QString("sudo marlin-clone --tui /recovery/backup/system.rbk /dev/sdz3"));
     }
+}
+
+// A directory above the backup that another account can change could have what is built below it swapped for a
+// link: refused, and nothing is made.
+void TestTask::backupRefusedBelowADirectoryOthersCanChange_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("writable by all") << "mode";
+    QTest::newRow("owned by another account") << "owner";
+}
+
+void TestTask::backupRefusedBelowADirectoryOthersCanChange()
+{
+    QFETCH(QString, how);
+    QTemporaryDir mount;
+    const QString shared = mount.filePath("shared");
+    QVERIFY(QDir().mkpath(shared));
+    if (how == "mode") {
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+    } else {
+        QVERIFY(::chown(QFile::encodeName(shared).constData(), 65534, 65534) == 0);
+    }
+    BackupOutput output;
+    QVERIFY(!output.open(mount.path(), "shared/backups/b"));
+    QCOMPARE(output.lastError(), EPERM);
+    QCOMPARE(entriesOf(shared), QStringList());
 }
 
 void TestTask::everyImageIsCheckedBeforeTheFirstWrite_data()

@@ -204,6 +204,10 @@
         <source>The system&apos;s partitions are found on more than one device (%1). Remove the disks that are not this computer&apos;s own and try again.</source>
         <translation>Die Partitionen des Systems wurden auf mehr als einem Gerät gefunden (%1). Entfernen Sie die Festplatten, die nicht zu diesem Computer gehören, und versuchen Sie es erneut.</translation>
     </message>
+    <message>
+        <source>Other users can change the target location, please choose a folder only administrators can change</source>
+        <translation>Andere Benutzer können den Zielort ändern, bitte wählen Sie einen Ordner, den nur Administratoren ändern können</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryPage</name>

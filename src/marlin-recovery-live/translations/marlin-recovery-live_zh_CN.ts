@@ -204,6 +204,10 @@
         <source>The system&apos;s partitions are found on more than one device (%1). Remove the disks that are not this computer&apos;s own and try again.</source>
         <translation>在多个设备上发现了系统分区（%1）。请移除不属于本计算机的磁盘后重试。</translation>
     </message>
+    <message>
+        <source>Other users can change the target location, please choose a folder only administrators can change</source>
+        <translation>其他用户可以更改目标位置，请选择只有管理员才能更改的文件夹</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryPage</name>

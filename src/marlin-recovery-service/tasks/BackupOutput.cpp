@@ -38,6 +38,18 @@ int openDirectoryAt(int parentFd, const QString& name)
     return ::openat(parentFd, encoded(name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
+// A directory another account can change: it could swap what is built below it for a link, or empty it.
+bool othersCanChange(int dirFd)
+{
+    struct stat info
+    {
+    };
+    if (::fstat(dirFd, &info) != 0) {
+        return true;
+    }
+    return info.st_uid != 0 || (info.st_mode & S_IWOTH) != 0 || ((info.st_mode & S_IWGRP) != 0 && info.st_gid != 0);
+}
+
 QStringList entriesOf(int dirFd)
 {
     QStringList names;
@@ -143,7 +155,7 @@ bool BackupOutput::open(const QString& mountPoint, const QString& relative)
         return false;
     }
     int fd = ::open(encoded(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int i = 0; i + 1 < parts.size() && fd >= 0; ++i) {
+    for (int i = 0; i + 1 < parts.size() && fd >= 0 && !othersCanChange(fd); ++i) {
         if (::mkdirat(fd, encoded(parts.at(i)).constData(), 0755) == 0) {
             m_createdParents.append({::dup(fd), parts.at(i)});
         }
@@ -153,6 +165,11 @@ bool BackupOutput::open(const QString& mountPoint, const QString& relative)
     }
     if (fd < 0) {
         return fail("cannot open the directory above " + resolved);
+    }
+    if (othersCanChange(fd)) {
+        ::close(fd);
+        errno = EPERM;
+        return fail("backup directory refused, another account can change a directory above it: " + resolved);
     }
     m_parentFd = fd;
     m_parentPath = QDir::cleanPath(root + "/" + QStringList(parts.mid(0, parts.size() - 1)).join('/'));

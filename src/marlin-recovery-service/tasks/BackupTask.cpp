@@ -24,6 +24,8 @@ const char* const NoTarget = QT_TRANSLATE_NOOP("BackupTask", "Cannot find the ta
 const char* const BackupError = QT_TRANSLATE_NOOP("BackupTask", "Backup error, please try again");
 const char* const TargetFull =
     QT_TRANSLATE_NOOP("BackupTask", "The target location is full, please free up some space and try again");
+const char* const TargetNotPrivate = QT_TRANSLATE_NOOP(
+    "BackupTask", "Other users can change the target location, please choose a folder only administrators can change");
 
 } // namespace
 
@@ -82,8 +84,9 @@ BackupOutput* BackupTask::outputFor(const QString& toUUID, const QString& relati
     auto output = std::make_unique<BackupOutput>();
     if (mountPoint.isEmpty() || !output->open(mountPoint, relative)) {
         qCritical().noquote() << "the backup directory cannot be made, uuid: " + toUUID + ", directory: " + relative;
-        reportFailure(output->lastError() == ENOSPC ? QCoreApplication::translate("BackupTask", TargetFull)
-                                                    : QCoreApplication::translate("BackupTask", NoTarget));
+        reportFailure(QCoreApplication::translate("BackupTask", output->lastError() == ENOSPC  ? TargetFull
+                                                                : output->lastError() == EPERM ? TargetNotPrivate
+                                                                                               : NoTarget));
         return nullptr;
     }
     qInfo().noquote() << "backup directory " + output->finalPath() + ", built in " + output->workPath();

@@ -51,6 +51,9 @@ const char* const KnownErrors[] = {
     QT_TRANSLATE_NOOP("RecoveryModule", "There is something wrong with your initial backup file"),
     QT_TRANSLATE_NOOP("RecoveryModule", "Failed to initialize the task"),
     QT_TRANSLATE_NOOP("RecoveryModule", "The target location is full, please free up some space and try again"),
+    QT_TRANSLATE_NOOP(
+        "RecoveryModule",
+        "Other users can change the target location, please choose a folder only administrators can change"),
     QT_TRANSLATE_NOOP("RecoveryModule",
                       "The backup lies where the restore would write; move it to another disk and try again"),
 };
