@@ -128,6 +128,25 @@ QJsonObject TestUntrustedE2E::runTask(const std::function<int(ComMarlinDaemonRec
     return m_service->start() ? m_service->runTask(call, succeeded) : QJsonObject();
 }
 
+namespace {
+
+// An opt archive whose members are links: opt itself a link to ".", then a file below it; or a hard link to the
+// partition's home.
+bool linkingArchive(const QString& archive, const QString& dataUUID, const QString& kind)
+{
+    QList<TarMember> members;
+    if (kind == "selflink") {
+        members.append(TarMember{"opt", QByteArray(), ".", 0});
+        members.append(TarMember{"opt/escaped", "out\n", QString(), 0});
+    } else {
+        members.append(TarMember{"opt/", QByteArray(), QString(), '5'});
+        members.append(TarMember{"opt/h", QByteArray(), "home", '1'});
+    }
+    return MaliciousBackup::writeArchive(archive, MaliciousBackup::dataInfo(dataUUID, "opt"), members);
+}
+
+} // namespace
+
 void TestUntrustedE2E::maliciousArchivesAreRefused_data()
 {
     QTest::addColumn<QString>("kind");
@@ -135,6 +154,8 @@ void TestUntrustedE2E::maliciousArchivesAreRefused_data()
     QTest::newRow("Directory=../…, out of the partition") << "leaves";
     QTest::newRow("member with ..") << "dotdot";
     QTest::newRow("UUID of a partition outside the system") << "foreign";
+    QTest::newRow("opt a link to itself, then opt/escaped") << "selflink";
+    QTest::newRow("hard link out of opt") << "hardlink";
 }
 
 void TestUntrustedE2E::maliciousArchivesAreRefused()
@@ -151,7 +172,8 @@ void TestUntrustedE2E::maliciousArchivesAreRefused()
         const bool made = kind == "absolute" ? Bad::absoluteMembers(archive, dataUUID, victim, "overwritten\n")
                           : kind == "leaves" ? Bad::directoryLeavesPartition(archive, dataUUID, victim, "overwritten\n")
                           : kind == "dotdot" ? Bad::dotDotMember(archive, dataUUID, victim, "overwritten\n")
-                                             : Bad::foreignPartition(archive, env("MARLIN_SPARE_UUID"));
+                          : kind == "foreign" ? Bad::foreignPartition(archive, env("MARLIN_SPARE_UUID"))
+                                              : linkingArchive(archive, dataUUID, kind);
         QVERIFY(made);
     }
     QFile::remove(PlantedWtmp);

@@ -62,6 +62,9 @@ QByteArray memberRecords(const LiveTest::TarMember& member)
     if (link.size() >= 100) {
         records += header("././@LongLink", 'K', link.size() + 1, QByteArray()) + padded(link + '\0');
     }
+    if (member.type != 0) {
+        return records + header(name.left(99), member.type, 0, link.left(99));
+    }
     if (!member.linkTarget.isEmpty()) {
         return records + header(name.left(99), '2', 0, link.left(99));
     }

@@ -9,13 +9,15 @@
 
 namespace LiveTest {
 
-// One member of a hand-made archive: a regular file, or a symbolic link when linkTarget is set. The name is kept
-// as given: absolute, with "..", starting with "-".
+// One member of a hand-made archive: a regular file, or a symbolic link when linkTarget is set; another tar type
+// flag ('1' a hard link to linkTarget, '3' a character device, '6' a FIFO) when type is given. The name is kept as
+// given: absolute, with "..", starting with "-".
 struct TarMember
 {
     QString name;
     QByteArray content;
     QString linkTarget;
+    char type = 0;
 };
 
 // Writes a tar archive (ustar, with GNU long names) of exactly these members.

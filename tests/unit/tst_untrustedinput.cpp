@@ -30,6 +30,8 @@ bool extract(const QString& archive, const QString& parent, const QString& direc
 
 } // namespace
 
+Q_DECLARE_METATYPE(LiveTest::TarMember)
+
 class TestUntrustedInput : public QObject
 {
     Q_OBJECT
@@ -50,6 +52,8 @@ private slots:
     void linkedOptIsRemovedNotFollowed();
     void archiveEndsWhole_data();
     void archiveEndsWhole();
+    void membersThatAreNotPlain_data();
+    void membersThatAreNotPlain();
 };
 
 void TestUntrustedInput::members_data()
@@ -336,4 +340,40 @@ void TestUntrustedInput::archiveEndsWhole()
 }
 
 QTEST_GUILESS_MAIN(TestUntrustedInput)
+void TestUntrustedInput::membersThatAreNotPlain_data()
+{
+    using LiveTest::TarMember;
+    QTest::addColumn<QList<TarMember>>("members");
+    QTest::addColumn<bool>("refused");
+    const TarMember var{"var/", {}, {}, '5'};
+    const TarMember file{"var/log/x", "x\n", {}};
+    QTest::newRow("plain directory, file and links") << QList<TarMember>{var,
+                                                                         file,
+                                                                         {"var/run", {}, "/run"},
+                                                                         {"var/lock", {}, "../run/lock"},
+                                                                         {"var/log/y", {}, "var/log/x", '1'}}
+                                                     << false;
+    QTest::newRow("var a link to itself, then var/escaped")
+        << QList<TarMember>{{"var", {}, "."}, {"var/escaped", "out\n", {}}} << true;
+    QTest::newRow("a file below a link") << QList<TarMember>{var, {"var/a", {}, "/etc"}, {"var/a/cron", "x", {}}}
+                                         << true;
+    QTest::newRow("a file below a file") << QList<TarMember>{var, file, {"var/log/x/y", "y", {}}} << true;
+    QTest::newRow("hard link out of var") << QList<TarMember>{var, {"var/shadow", {}, "etc/shadow", '1'}} << true;
+    QTest::newRow("hard link by ..") << QList<TarMember>{var, {"var/shadow", {}, "var/../etc/shadow", '1'}} << true;
+    QTest::newRow("character device") << QList<TarMember>{var, {"var/mem", {}, {}, '3'}} << true;
+    QTest::newRow("FIFO") << QList<TarMember>{var, {"var/pipe", {}, {}, '6'}} << true;
+}
+
+// Names alone do not tell where an extraction writes: what a member is can lead it out of its directory.
+void TestUntrustedInput::membersThatAreNotPlain()
+{
+    QFETCH(QList<LiveTest::TarMember>, members);
+    QFETCH(bool, refused);
+    QTemporaryDir dir;
+    const QString archive = dir.filePath("var.tar");
+    QVERIFY(LiveTest::MaliciousBackup::writeArchive(archive, "UUID=x\nDirectory=var\n", members));
+    const QString why = ArchiveCheck::firstUnsafeMember(archive, "var");
+    QVERIFY2(why.isEmpty() != refused, qPrintable(why));
+}
+
 #include "tst_untrustedinput.moc"

@@ -1,5 +1,8 @@
 #include "tasks/ArchiveCheck.h"
 
+#include <archive.h>
+#include <archive_entry.h>
+
 #include "TarListing.h"
 #include "core/command.h"
 
@@ -10,6 +13,75 @@
 namespace {
 
 const QStringList RestorableDirectories{"opt", "var"};
+
+} // namespace
+
+namespace {
+
+// A member's path without "./" and trailing slashes; ".." components are kept so that they are seen.
+QString memberPath(const char* raw)
+{
+    QStringList kept;
+    for (const QString& part : QString::fromUtf8(raw == nullptr ? "" : raw).split('/', Qt::SkipEmptyParts)) {
+        if (part != ".") {
+            kept.append(part);
+        }
+    }
+    return kept.join('/');
+}
+
+// Where a link target lands, seen from fromDir of the archive; empty when it leaves the archive's top.
+QString landing(const QString& fromDir, const QString& target)
+{
+    if (target.startsWith('/')) {
+        return QString();
+    }
+    QStringList parts = fromDir.split('/', Qt::SkipEmptyParts);
+    for (const QString& part : target.split('/', Qt::SkipEmptyParts)) {
+        if (part == "..") {
+            if (parts.isEmpty()) {
+                return QString();
+            }
+            parts.removeLast();
+        } else if (part != ".") {
+            parts.append(part);
+        }
+    }
+    return parts.join('/');
+}
+
+bool below(const QString& path, const QString& directory)
+{
+    return path == directory || path.startsWith(directory + "/");
+}
+
+QString unsafeEntry(archive_entry* entry, const QString& directory, QSet<QString>& nonDirectories)
+{
+    const QString path = memberPath(archive_entry_pathname(entry));
+    const QStringList parts = path.split('/');
+    for (int i = 1; i < parts.size(); ++i) {
+        if (nonDirectories.contains(QStringList(parts.mid(0, i)).join('/'))) {
+            return path + " lies below a member that is no directory";
+        }
+    }
+    const mode_t type = archive_entry_filetype(entry);
+    if (type == AE_IFCHR || type == AE_IFBLK || type == AE_IFIFO || type == AE_IFSOCK) {
+        return path + " is a device, FIFO or socket";
+    }
+    if (type != AE_IFDIR) {
+        nonDirectories.insert(path);
+    }
+    if (archive_entry_hardlink(entry) != nullptr &&
+        !below(landing(QString(), memberPath(archive_entry_hardlink(entry))), directory)) {
+        return path + " is a hard link out of " + directory;
+    }
+    // A symbolic link is data like any file (var/run -> /run is in every system), as long as nothing is written
+    // through it: no member lies below it, and the directory itself is none.
+    if (type == AE_IFLNK && path == directory) {
+        return path + " is a symbolic link, not the directory";
+    }
+    return QString();
+}
 
 } // namespace
 
@@ -87,6 +159,24 @@ bool readDataInfo(const QString& archive, QString& dataInfo)
     return SpawnCmd("sudo",
                     {"tar", "--extract", "--to-stdout", "--no-wildcards", "--file=" + archive, "--", DataInfoMember},
                     dataInfo, err);
+}
+
+QString firstUnsafeMember(const QString& archive, const QString& directory)
+{
+    struct archive* reader = archive_read_new();
+    archive_read_support_format_tar(reader);
+    archive_read_support_format_gnutar(reader);
+    QString why;
+    if (archive_read_open_filename(reader, QFile::encodeName(archive).constData(), 10240) != ARCHIVE_OK) {
+        why = "cannot be read: " + QString::fromLocal8Bit(archive_error_string(reader));
+    }
+    QSet<QString> nonDirectories;
+    archive_entry* entry = nullptr;
+    while (why.isEmpty() && archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
+        why = unsafeEntry(entry, directory, nonDirectories);
+    }
+    archive_read_free(reader);
+    return why;
 }
 
 bool listMembers(const QString& archive, QStringList& members)

@@ -30,6 +30,12 @@ bool anyChecksum(const QString& directory, const QStringList& archives);
 // Whether members hold the directory itself: only then may the directory in place be removed for it.
 bool holdsDirectory(const QStringList& members, const QString& directory);
 
+// Why an archive could write outside directory through what its members are, not what they are called: a hard link
+// whose target leaves the directory, a device, FIFO or socket, the directory itself as a symbolic link, or a member
+// below a member that is no directory (a link "var/a" to anywhere followed by "var/a/x"). Read with libarchive;
+// empty when every member is safe to extract.
+QString firstUnsafeMember(const QString& archive, const QString& directory);
+
 // Reads the datainfo member without writing anything; false when the archive cannot be read.
 bool readDataInfo(const QString& archive, QString& dataInfo);
 // Every member name of an archive; false when the archive cannot be listed whole or lacks tar's end-of-archive

@@ -302,6 +302,11 @@ bool ManualRestoreTask::checkArchive(const QString& tarPath, QString& uuid, QStr
         qWarning().noquote() << "archive refused, member outside " + directory + ": " + stray;
         return false;
     }
+    const QString unsafe = ArchiveCheck::firstUnsafeMember(tarPath, directory);
+    if (!unsafe.isEmpty()) {
+        qWarning().noquote() << "archive refused, " + unsafe + ": " + tarPath;
+        return false;
+    }
     // The directory in place is removed right before the extraction: only for an archive that brings it back.
     if (!ArchiveCheck::holdsDirectory(members, directory)) {
         qWarning().noquote() << "archive refused, it does not hold " + directory + ": " + tarPath;
