@@ -73,6 +73,7 @@ private slots:
     void maliciousArchivesAreRefused_data();
     void maliciousArchivesAreRefused();
     void backupDirectoryIsNotWritableByOthers();
+    void linksInTheBackupDirectoryAreNeverWrittenThrough();
     void backupDestinationOutsideItsPartition_data();
     void backupDestinationOutsideItsPartition();
 
@@ -225,6 +226,37 @@ void TestUntrustedE2E::backupDirectoryIsNotWritableByOthers()
     QVERIFY(!(permissions & QFile::WriteOther));
     QVERIFY(permissions & QFile::ReadOther && permissions & QFile::ExeOther);
     QVERIFY(output("getfacl", {"--omit-header", dir}).split('\n').contains("other::r-x"));
+}
+
+// Links planted in a backup directory beforehand, to a file of the partition and to one of the live system, under
+// the names the backup writes: neither target changes, and the backup leaves regular files.
+void TestUntrustedE2E::linksInTheBackupDirectoryAreNeverWrittenThrough()
+{
+    const QString relative = "/backups/links";
+    const QString victim = m_canary->filePath("victim");
+    {
+        const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+        const QString dir = recovery + relative;
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(writeFile(recovery + "/backups/kept.txt", "kept\n"));
+        QVERIFY(QFile::link("../kept.txt", dir + "/boot.rbk"));
+        QVERIFY(QFile::link(victim, dir + "/boot.rbk.md5"));
+    }
+    bool ok = false;
+    const QJsonObject outcome = runTask(
+        [&](ComMarlinDaemonRecoveryInterface* proxy) {
+            return proxy->SystemBackup(bootBackupRequest("links-1", relative)).value();
+        },
+        &ok);
+    QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    QCOMPARE(readFile(victim), QByteArray("original\n"));
+    const Mounted recovery(env("MARLIN_RECOVERY_UUID"));
+    QCOMPARE(readFile(recovery + "/backups/kept.txt"), QByteArray("kept\n"));
+    for (const QString& name : {QString("boot.rbk"), QString("boot.rbk.md5")}) {
+        const QFileInfo written(recovery + relative + "/" + name);
+        QVERIFY2(written.isFile() && !written.isSymLink(), qPrintable(name));
+    }
+    QFile::remove(recovery + "/backups/kept.txt");
 }
 
 void TestUntrustedE2E::backupDestinationOutsideItsPartition_data()
