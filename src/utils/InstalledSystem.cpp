@@ -40,13 +40,12 @@ QString recoveryNamedBy(const BlockEntry& root)
     if (!device) {
         return QString();
     }
-    const bool wasMounted = !device->mountPoints().isEmpty();
-    const QVariantMap options = Utils::readOnlyMountOptions(root.type);
-    if (!wasMounted && (options.isEmpty() || device->mount(options).isEmpty())) {
+    bool wasMounted = false;
+    const QString mountPoint = Utils::mountReadOnly(*device, wasMounted);
+    if (mountPoint.isEmpty()) {
         return QString();
     }
-    const QByteArrayList points = device->mountPoints();
-    const QString named = points.isEmpty() ? QString() : Utils::getRecoveryConfUUID(QString::fromUtf8(points.first()));
+    const QString named = Utils::getRecoveryConfUUID(mountPoint);
     if (!wasMounted) {
         device->unmount({});
     }

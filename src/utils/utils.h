@@ -43,6 +43,8 @@ struct CmdLineInfo
     QString toram;
 };
 
+class UDisks2BlockDevice;
+
 using BackupPathList = QList<QPair<QString, QString>>;
 Q_DECLARE_METATYPE(BackupPathList)
 
@@ -90,6 +92,9 @@ QString getRecoveryConfUUID(const QString& rootPath);
 // Mount options under which looking at a file system of this type writes nothing to it (no journal or log
 // replayed); empty for a type that has none.
 QVariantMap readOnlyMountOptions(const QString& type);
+// The device's mount point: where it is mounted already (wasMounted), or where it was just mounted with those
+// options; empty when it does not mount so.
+QString mountReadOnly(UDisks2BlockDevice& device, bool& wasMounted);
 // The recovery partition: the one the installed root's configuration names; when the root cannot be read, the
 // partition of disk (of any disk when empty) whose initial backup record names rootUUID (each looked at read-only
 // and left as found), else the one the live system was booted from. Empty when none.

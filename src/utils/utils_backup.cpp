@@ -313,17 +313,8 @@ QString mountDeviceByUUID(const QString& uuid)
 QString mountReadOnlyByUUID(const QString& uuid, bool& wasMounted)
 {
     std::unique_ptr<UDisks2BlockDevice> device = uuid.isEmpty() ? nullptr : UDisks2Manager::blockDeviceByUUID(uuid);
-    if (!device) {
-        wasMounted = false;
-        return QString();
-    }
-    wasMounted = !device->mountPoints().isEmpty();
-    const QVariantMap options = readOnlyMountOptions(device->idType());
-    if (!wasMounted && !options.isEmpty()) {
-        device->mount(options);
-    }
-    const QByteArrayList points = device->mountPoints();
-    return points.isEmpty() ? QString() : QString::fromUtf8(points.constFirst());
+    wasMounted = false;
+    return device ? mountReadOnly(*device, wasMounted) : QString();
 }
 
 QString mountPointOfUUID(const QString& uuid)

@@ -48,18 +48,10 @@ QString mountPointOf(const UDisks2BlockDevice& device)
 // unmounted again; one that was mounted stays as it is.
 bool readOnPartition(UDisks2BlockDevice& device, const QString& relative, QByteArray& content)
 {
-    QString mountPoint = mountPointOf(device);
-    const bool wasMounted = !mountPoint.isEmpty();
-    if (!wasMounted) {
-        const QVariantMap options = Utils::readOnlyMountOptions(device.idType());
-        if (options.isEmpty()) {
-            return false;
-        }
-        device.mount(options);
-        mountPoint = mountPointOf(device);
-        if (mountPoint.isEmpty()) {
-            return false;
-        }
+    bool wasMounted = false;
+    const QString mountPoint = Utils::mountReadOnly(device, wasMounted);
+    if (mountPoint.isEmpty()) {
+        return false;
     }
     QFile file(mountPoint + relative);
     const bool read = file.open(QIODevice::ReadOnly);
@@ -220,6 +212,16 @@ QString devicePathOfDamagedFileSystem(const QString& uuid, const QString& disk)
         }
     }
     return QString();
+}
+
+QString mountReadOnly(UDisks2BlockDevice& device, bool& wasMounted)
+{
+    wasMounted = !mountPointOf(device).isEmpty();
+    const QVariantMap options = readOnlyMountOptions(device.idType());
+    if (!wasMounted && !options.isEmpty()) {
+        device.mount(options);
+    }
+    return mountPointOf(device);
 }
 
 QString findRecoveryUUID(const QString& rootMountPoint, const QString& rootUUID, const QString& disk)

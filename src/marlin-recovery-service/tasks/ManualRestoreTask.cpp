@@ -235,7 +235,7 @@ bool ManualRestoreTask::addImage(const QString& image, const QString& fileName)
 // Whatever the image file is called: another disk than the system's is a choice this restore does not offer.
 bool ManualRestoreTask::addWholeDiskImage(const QString& image)
 {
-    const QString disk = systemDisk();
+    const QString disk = installedSystem().disk();
     const QStringList drivesDisks = getDevicePathsFromDrive(m_diskDrive);
     qInfo().noquote() << "whole-disk image " + image + " of drive " + m_diskDrive + " (" + drivesDisks.join(' ') +
                              "), the system's disk: " + disk;
@@ -247,15 +247,9 @@ bool ManualRestoreTask::addWholeDiskImage(const QString& image)
     return true;
 }
 
-// The disk the installed system lives on, decided once for the task.
-QString ManualRestoreTask::systemDisk()
-{
-    return installedSystem().disk();
-}
-
 bool ManualRestoreTask::addPartitionImage(const QString& image, const QString& fileName)
 {
-    const QString rootDisk = systemDisk();
+    const QString rootDisk = installedSystem().disk();
     const QString devicePath = targetPathFromUUID(m_uuid);
     qInfo().noquote() << "rootDevPath = " + rootDisk + ", device_path = " + devicePath;
     qInfo().noquote() << "m_rootUUID = " + m_rootUUID + ", m_uuid = " + m_uuid + ", file_path = " + image;

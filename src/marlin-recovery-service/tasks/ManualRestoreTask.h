@@ -40,8 +40,6 @@ private:
     // The UUID the restored root's fstab gives its swap area; empty when it names none.
     QString restoredSwapUuid();
     QString swapPartitionOnDrive() const;
-    // The disk that holds the installed system.
-    QString systemDisk();
 
     QString m_diskDrive;
     QString m_uuid;

@@ -71,6 +71,11 @@ QPair<QString, QString> driveAndDiskOf(const QString& path)
     return {device->driveName(), devicePathOf(*disk)};
 }
 
+std::unique_ptr<UDisks2BlockDevice> blockDeviceOf(const BlockEntry& entry)
+{
+    return entry.object.isEmpty() ? nullptr : UDisks2Manager::createBlockDevice(entry.object);
+}
+
 } // namespace
 
 QString Task::osVersionFile(const QString& mountPoint) const
@@ -212,8 +217,7 @@ QString Task::mountDeviceFromUUID(const QString& uuid) const
 
 QString Task::mountEntry(const BlockEntry& entry, const QVariantMap& options) const
 {
-    std::unique_ptr<UDisks2BlockDevice> device =
-        entry.object.isEmpty() ? nullptr : UDisks2Manager::createBlockDevice(entry.object);
+    std::unique_ptr<UDisks2BlockDevice> device = blockDeviceOf(entry);
     if (!device) {
         return QString();
     }
@@ -285,16 +289,14 @@ QString Task::targetPathFromUUID(const QString& uuid)
 bool Task::isMountedUUID(const QString& uuid) const
 {
     const BlockEntry entry = deviceOfUUID(uuid);
-    std::unique_ptr<UDisks2BlockDevice> device =
-        entry.object.isEmpty() ? nullptr : UDisks2Manager::createBlockDevice(entry.object);
+    std::unique_ptr<UDisks2BlockDevice> device = blockDeviceOf(entry);
     return device && !device->mountPoints().isEmpty();
 }
 
 void Task::umountDeviceFromUUID(const QString& uuid)
 {
     const BlockEntry entry = deviceOfUUID(uuid);
-    std::unique_ptr<UDisks2BlockDevice> device =
-        entry.object.isEmpty() ? nullptr : UDisks2Manager::createBlockDevice(entry.object);
+    std::unique_ptr<UDisks2BlockDevice> device = blockDeviceOf(entry);
     if (device) {
         device->unmount({});
     }
