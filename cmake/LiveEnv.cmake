@@ -33,8 +33,9 @@ set_tests_properties(live_env_up PROPERTIES FIXTURES_SETUP live_env LABELS "inte
 if(TARGET marlin-clone)
     set_tests_properties(live_env_up PROPERTIES ENVIRONMENT "MARLIN_CLONE=$<TARGET_FILE:marlin-clone>")
     add_custom_target(live-bin ALL
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:marlin-clone> ${MARLIN_LIVE_BIN_DIR}/
-        DEPENDS marlin-clone VERBATIM)
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:marlin-clone>
+                $<TARGET_FILE:marlin-archive-extract> ${MARLIN_LIVE_BIN_DIR}/
+        DEPENDS marlin-clone marlin-archive-extract VERBATIM)
 endif()
 
 add_test(NAME live_env_down COMMAND ${MARLIN_LIVE_ENV_TOOL} down ${MARLIN_LIVE_ENV_STATE})

@@ -290,6 +290,13 @@ void TestTasksE2E::manualRestoreBringsTheBackupBack()
         QVERIFY(QDir(data + "/var/lib/someapp").removeRecursively());
         QVERIFY(writeFile(data + "/var/cache/new.bin", "new"));
     }
+    // An absolute link planted where the extraction stages its files is removed, never written through.
+    QTemporaryDir canary;
+    QVERIFY(writeFile(canary.filePath("keep"), "keep\n"));
+    {
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QVERIFY(QFile::link(canary.path(), data + "/.marlin-extract-opt"));
+    }
     bool ok = false;
     QJsonObject outcome;
     {
@@ -316,6 +323,9 @@ void TestTasksE2E::manualRestoreBringsTheBackupBack()
     }
     const Mounted data(env("MARLIN_DATA_UUID"));
     QCOMPARE(treeOf(data + "/opt"), m_optAtBackup);
+    QCOMPARE(QDir(canary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"keep"});
+    QVERIFY(!QFileInfo(data + "/.marlin-extract-opt").isSymLink());
     QMap<QString, QByteArray> var = treeOf(data + "/var");
     // The login records the task kept aside come back beside the restored ones.
     QVERIFY(var.contains("/log/wtmp.bak"));

@@ -131,7 +131,7 @@ void TestTask::restoreRecord()
 
 void TestTask::jobsRunImagesFirstThenByType()
 {
-    FakeTools tools({"sudo", "tar", "marlin-clone"});
+    FakeTools tools({"sudo", "tar", "marlin-clone", "marlin-archive-extract"});
     tools.setBehaviour("sudo", "--exec");
     Task task;
     task.addJob("/data/var", "/backup/var.tar", ArchiveExtractJob);
@@ -155,10 +155,8 @@ void TestTask::jobsRunImagesFirstThenByType()
                                 "marlin-clone --tui /dev/sda5 /backup/data.rbk",
                                 "sudo tar --xattrs --xattrs-include=* -cpf /backup/opt.tar -C /data/ opt",
                                 "tar --xattrs --xattrs-include=* -cpf /backup/opt.tar -C /data/ opt",
-                                "sudo tar --xattrs --xattrs-include=* --no-wildcards -xp --file=/data/var "
-                                "--directory=/backup/ -- var.tar",
-                                "tar --xattrs --xattrs-include=* --no-wildcards -xp --file=/data/var "
-                                "--directory=/backup/ -- var.tar",
+                                "sudo marlin-archive-extract -- /data/var /backup/ var.tar",
+                                "marlin-archive-extract -- /data/var /backup/ var.tar",
                             }));
     QVERIFY(task.jobs().isEmpty());
 }

@@ -3,8 +3,10 @@
 #include "MountPath.h"
 #include "TarListing.h"
 #include "tasks/ArchiveCheck.h"
+#include "tasks/ArchiveExtract.h"
 #include "tasks/Task.h"
 
+#include <QDirIterator>
 #include <QProcess>
 #include <QtTest>
 
@@ -19,13 +21,18 @@ bool makeLink(const QString& target, const QString& link)
     return QFile::link(target, link);
 }
 
-// Runs tar as the extract job would (without sudo); true when it exited with 0.
-bool extract(const QString& archive, const QString& parent, const QString& directory)
+// Every entry below dir, as "name" or "name -> target": what an extraction may not change outside its directory.
+QStringList treeOf(const QString& dir)
 {
-    const QStringList args = ArchiveCheck::extractArguments(archive, parent, directory);
-    QProcess tar;
-    tar.start(args.constFirst(), args.mid(1));
-    return tar.waitForFinished(30000) && tar.exitStatus() == QProcess::NormalExit && tar.exitCode() == 0;
+    QStringList entries;
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        entries.append(info.filePath().mid(dir.size()) + (info.isSymLink() ? " -> " + info.symLinkTarget() : ""));
+    }
+    entries.sort();
+    return entries;
 }
 
 } // namespace
@@ -49,6 +56,7 @@ private slots:
     void pathsAsTheInstalledSystemSeesThem();
     void extractionStaysInItsDirectory_data();
     void extractionStaysInItsDirectory();
+    void extractionKeepsWhatTarKept();
     void linkedOptIsRemovedNotFollowed();
     void archiveEndsWhole_data();
     void archiveEndsWhole();
@@ -154,6 +162,9 @@ void TestUntrustedInput::pathsInsideAMount_data()
                                        << "!";
     QTest::newRow("dangling link") << "/dangling/x"
                                    << "!";
+    // Named like the mount point with more after it: outside, though its path starts with the mount point's.
+    QTest::newRow("link into a sibling named alike") << "/sibling-link/x"
+                                                     << "!";
 }
 
 void TestUntrustedInput::pathsInsideAMount()
@@ -168,6 +179,7 @@ void TestUntrustedInput::pathsInsideAMount()
     QVERIFY(makeLink(outside, mount + "/out-link"));
     QVERIFY(makeLink("../../outside", mount + "/backups/up-link"));
     QVERIFY(makeLink(mount + "/nothing-here", mount + "/dangling"));
+    QVERIFY(QDir().mkpath(mount + "-other") && makeLink("../mnt-other", mount + "/sibling-link"));
     const QString canonicalMount = QFileInfo(mount).canonicalFilePath();
     const QString expected = resolved == "!" ? QString() : canonicalMount + resolved;
     QCOMPARE(MountPath::resolveInside(mount, relative), expected);
@@ -249,38 +261,79 @@ void TestUntrustedInput::extractionStaysInItsDirectory_data()
 {
     QTest::addColumn<QString>("directory");
     QTest::addColumn<QString>("memberKind");
+    QTest::addColumn<QString>("planted");
     QTest::newRow("directory -P, absolute member") << "-P"
-                                                   << "absolute";
-    QTest::newRow("directory --absolute-names") << "--absolute-names"
-                                                << "absolute";
+                                                   << "absolute" << QString();
     QTest::newRow("opt, absolute member") << "opt"
-                                          << "absolute";
+                                          << "absolute" << QString();
     QTest::newRow("opt, dot-dot member") << "opt"
-                                         << "dotdot";
+                                         << "dotdot" << QString();
+    QTest::newRow("the staging name planted as a link") << "opt"
+                                                        << "plain"
+                                                        << ".marlin-extract-opt";
+    QTest::newRow("the target planted as a link") << "opt"
+                                                  << "plain"
+                                                  << "opt";
 }
 
-// Even if a hostile archive got past the checks, tar run with the job's arguments writes nothing outside.
+// Whatever an archive holds and whatever the partition holds already, nothing is written outside the directory,
+// and what was planted on the partition stays as it was.
 void TestUntrustedInput::extractionStaysInItsDirectory()
 {
     QFETCH(QString, directory);
     QFETCH(QString, memberKind);
+    QFETCH(QString, planted);
     QTemporaryDir work;
     const QString victim = work.filePath("live-root/etc/victim");
     const QString parent = work.filePath("partition/");
     QVERIFY(QDir().mkpath(parent) && QDir().mkpath(QFileInfo(victim).absolutePath()));
+    if (!planted.isEmpty()) {
+        QVERIFY(makeLink(QFileInfo(victim).absolutePath(), parent + planted));
+    }
     const QString archive = work.filePath("opt.tar");
     const QString relativeToParent = "opt/" + QString("../").repeated(6) + victim.mid(1);
+    const QString hostile =
+        memberKind == "absolute" ? victim : (memberKind == "dotdot" ? relativeToParent : "opt/app/victim");
     QVERIFY(LiveTest::MaliciousBackup::writeArchive(
         archive, LiveTest::MaliciousBackup::dataInfo("u", directory),
-        {{"opt/app/ok.txt", "ok\n", QString()},
-         {memberKind == "absolute" ? victim : relativeToParent, "overwritten\n", QString()}}));
-    extract(archive, parent, directory);
-    QVERIFY(!QFile::exists(victim));
-    if (directory == "opt") {
-        QVERIFY(QFile::exists(parent + "opt/app/ok.txt"));
-    }
-    QCOMPARE(QDir(parent).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             directory == "opt" ? QStringList{"opt"} : QStringList());
+        {{"opt/", {}, {}, '5'}, {"opt/app/ok.txt", "ok\n", QString()}, {hostile, "overwritten\n", QString()}}));
+    const QStringList before = treeOf(work.filePath("live-root"));
+    QString why;
+    QVERIFY(!ArchiveExtract::extract(archive, parent, directory, why));
+    QCOMPARE(treeOf(work.filePath("live-root")), before);
+    QCOMPARE(QFileInfo(parent + "opt").isSymLink(), planted == "opt");
+}
+
+// A shell line's standard output; empty when it fails.
+QByteArray shell(const QString& line)
+{
+    QProcess process;
+    process.start("sh", {"-ec", line});
+    const bool ok =
+        process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return ok ? process.readAllStandardOutput() : QByteArray();
+}
+
+// Owners by number, modes, times, links, extended attributes and ACLs come back as the backup's tar kept them.
+void TestUntrustedInput::extractionKeepsWhatTarKept()
+{
+    QTemporaryDir work;
+    const QString script = "cd '" + work.path() +
+                           "'; mkdir -p src/var/lib/app dst; echo UUID=u > src/datainfo;"
+                           "echo hi > src/var/lib/app/f; ln src/var/lib/app/f src/var/lib/app/g;"
+                           "ln -s /run src/var/run; chown 1234:4321 src/var/lib/app/f; chmod 2750 src/var/lib/app;"
+                           "setfattr -n user.k -v v src/var/lib/app/f; setfacl -m u:33:rwx src/var/lib/app/f;"
+                           "setfacl -m u:33:rx -d -m g:44:rwx src/var/lib/app; touch -d 2001-01-01 src/var/lib/app;"
+                           "tar --xattrs --xattrs-include='*' -cpf a.tar -C src datainfo var";
+    QVERIFY(!shell(script + "; echo made").isEmpty());
+    QString why;
+    QVERIFY2(ArchiveExtract::extract(work.filePath("a.tar"), work.filePath("dst"), "var", why), qPrintable(why));
+    const QString facts = "cd '" + work.path() +
+                          "/%1/var'; find . -printf '%p %U %G %m %l %T@ %n\\n' | sort;"
+                          "getfattr -h -d -m - -R . | sort; getfacl -n -R . | sort";
+    const QByteArray source = shell(facts.arg("src"));
+    QVERIFY(source.contains("user:33:rwx") && source.contains("default:group:44:rwx") && source.contains("1234"));
+    QCOMPARE(shell(facts.arg("dst")), source);
 }
 
 // A restored opt that is a link (an archive may carry one) goes; what it points to in the live system stays.
@@ -372,8 +425,19 @@ void TestUntrustedInput::membersThatAreNotPlain()
     QTemporaryDir dir;
     const QString archive = dir.filePath("var.tar");
     QVERIFY(LiveTest::MaliciousBackup::writeArchive(archive, "UUID=x\nDirectory=var\n", members));
-    const QString why = ArchiveCheck::firstUnsafeMember(archive, "var");
+    QString why = ArchiveCheck::firstUnsafeMember(archive, "var");
     QVERIFY2(why.isEmpty() != refused, qPrintable(why));
+    // The extraction refuses the same on its own, and writes nothing outside its staging directory.
+    const QString parent = dir.filePath("partition");
+    QVERIFY(QDir().mkpath(parent + "/etc"));
+    QCOMPARE(ArchiveExtract::extract(archive, parent, "var", why), !refused);
+    QCOMPARE(treeOf(parent + "/etc"), QStringList());
+    const QStringList top = QDir(parent).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    QCOMPARE(top, refused ? (QStringList{".marlin-extract-var", "etc"}) : (QStringList{"etc", "var"}));
+    if (!refused) {
+        QCOMPARE(treeOf(parent + "/var"),
+                 (QStringList{"/lock -> " + parent + "/run/lock", "/log", "/log/x", "/log/y", "/run -> /run"}));
+    }
 }
 
 #include "tst_untrustedinput.moc"

@@ -55,7 +55,11 @@ bool below(const QString& path, const QString& directory)
     return path == directory || path.startsWith(directory + "/");
 }
 
-QString unsafeEntry(archive_entry* entry, const QString& directory, QSet<QString>& nonDirectories)
+} // namespace
+
+namespace ArchiveCheck {
+
+QString unsafeMember(archive_entry* entry, const QString& directory, QSet<QString>& nonDirectories)
 {
     const QString path = memberPath(archive_entry_pathname(entry));
     const QStringList parts = path.split('/');
@@ -82,10 +86,6 @@ QString unsafeEntry(archive_entry* entry, const QString& directory, QSet<QString
     }
     return QString();
 }
-
-} // namespace
-
-namespace ArchiveCheck {
 
 bool isRestorableDirectory(const QString& directory)
 {
@@ -146,13 +146,6 @@ QString dataInfoValue(const QString& dataInfo, const QString& key)
     return value;
 }
 
-QStringList extractArguments(const QString& archive, const QString& targetParent, const QString& directory)
-{
-    return {"tar",    "--xattrs",          "--xattrs-include=*",          "--no-wildcards",
-            "-xp",    "--file=" + archive, "--directory=" + targetParent, "--",
-            directory};
-}
-
 bool readDataInfo(const QString& archive, QString& dataInfo)
 {
     QString err;
@@ -173,7 +166,7 @@ QString firstUnsafeMember(const QString& archive, const QString& directory)
     QSet<QString> nonDirectories;
     archive_entry* entry = nullptr;
     while (why.isEmpty() && archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
-        why = unsafeEntry(entry, directory, nonDirectories);
+        why = unsafeMember(entry, directory, nonDirectories);
     }
     archive_read_free(reader);
     return why;

@@ -4,8 +4,11 @@
 // untrusted (any disk, possibly writable by others): the archive's own "datainfo" member must name one of the
 // installed system's partitions and one of the two directories, and every member must land inside that directory.
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
+
+struct archive_entry;
 
 namespace ArchiveCheck {
 
@@ -21,9 +24,6 @@ bool memberStaysInside(const QString& member, const QString& directory);
 QString firstStrayMember(const QStringList& members, const QString& directory);
 // The value of "key=" on a line of its own in a datainfo text; empty when missing or given twice differently.
 QString dataInfoValue(const QString& dataInfo, const QString& key);
-// The argument vector (after "sudo") that extracts directory (a single name) of archive below targetParent. Names
-// never count as options ("--"), and tar is left to refuse absolute names and ".." members, as it does without -P.
-QStringList extractArguments(const QString& archive, const QString& targetParent, const QString& directory);
 
 // Whether any of the archives (names in directory) has its checksum file beside it, archive + ".md5".
 bool anyChecksum(const QString& directory, const QStringList& archives);
@@ -35,6 +35,9 @@ bool holdsDirectory(const QStringList& members, const QString& directory);
 // below a member that is no directory (a link "var/a" to anywhere followed by "var/a/x"). Read with libarchive;
 // empty when every member is safe to extract.
 QString firstUnsafeMember(const QString& archive, const QString& directory);
+
+// The same for one member, members read in order with nonDirectories carried from one to the next.
+QString unsafeMember(archive_entry* entry, const QString& directory, QSet<QString>& nonDirectories);
 
 // Reads the datainfo member without writing anything; false when the archive cannot be read.
 bool readDataInfo(const QString& archive, QString& dataInfo);

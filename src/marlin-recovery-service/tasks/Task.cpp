@@ -1,7 +1,7 @@
 #include "tasks/Task.h"
 
 #include "core/command.h"
-#include "tasks/ArchiveCheck.h"
+#include "tasks/ArchiveExtract.h"
 #include "tasks/WholeDisk.h"
 #include "utils.h"
 
@@ -246,7 +246,7 @@ QStringList Task::jobArguments(const Job& job) const
     case ArchiveCreateJob:
         return tar + QStringList{"-cpf", job.to, "-C", parentWithSlash(job.from), lastComponent(job.from)};
     case ArchiveExtractJob:
-        return ArchiveCheck::extractArguments(job.from, parentWithSlash(job.to), lastComponent(job.to));
+        return ArchiveExtract::arguments(job.from, parentWithSlash(job.to), lastComponent(job.to));
     case ArchiveAppendJob:
         return tar + QStringList{"-rpf", job.to, "-C", parentWithSlash(job.from), lastComponent(job.from)};
     case ArchiveStreamJob:
@@ -378,6 +378,9 @@ void Task::onJobFinished(int exitCode, QProcess::ExitStatus exitStatus)
         }
         start();
         return;
+    }
+    if (!m_jobs.isEmpty() && m_jobs.constFirst().type == ArchiveExtractJob) {
+        removeExtractStaging(m_jobs.constFirst().to);
     }
     reportJobFailure();
 }

@@ -145,6 +145,8 @@ private:
     void writeRestoreMark();
     void removeRestoreMark();
     void clearExtractTarget(const QString& directory);
+    // What an extraction into directory cut off or failed left beside it.
+    void removeExtractStaging(const QString& directory);
     bool closeOpenedMapping();
     bool checkImageJob(const Job& job, const QString& damagedImageText);
 

@@ -1,6 +1,7 @@
 // The record of a restore in progress: written to the recovery partition right before the first write, removed
 // when the restore has succeeded. Whatever cuts a restore off (power, a crash) leaves it for the next start.
 
+#include "tasks/ArchiveExtract.h"
 #include "tasks/Task.h"
 
 #include "utils.h"
@@ -74,4 +75,11 @@ void Task::clearExtractTarget(const QString& directory)
     }
     qDebug().noquote() << "removing before extraction: " + directory;
     removeForcibly(directory);
+    removeExtractStaging(directory);
+}
+
+void Task::removeExtractStaging(const QString& directory)
+{
+    const QFileInfo target(directory);
+    removeForcibly(target.path() + "/" + ArchiveExtract::stagingName(target.fileName()));
 }
