@@ -86,6 +86,7 @@ private slots:
     void encryptedRootIsClosedBeforeItsContainerIsWritten();
     void backupTakesItsPlaceOnlyWhenComplete_data();
     void backupTakesItsPlaceOnlyWhenComplete();
+    void workLeftByAPowerCutIsRemoved();
     void backupRefusedBelowADirectoryOthersCanChange_data();
     void backupRefusedBelowADirectoryOthersCanChange();
     void everyImageIsCheckedBeforeTheFirstWrite_data();
@@ -512,6 +513,24 @@ void TestTask::backupTakesItsPlaceOnlyWhenComplete()
     md5sum.start("md5sum", {"-c", backup + "/opt.tar.md5"});
     QVERIFY(md5sum.waitForFinished(10000));
     QCOMPARE(md5sum.exitCode(), 0);
+}
+
+// The private working directory of a backup cut off goes with the next backup to the same place; an older backup
+// stepped aside (opened up already) and what is not a working directory stay.
+void TestTask::workLeftByAPowerCutIsRemoved()
+{
+    QTemporaryDir mount;
+    const QString backups = mount.filePath("backups");
+    const QStringList kept{".b.new-0000000b", ".b.new-notmine", ".c.new-0000000c"};
+    for (const QString& dir : kept + QStringList{".b.new-0000000a"}) {
+        QVERIFY(QDir().mkpath(backups + "/" + dir) && writeFile(backups + "/" + dir + "/system.rbk", "part"));
+        QVERIFY(::chmod(QFile::encodeName(backups + "/" + dir).constData(), dir == ".b.new-0000000b" ? 0755 : 0700) ==
+                0);
+    }
+    BackupOutput output;
+    QVERIFY(output.open(mount.path(), "backups/b"));
+    QVERIFY(output.commit());
+    QCOMPARE(entriesOf(backups), QStringList(kept + QStringList{"b"}));
 }
 
 QTEST_GUILESS_MAIN(TestTask)

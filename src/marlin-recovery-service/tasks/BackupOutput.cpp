@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <dirent.h>
@@ -181,6 +182,7 @@ bool BackupOutput::open(const QString& mountPoint, const QString& relative)
         qCritical().noquote() << "backup directory refused, something else has its name: " + finalPath();
         return false;
     }
+    removeAbandonedWork();
     for (int attempt = 0; attempt < 16 && m_workName.isEmpty(); ++attempt) {
         const QString work = temporaryName(m_name);
         if (::mkdirat(m_parentFd, encoded(work).constData(), 0700) == 0) {
@@ -191,6 +193,35 @@ bool BackupOutput::open(const QString& mountPoint, const QString& relative)
     }
     m_workFd = m_workName.isEmpty() ? -1 : openDirectoryAt(m_parentFd, m_workName);
     return m_workFd >= 0 || fail("cannot open the working directory " + workPath());
+}
+
+// A working directory of an earlier run cut off by a power cut or a kill: root's, still private (a finished one is
+// opened up right before it takes its place), holding nothing but files. An older backup stepped aside is no such.
+void BackupOutput::removeAbandonedWork()
+{
+    const QRegularExpression workName("^" + QRegularExpression::escape("." + m_name + ".new-") + "[0-9a-f]{8}$");
+    for (const QString& entry : entriesOf(m_parentFd)) {
+        struct stat info
+        {
+        };
+        if (!workName.match(entry).hasMatch() ||
+            ::fstatat(m_parentFd, encoded(entry).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISDIR(info.st_mode) || info.st_uid != 0 || (info.st_mode & 07777) != 0700) {
+            continue;
+        }
+        const int fd = openDirectoryAt(m_parentFd, entry);
+        for (const QString& file : fd < 0 ? QStringList() : entriesOf(fd)) {
+            if (isRegularFileAt(fd, file)) {
+                ::unlinkat(fd, encoded(file).constData(), 0);
+            }
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        const bool removed = ::unlinkat(m_parentFd, encoded(entry).constData(), AT_REMOVEDIR) == 0;
+        qInfo().noquote() << (removed ? "removed " : "cannot remove all of ") + m_parentPath + "/" + entry +
+                                 ", left by a backup that did not finish";
+    }
 }
 
 // Readable by root alone: archives of opt and var hold what the system kept from its users (shadow copies,

@@ -46,6 +46,7 @@ public:
 
 private:
     bool fail(const QString& what);
+    void removeAbandonedWork();
     bool exchangeWithOlder(QString& old);
     void clearOldBackup(const QString& name);
     void closeAll();
