@@ -55,7 +55,8 @@ QJsonObject toJson(const BackupFileInfo& info)
     return QJsonObject{{"backupUUID", info.backupUUID},
                        {"backupPath", info.backupPath},
                        {"backupTime", info.backupTime},
-                       {"createTime", info.createTime}};
+                       {"createTime", info.createTime},
+                       {"backupSize", double(info.backupSize)}};
 }
 
 QString fstabPathBelow(const QString& rootPath)

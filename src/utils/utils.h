@@ -29,6 +29,8 @@ struct BackupFileInfo
     QString backupPath;
     QString backupTime;
     QString createTime;
+    // Bytes on disk that are this backup's alone: its files, and the chunks it added to a shared store.
+    qint64 backupSize = 0;
 };
 
 // The kernel command line parameters the programs look at; empty when absent.
@@ -73,6 +75,8 @@ bool getBlkIdInfoList(QList<BlkIdInfo>& list, QString& err);
 // with its checksum file and every archive with its own, or (a backup from before archives had checksums) no archive
 // with one and each ending with tar's end-of-archive marker.
 bool isBackupDirectory(const QString& dirPath);
+// What a backup directory holds on disk of its own (see BackupFileInfo::backupSize).
+qint64 backupSizeOnDisk(const QString& dirPath);
 void getHistoryBackup(QList<BackupFileInfo>& list, const QString& historyFile, bool umountAfter);
 QVariant getHistoryBackupPathList(const QString& historyFile);
 QJsonObject readJsonObject(const QString& path);

@@ -115,6 +115,7 @@ void appendBackups(QList<BackupFileInfo>& list, const QString& uuid, const QStri
         info.backupPath = dirPath;
         info.createTime = it.key();
         info.backupTime = QDateTime::fromSecsSinceEpoch(secondsOf(it.key())).toString("yyyy/MM/dd");
+        info.backupSize = Utils::backupSizeOnDisk(dirPath);
         list.append(info);
     }
 }
@@ -147,6 +148,15 @@ bool runFsck(const QStringList& fsckArgs, const QString& devicePath, int& exitCo
 } // namespace
 
 namespace Utils {
+
+qint64 backupSizeOnDisk(const QString& dirPath)
+{
+    qint64 total = 0;
+    for (const QFileInfo& file : QDir(dirPath).entryInfoList(QDir::Files | QDir::NoSymLinks)) {
+        total += file.size();
+    }
+    return total;
+}
 
 bool isBackupDirectory(const QString& dirPath)
 {

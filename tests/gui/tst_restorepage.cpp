@@ -47,9 +47,13 @@ namespace {
 const QString EncryptedText =
     "The system contains encrypted partition, please decrypt it before using the backup and restore function.";
 
-QJsonObject backup(const QString& path, const QString& time, const QString& uuid)
+QJsonObject backup(const QString& path, const QString& time, const QString& uuid, double size = 0)
 {
-    return {{"backupUUID", uuid}, {"backupPath", path}, {"backupTime", time}, {"createTime", "1709980000"}};
+    return {{"backupUUID", uuid},
+            {"backupPath", path},
+            {"backupTime", time},
+            {"createTime", "1709980000"},
+            {"backupSize", size}};
 }
 
 QString pageInfo(const QJsonObject& overrides, const QJsonArray& backups = QJsonArray())
@@ -304,7 +308,7 @@ void TestRestorePage::reloadStartsFromTheFullPage()
 
 void TestRestorePage::restorePointTable()
 {
-    const QJsonArray backups{backup("/media/root/data/backups/2024-03-09", "2024/03/09", "data-uuid"),
+    const QJsonArray backups{backup("/media/root/data/backups/2024-03-09", "2024/03/09", "data-uuid", 314572800),
                              backup("/media/root/data/backups/2023-11-14", "2023/11/14", "data-uuid-2")};
     load(pageInfo({}, backups));
     QCOMPARE(page()->model()->rowCount(), 0);
@@ -313,13 +317,17 @@ void TestRestorePage::restorePointTable()
     QCOMPARE(page()->mode(), int(RestorePage::RestorePoint));
     TreeViewModel* model = page()->model();
     QCOMPARE(model->rowCount(), 2);
-    QCOMPARE(model->columnCount(), 2);
+    QCOMPARE(model->columnCount(), 3);
     QCOMPARE(model->item(0, 0)->text(), QString("/media/root/data/backups/2024-03-09"));
-    QCOMPARE(model->item(0, 1)->text(), QString("2024/03/09"));
-    QCOMPARE(model->item(0, 2)->text(), QString("data-uuid"));
-    QCOMPARE(model->item(1, 2)->text(), QString("data-uuid-2"));
+    QCOMPARE(model->item(0, 2)->text(), QString("2024/03/09"));
+    // Its own size on disk; none known for the other.
+    QCOMPARE(model->item(0, 1)->text(), QLocale().formattedDataSize(314572800, 1));
+    QCOMPARE(model->item(1, 1)->text(), QString());
+    QCOMPARE(model->item(0, 3)->text(), QString("data-uuid"));
+    QCOMPARE(model->item(1, 3)->text(), QString("data-uuid-2"));
     QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QString("Backup File"));
-    QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QString("Time"));
+    QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QString("Size"));
+    QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QString("Time"));
     QVERIFY(page()->tableView()->isEnabled());
     QVERIFY(!page()->restoreButton()->isEnabled());
     QVERIFY(saveScreenshot(m_widget, "restore-page-table"));
@@ -327,8 +335,8 @@ void TestRestorePage::restorePointTable()
     QSignalSpy manual(m_widget, &SystemRestoreWidget::manualRestoreClicked);
     clickRow(1);
     QVERIFY(page()->restoreButton()->isEnabled());
-    QCOMPARE(model->item(1, 1)->checkState(), Qt::Checked);
-    QCOMPARE(model->item(0, 1)->checkState(), Qt::Unchecked);
+    QCOMPARE(model->item(1, 2)->checkState(), Qt::Checked);
+    QCOMPARE(model->item(0, 2)->checkState(), Qt::Unchecked);
     QVERIFY(saveScreenshot(m_widget, "restore-page-table-chosen"));
     QTest::mouseClick(page()->restoreButton(), Qt::LeftButton);
     QTRY_COMPARE(manual.size(), 1);

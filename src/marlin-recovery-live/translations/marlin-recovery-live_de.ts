@@ -77,6 +77,10 @@
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
+    <message>
+        <source>Size</source>
+        <translation>Größe</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryModule</name>

@@ -77,6 +77,10 @@
         <source>Time</source>
         <translation>时间</translation>
     </message>
+    <message>
+        <source>Size</source>
+        <translation>大小</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryModule</name>

@@ -32,8 +32,9 @@ using namespace Tessel::Widgets;
 namespace {
 
 const int TableHolderMaxHeight = 130;
-// Room the time column keeps beside the path column.
+// Room the time and size columns keep beside the path column.
 const int TimeColumnWidth = 170;
+const int SizeColumnWidth = 110;
 
 QCheckBox* newKeepCheckBox()
 {
@@ -251,11 +252,13 @@ void RestorePage::onCurrentRowChanged(const QModelIndex& index)
     m_restoreButton->setEnabled(path != nullptr && !path->text().isEmpty());
 }
 
-// Also while the table is empty: its header shows both columns from the start.
+// Also while the table is empty: its header shows every column from the start.
 void RestorePage::updateColumnWidth()
 {
     if (m_restorePointItem != nullptr) {
-        m_tableView->setColumnWidth(TreeViewModel::PathColumn, m_restorePointItem->width() - TimeColumnWidth);
+        m_tableView->setColumnWidth(TreeViewModel::PathColumn,
+                                    m_restorePointItem->width() - TimeColumnWidth - SizeColumnWidth);
+        m_tableView->setColumnWidth(TreeViewModel::SizeColumn, SizeColumnWidth);
     }
 }
 

@@ -25,7 +25,7 @@ int TreeViewModel::rowCount(const QModelIndex& parent) const
 
 int TreeViewModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : 2;
+    return parent.isValid() ? 0 : 3;
 }
 
 QVariant TreeViewModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -36,6 +36,9 @@ QVariant TreeViewModel::headerData(int section, Qt::Orientation orientation, int
         }
         if (role == Qt::DisplayRole && section == TimeColumn) {
             return QCoreApplication::translate("Recovery.Table.Header", "Time");
+        }
+        if (role == Qt::DisplayRole && section == SizeColumn) {
+            return QCoreApplication::translate("Recovery.Table.Header", "Size");
         }
         if (role == Qt::TextAlignmentRole) {
             return QVariant(Qt::AlignLeft | Qt::AlignVCenter);

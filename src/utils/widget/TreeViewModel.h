@@ -2,8 +2,8 @@
 
 #include <QStandardItemModel>
 
-// The restore points: one row per backup with its path (column 0), time (column 1) and UUID (column 2). Only the
-// first two columns are reported, so the UUID travels with the row without being shown.
+// The restore points: one row per backup with its path (column 0), size on disk (column 1), time (column 2) and
+// UUID (column 3). Only the first three columns are reported, so the UUID travels with the row without being shown.
 class TreeViewModel : public QStandardItemModel
 {
     Q_OBJECT
@@ -12,8 +12,9 @@ public:
     enum Column
     {
         PathColumn = 0,
-        TimeColumn = 1,
-        UUIDColumn = 2
+        SizeColumn = 1,
+        TimeColumn = 2,
+        UUIDColumn = 3
     };
 
     explicit TreeViewModel(QObject* parent = nullptr);

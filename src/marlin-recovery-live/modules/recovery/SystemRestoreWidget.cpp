@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QStandardItem>
 #include <QVBoxLayout>
 
@@ -28,9 +29,15 @@ QString boolText(bool value)
     return value ? "true" : "false";
 }
 
-QList<QStandardItem*> tableRow(const QString& path, const QString& time, const QString& uuid)
+// A restore point's own size on disk; nothing for a row without one.
+QString sizeText(const QJsonValue& bytes)
 {
-    return {new QStandardItem(path), new QStandardItem(time), new QStandardItem(uuid)};
+    return bytes.toDouble() > 0 ? QLocale().formattedDataSize(qint64(bytes.toDouble()), 1) : QString();
+}
+
+QList<QStandardItem*> tableRow(const QString& path, const QString& time, const QString& size, const QString& uuid)
+{
+    return {new QStandardItem(path), new QStandardItem(size), new QStandardItem(time), new QStandardItem(uuid)};
 }
 
 } // namespace
@@ -150,11 +157,11 @@ void SystemRestoreWidget::onProcessTreeViewListItem(TreeViewModel* model)
     for (const QJsonValue& value : backups) {
         const QJsonObject backup = value.toObject();
         model->appendRow(tableRow(backup.value("backupPath").toString(), backup.value("backupTime").toString(),
-                                  backup.value("backupUUID").toString()));
+                                  sizeText(backup.value("backupSize")), backup.value("backupUUID").toString()));
     }
     if (backups.isEmpty()) {
-        model->appendRow(tableRow(QString(), QString(), QString()));
-        model->appendRow(tableRow(QString(), QString(), QString()));
+        model->appendRow(tableRow(QString(), QString(), QString(), QString()));
+        model->appendRow(tableRow(QString(), QString(), QString(), QString()));
     }
     emit model->itemsIsReady();
 }
