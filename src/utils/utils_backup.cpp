@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QMap>
-#include <QProcess>
 #include <QSettings>
 
 #include <sys/stat.h>
@@ -120,29 +119,22 @@ void appendBackups(QList<BackupFileInfo>& list, const QString& uuid, const QStri
     }
 }
 
-// Runs fsck with an argument list (the device path comes from a request and never enters a shell line) and keeps
-// the exit code for the caller, which alone knows what fsck's codes mean.
-bool runFsck(const QStringList& fsckArgs, const QString& devicePath, int& exitCode, QString* output, QString* err)
+// Runs fsck with an argument list (the device path comes from a request and never enters a shell line) and gives
+// its exit code (-1 when it did not run to its end) to the caller, which alone knows what fsck's codes mean.
+int runFsck(const QStringList& fsckArgs, const QString& devicePath, QString* output, QString* err)
 {
-    QProcess process;
-    process.start("sudo", QStringList{"fsck"} + fsckArgs + QStringList{devicePath}, QIODevice::ReadWrite);
-    if (!process.waitForStarted(-1)) {
-        qInfo().noquote().nospace() << "fsck: could not start, devicePath: " << devicePath;
-        return false;
-    }
-    process.closeWriteChannel();
-    process.waitForFinished(-1);
-    exitCode = process.exitCode();
-    const QString statusName = process.exitStatus() == QProcess::NormalExit ? "NormalExit" : "CrashExit";
-    qInfo().noquote().nospace() << "fsck: exitCode: " << exitCode << ", exitStatus: " << statusName
-                                << ", devicePath: " << devicePath;
+    QString out;
+    QString errors;
+    const int exitCode = SpawnCmdExitCode("sudo", QStringList{"fsck"} + fsckArgs + QStringList{devicePath},
+                                          QProcessEnvironment::systemEnvironment(), out, errors);
+    qInfo().noquote().nospace() << "fsck: exitCode: " << exitCode << ", devicePath: " << devicePath;
     if (output != nullptr) {
-        output->append(QString::fromUtf8(process.readAllStandardOutput()));
+        output->append(out);
     }
     if (err != nullptr) {
-        err->append(QString::fromUtf8(process.readAllStandardError()));
+        err->append(errors);
     }
-    return process.exitStatus() == QProcess::NormalExit;
+    return exitCode;
 }
 
 } // namespace
@@ -348,9 +340,7 @@ bool checkPartitionErrorByFsck(const QString& devicePath)
         qWarning().noquote().nospace() << "checkPartitionErrorByFsck, not a block device: " << devicePath;
         return false;
     }
-    int exitCode = -1;
-    const bool exited = runFsck({"-v", "-n"}, devicePath, exitCode, nullptr, nullptr);
-    return exited && exitCode == 4;
+    return runFsck({"-v", "-n"}, devicePath, nullptr, nullptr) == 4;
 }
 
 bool fixPartitionByFsck(const QString& devicePath, QString& output, QString& err)
@@ -359,9 +349,8 @@ bool fixPartitionByFsck(const QString& devicePath, QString& output, QString& err
         qWarning().noquote().nospace() << "fixPartitionByFsck, not a block device: " << devicePath;
         return false;
     }
-    int exitCode = -1;
-    const bool exited = runFsck({"-y"}, devicePath, exitCode, &output, &err);
-    return exited && (exitCode == 0 || exitCode == 1);
+    const int exitCode = runFsck({"-y"}, devicePath, &output, &err);
+    return exitCode == 0 || exitCode == 1;
 }
 
 bool getSwapPartitionSize(const QString& devicePath, qint64& size)

@@ -308,7 +308,7 @@ void TestRecoveryGui::exitConfirmation()
     QFETCH(QString, answer);
     QFETCH(QStringList, calls);
 
-    FakeTools tools({"sudo"});
+    FakeTools tools({"sudo", "reboot", "poweroff"});
     RecoveryPage* home = m_module->homePage();
     QTest::mouseClick(home->tile(1), Qt::LeftButton);
     home->setErrorTip("kept", true);
@@ -665,7 +665,7 @@ void TestRecoveryGui::autoReboot()
     QFETCH(bool, autoReboot);
     QFETCH(QStringList, calls);
 
-    FakeTools tools({"sudo"});
+    FakeTools tools({"sudo", "reboot", "poweroff"});
     const QString id = rememberRequest("SystemBackup");
     const QString text = response(4, id, {{"autoReboot", autoReboot}, {"errMsg", "x"}});
     if (success) {
@@ -707,7 +707,7 @@ void TestRecoveryGui::endPageFollowsOutcome()
     QFETCH(QString, button);
     QFETCH(QString, call);
 
-    FakeTools tools({"sudo"});
+    FakeTools tools({"sudo", "reboot", "poweroff"});
     for (bool success : outcomes) {
         const QString text = response(1, rememberRequest("SystemRestore"), {{"errMsg", "x"}});
         if (success) {

@@ -1,19 +1,26 @@
 #include "FakeTools.h"
 
+#include "core/ToolPath.h"
+
 #include <QFile>
 
-FakeTools::FakeTools(const QStringList& names) : m_oldPath(qgetenv("PATH"))
+FakeTools::FakeTools(const QStringList& names) : m_oldSearchPath(ToolPath::searchPath())
 {
+    // Copies, owned by whoever runs the test and writable by them alone: the tools run only such files, and the
+    // source tree may belong to someone else.
     const QString tool = QStringLiteral(MARLIN_TEST_TOOLS_DIR "/fake-tool");
     for (const QString& name : names) {
-        QFile::link(tool, m_dir.filePath(name));
+        QFile::copy(tool, m_dir.filePath(name));
+        QFile::setPermissions(m_dir.filePath(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                        QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                                        QFile::ExeOther);
     }
-    qputenv("PATH", QFile::encodeName(m_dir.path()) + ":" + m_oldPath);
+    ToolPath::setSearchPath(QStringList{m_dir.path()} + m_oldSearchPath);
 }
 
 FakeTools::~FakeTools()
 {
-    qputenv("PATH", m_oldPath);
+    ToolPath::setSearchPath(m_oldSearchPath);
 }
 
 void FakeTools::setBehaviour(const QString& name, const QString& options)

@@ -1,7 +1,7 @@
 #pragma once
 
-// Puts stand-ins for outside tools first on PATH for one test, records how they were called, and restores the
-// environment afterwards.
+// Puts stand-ins for outside tools first in the list of directories the system looks up its tools in, for one test,
+// records how they were called, and restores the list afterwards.
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -20,5 +20,5 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_oldPath;
+    QStringList m_oldSearchPath;
 };

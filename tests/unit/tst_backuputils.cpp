@@ -1,5 +1,6 @@
 #include "FakeTools.h"
 #include "MaliciousBackup.h"
+#include "core/ToolPath.h"
 #include "utils.h"
 
 #include <QDir>
@@ -160,7 +161,7 @@ void TestBackupUtils::recoveryJsonIsConsumed()
     QCOMPARE(obj.value("locale").toString(), QString("de_DE"));
     QVERIFY(!obj.contains("stale"));
     QVERIFY(!QFile::exists(path));
-    QCOMPARE(tools.calls(), QStringList{"sudo rm -f " + path});
+    QCOMPARE(tools.calls(), QStringList{"sudo " + ToolPath::resolve("rm") + " -f " + path});
 
     // Read once: not valid JSON, still consumed.
     QVERIFY(writeFile(path, "{not json"));

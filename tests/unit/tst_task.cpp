@@ -1,4 +1,5 @@
 #include "FakeTools.h"
+#include "core/ToolPath.h"
 #include "tasks/BackupOutput.h"
 #include "tasks/BackupTask.h"
 #include "tasks/Task.h"
@@ -61,6 +62,16 @@ public:
     explicit EncryptedRootTask(const QString& mapping) { m_openedMapperPath = mapping; }
 };
 
+// Writes its working file with a stand-in of the package's script, found among the fake tools.
+class StandInScriptTask : public BackupTask
+{
+public:
+    explicit StandInScriptTask(const QString& writeFile) : BackupTask(QJsonArray(), OpManualBackup)
+    {
+        m_writeFileScript = writeFile;
+    }
+};
+
 } // namespace
 
 class TestTask : public QObject
@@ -74,6 +85,7 @@ private slots:
     void restoreRecord_data();
     void restoreRecord();
     void firstBadJobFailsTheTask();
+    void hungJobFailsTheTask();
     void unstartableJobFailsTheTask();
     void emptyJobListFails();
     void compareVersion_data();
@@ -199,12 +211,13 @@ void TestTask::imageJobScalesTheToolsPercentage()
     QCOMPARE(values.at(values.size() - 2), 46);
     QCOMPARE(values.last(), 198);
 
-    // The job runs with nothing but LC_ALL=C in its environment.
+    // The job runs with nothing but LC_ALL=C and the tools' search list as PATH in its environment.
     QFile env(tools.dir() + "/sudo.env");
     QVERIFY(env.open(QIODevice::ReadOnly));
     const QStringList variables = QString::fromUtf8(env.readAll()).split('\n', Qt::SkipEmptyParts);
     QVERIFY(variables.contains("LC_ALL=C"));
-    QVERIFY(!variables.filter(QRegularExpression("^(PATH|HOME|USER|LANG)=")).size());
+    QVERIFY(variables.contains("PATH=" + ToolPath::childPath()));
+    QVERIFY(!variables.filter(QRegularExpression("^(HOME|USER|LANG)=")).size());
 }
 
 void TestTask::firstBadJobFailsTheTask()
@@ -232,15 +245,29 @@ void TestTask::firstBadJobFailsTheTask()
     QCOMPARE(failed.size(), 1);
 }
 
+void TestTask::hungJobFailsTheTask()
+{
+    FakeTools tools({"sudo", "tar"});
+    tools.setBehaviour("sudo", "--exec");
+    tools.setBehaviour("tar", "--hang");
+    Task task;
+    task.setJobTimeLimit(std::chrono::seconds(1));
+    task.addJob("/mnt/data/opt", "/backup/opt.tar", ArchiveCreateJob);
+    QSignalSpy failed(&task, &Task::failed);
+    task.start();
+    QVERIFY(failed.wait(20000));
+    QCOMPARE(failed.constFirst().constFirst().toString(), JobFailureText);
+    QVERIFY(task.isError());
+}
+
 void TestTask::unstartableJobFailsTheTask()
 {
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", "/nonexistent");
+    ToolPath::setSearchPath({"/nonexistent"});
     Task task;
     task.addJob("/mnt/data/opt", "/backup/opt.tar", ArchiveCreateJob);
     QSignalSpy failed(&task, &Task::failed);
     task.start();
-    qputenv("PATH", path);
+    ToolPath::setSearchPath({});
     QVERIFY(failed.size() == 1 || failed.wait(10000));
     QCOMPARE(failed.constFirst().constFirst().toString(), JobFailureText);
 }
@@ -318,7 +345,7 @@ void TestTask::md5Check()
 
 void TestTask::optAndVarRemoval()
 {
-    FakeTools tools({"sudo"});
+    FakeTools tools({"sudo", "chattr", "rm"});
     Task task;
     task.deleteOptAndVar("/media/root/data dir");
     QCOMPARE(tools.calls(),
@@ -329,7 +356,7 @@ void TestTask::optAndVarRemoval()
 
 void TestTask::diskInformationIsWrittenAfresh_data()
 {
-    const QString writeFile = "/lib/marlin-recovery-gui/scripts/write-file";
+    const QString writeFile = "write-file";
     QTest::addColumn<QString>("sudo");
     QTest::addColumn<bool>("stored");
     QTest::addColumn<bool>("toolCalled");
@@ -343,21 +370,21 @@ void TestTask::diskInformationIsWrittenAfresh()
     QFETCH(QString, sudo);
     QFETCH(bool, stored);
     QFETCH(bool, toolCalled);
-    FakeTools tools({"sudo", "marlin-clone"});
+    FakeTools tools({"sudo", "marlin-clone", "write-file"});
     tools.setBehaviour("sudo", sudo);
     QTemporaryDir work;
     const QString previous = QDir::currentPath();
     QDir::setCurrent(work.path());
     // What the image before left: it must never go into this one.
     QVERIFY(writeFile("DiskInfo", "UUID=previous-image\n"));
-    BackupTask task(QJsonArray(), OpManualBackup);
+    StandInScriptTask task(tools.dir() + "/write-file");
     const bool answer = task.writeDiskInfo("/backups/b/data.rbk", "UUID=new\\nVersion=1.1");
     const bool leftOver = QFile::exists("DiskInfo");
     QDir::setCurrent(previous);
     QCOMPARE(answer, stored);
     QVERIFY(!leftOver);
     const QStringList calls = tools.calls();
-    QVERIFY(calls.constFirst().startsWith("sudo /lib/marlin-recovery-gui/scripts/write-file DiskInfo "));
+    QVERIFY(calls.constFirst().startsWith("sudo write-file DiskInfo "));
     QCOMPARE(calls.contains("sudo marlin-clone --write-custom-file rbk:///backups/b/data.rbk/DiskInfo DiskInfo"),
              toolCalled);
 }

@@ -1,4 +1,5 @@
 #include "FakeTools.h"
+#include "core/ToolPath.h"
 #include "utils.h"
 
 #include <QDateTime>
@@ -51,7 +52,7 @@ void TestUtilsWrappers::rebootCommandLine()
 
 void TestUtilsWrappers::removePathPassesThePathAsOneArgument()
 {
-    FakeTools tools({"sudo"});
+    FakeTools tools({"sudo", "rm"});
     QVERIFY(Utils::removePathBySudo("/tmp/a b;rm -rf x"));
     QCOMPARE(tools.calls(), QStringList{"sudo rm -rf /tmp/a\\ b\\;rm\\ -rf\\ x"});
 }
@@ -100,10 +101,9 @@ void TestUtilsWrappers::rbkValidity()
 
 void TestUtilsWrappers::rbkValidityWithoutTool()
 {
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", "/nonexistent");
+    ToolPath::setSearchPath({"/nonexistent"});
     const bool valid = Utils::isValidRbkFile("/backup/system.rbk");
-    qputenv("PATH", path);
+    ToolPath::setSearchPath({});
     QVERIFY(!valid);
 }
 

@@ -35,7 +35,7 @@ QString taskArgument(const QJsonArray& args, int index)
 }
 
 BackupTask::BackupTask(const QJsonArray& tasks, const ActionType& type, QObject* parent)
-    : Task(parent), m_actionType(type)
+    : Task(parent), m_writeFileScript(WriteFileScript), m_actionType(type)
 {
     Q_UNUSED(tasks)
     connect(this, &Task::taskFinished, this, &BackupTask::onTaskFinished);
@@ -204,7 +204,7 @@ bool BackupTask::writeDiskInfo(const QString& image, const QString& content)
     QFile::remove(m_diskInfoName);
     QString out;
     QString err;
-    if (!SpawnCmd("sudo", {WriteFileScript, m_diskInfoName, content}, out, err) || !QFile::exists(m_diskInfoName)) {
+    if (!SpawnCmd("sudo", {m_writeFileScript, m_diskInfoName, content}, out, err) || !QFile::exists(m_diskInfoName)) {
         qCritical().noquote() << "the disk information for " + image + " could not be written: " + err;
         return false;
     }

@@ -31,6 +31,9 @@ public slots:
 protected:
     QString jobFailureText() const override;
 
+    // The program that writes the working file as root; a stand-in where the package's scripts are not installed.
+    QString m_writeFileScript;
+
 private:
     // A file this run writes into a backup directory: an image with its disk information, or an archive.
     struct File

@@ -1,5 +1,7 @@
 #include "tasks/Task.h"
 
+#include "core/ToolPath.h"
+#include "core/ToolTimeout.h"
 #include "core/command.h"
 #include "tasks/ArchiveExtract.h"
 #include "tasks/WholeDisk.h"
@@ -11,6 +13,7 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStorageInfo>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -45,18 +48,13 @@ bool restoresImage(const Job& job)
 // The cloning tool's exit code (-1 when it did not end normally), its error output in err.
 int runTool(const QStringList& args, QString& err)
 {
-    QProcess process;
     QProcessEnvironment environment;
     environment.insert("LC_ALL", "C");
-    process.setProcessEnvironment(environment);
-    process.start("sudo", args);
-    // A tool that never ran has checked nothing.
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit) {
-        err = process.errorString();
-        return -1;
-    }
-    err = QString::fromUtf8(process.readAllStandardError()).trimmed();
-    return process.exitCode();
+    QString output;
+    QString errors;
+    const int code = SpawnCmdExitCode("sudo", args, environment, output, errors);
+    err = errors.trimmed();
+    return code;
 }
 
 // marlin-clone --verify-restore: the device is refused (missing, in use, too small).
@@ -87,6 +85,9 @@ QString digestIn(const QString& md5File)
 
 Task::Task(QObject* parent) : QObject(parent)
 {
+    m_jobTimer.setSingleShot(true);
+    setJobTimeLimit(ToolTimeout::Long);
+    connect(&m_jobTimer, &QTimer::timeout, this, &Task::onJobTimedOut);
     getSystemUUID();
     // First of all receivers: the record is gone before anyone hears of the success.
     connect(this, &Task::finished, this, &Task::removeRestoreMark);
@@ -314,6 +315,7 @@ void Task::start()
     m_process = job.process;
     QProcessEnvironment environment;
     environment.insert("LC_ALL", "C");
+    environment.insert("PATH", ToolPath::childPath());
     m_process->setProcessEnvironment(environment);
     if (job.type != ImageJob) {
         Q_EMIT progressChanged(int(std::trunc(progressRatio() * 99)));
@@ -329,6 +331,7 @@ void Task::start()
     // A job that cannot even start gives no finished notification: fail instead of waiting forever.
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart) {
+            m_jobTimer.stop();
             reportJobFailure();
         }
     });
@@ -346,8 +349,39 @@ void Task::start()
     }
     const QStringList args = jobArguments(job);
     if (!args.isEmpty()) {
-        m_process->start("sudo", args, QIODevice::ReadWrite);
+        startJobProcess(args);
     }
+}
+
+void Task::setJobTimeLimit(std::chrono::seconds limit)
+{
+    m_jobTimeLimit = limit;
+    m_jobTimer.setInterval(std::chrono::milliseconds(limit));
+}
+
+// The job's tools by their absolute paths, and a bound on its time: a job that hangs fails the task instead of
+// holding the service (and the person waiting) for ever.
+void Task::startJobProcess(QStringList args)
+{
+    QString program = "sudo";
+    int commandIndex = -1;
+    if (!ToolPath::resolveCommand(program, args, &commandIndex)) {
+        reportJobFailure();
+        return;
+    }
+    m_jobTool = commandIndex < 0 ? program : args.at(commandIndex);
+    m_jobTimedOut = false;
+    m_jobTimer.start();
+    m_process->start(program, args, QIODevice::ReadWrite);
+}
+
+void Task::onJobTimedOut()
+{
+    qCritical().noquote() << QString("timed out after %1 s: %2").arg(m_jobTimeLimit.count()).arg(m_jobTool);
+    m_jobTimedOut = true;
+    m_process->terminate();
+    QProcess* process = m_process.data();
+    QTimer::singleShot(std::chrono::milliseconds(ToolTimeout::Grace), process, [process] { process->kill(); });
 }
 
 void Task::onImageJobOutput()
@@ -366,7 +400,8 @@ void Task::onImageJobOutput()
 
 void Task::onJobFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
-    if (exitCode == 0 && exitStatus == QProcess::NormalExit) {
+    m_jobTimer.stop();
+    if (exitCode == 0 && exitStatus == QProcess::NormalExit && !m_jobTimedOut) {
         const Job done = m_jobs.takeFirst();
         if (done.type == ImageJob && WholeDisk::isWholeDisk(done.to) && !settleWrittenDisk(done.to)) {
             reportJobFailure();

@@ -17,6 +17,9 @@
 #include <QSet>
 #include <QSharedPointer>
 #include <QStringList>
+#include <QTimer>
+
+#include <chrono>
 
 enum JobType
 {
@@ -58,6 +61,8 @@ public:
     // for a task that did not.
     bool checkImageJobs(const QString& damagedImageText);
     void start();
+    // How long one job may run before it is stopped and the task fails (a day unless set).
+    void setJobTimeLimit(std::chrono::seconds limit);
     void reportFailure(const QString& message);
     // A failure of the work itself: the person is pointed to the preserved log.
     void reportJobFailure();
@@ -133,6 +138,8 @@ public slots:
 private:
     void onJobFinished(int exitCode, QProcess::ExitStatus exitStatus);
     void onImageJobOutput();
+    void startJobProcess(QStringList args);
+    void onJobTimedOut();
     bool settleWrittenDisk(const QString& disk);
     QStringList jobArguments(const Job& job) const;
     void remountJobPaths(Job& job);
@@ -166,6 +173,11 @@ protected:
     bool m_isError = false;
     // What the running job printed on its standard error.
     QString m_jobErrors;
+    QTimer m_jobTimer;
+    std::chrono::seconds m_jobTimeLimit{0};
+    // The tool the running job runs under sudo, for the log.
+    QString m_jobTool;
+    bool m_jobTimedOut = false;
 
     InstalledSystem m_system;
     QString m_rootUUID;
