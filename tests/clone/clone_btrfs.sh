@@ -106,4 +106,4 @@ check "damaged tree block: says why it copies everything" grep -q 'tree block fa
 clone --rbk-info "$WORK/damaged.rbk"
 check "damaged tree block: whole-device image" grep -qx 'copy-mode=whole-device' "$WORK/out"
 
-finish 27
+finish 36

@@ -100,4 +100,4 @@ new_loop dirty-dst $((300 << 20)) random
 check "unreplayed log: restore succeeds" clone --tui "$WORK/dirty.rbk" "$LOOP"
 check "unreplayed log: byte-identical" cmp -s "$src" "$LOOP"
 
-finish 23
+finish 31
