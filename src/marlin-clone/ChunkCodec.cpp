@@ -181,7 +181,10 @@ bool ChunkCodec::check(ChunkWork& work)
     // Plain chunks store their data: one checksum answers for both.
     const bool intact = sum == entry.storedChecksum && (!work.isPlain() || sum == entry.rawChecksum);
     if (!intact) {
-        work.fail("chunk " + std::to_string(work.sequence) + " at image offset " + std::to_string(entry.fileOffset) +
+        const bool inStore = !Sha256::isZero(work.key);
+        work.fail("chunk " + std::to_string(work.sequence) +
+                  (inStore ? " (store file " + Sha256::hex(work.key) + ")"
+                           : " at image offset " + std::to_string(entry.fileOffset)) +
                   " has a wrong checksum");
         return false;
     }
