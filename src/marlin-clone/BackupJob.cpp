@@ -87,7 +87,7 @@ bool BackupJob::prepareStore(std::string& error)
     return true;
 }
 
-void BackupJob::packForStore(ChunkCodec& codec, ChunkWork& work) const
+void BackupJob::packForStore(ChunkCodec& codec, ChunkWork& work)
 {
     codec.summarize(work);
     if (work.entry.rawLength == 0) {
@@ -95,8 +95,20 @@ void BackupJob::packForStore(ChunkCodec& codec, ChunkWork& work) const
     }
     work.key = ChunkCodec::timedKey(work.raw.data(), work.entry.rawLength);
     work.inStore = m_store.has(work.key, work.entry.rawLength);
-    if (!work.inStore) {
-        codec.compress(work);
+    if (work.inStore || !codec.compress(work)) {
+        return;
+    }
+    // Written here, on every worker at once: creating thousands of small files is what a store backup waits on.
+    StoreChunkHeader header;
+    header.key = work.key;
+    header.compression = work.entry.compression;
+    header.storedLength = work.entry.storedLength;
+    header.rawLength = work.entry.rawLength;
+    header.storedChecksum = work.entry.storedChecksum;
+    header.rawChecksum = work.entry.rawChecksum;
+    std::string error;
+    if (!m_store.put(header, work.storedBytes(), error)) {
+        work.fail(error);
     }
 }
 
@@ -170,19 +182,6 @@ bool BackupJob::storeChunk(ImageWriter& writer, ChunkWork& work, std::string& er
     }
     if (!usesStore()) {
         return writer.append(work.entry, work.extents, work.storedBytes(), error);
-    }
-    const bool missing = work.entry.rawLength > 0 && !work.inStore && !m_store.isPending(work.key);
-    if (missing) {
-        StoreChunkHeader header;
-        header.key = work.key;
-        header.compression = work.entry.compression;
-        header.storedLength = work.entry.storedLength;
-        header.rawLength = work.entry.rawLength;
-        header.storedChecksum = work.entry.storedChecksum;
-        header.rawChecksum = work.entry.rawChecksum;
-        if (!m_store.put(header, work.storedBytes(), error)) {
-            return false;
-        }
     }
     writer.appendReference(work.entry, work.extents, work.key);
     return true;

@@ -43,8 +43,8 @@ private:
     bool storeChunk(ImageWriter& writer, ChunkWork& work, std::string& error);
     // Opens (or makes) the store, holds it shared and records it in the header.
     bool prepareStore(std::string& error);
-    // Worker side of a backup into a store: keyed, and compressed only when the store lacks it.
-    void packForStore(ChunkCodec& codec, ChunkWork& work) const;
+    // Worker side of a backup into a store: keyed, and compressed and written only when the store lacks it.
+    void packForStore(ChunkCodec& codec, ChunkWork& work);
     // ", store +N chunks, +B bytes" for the closing line of a backup into a store.
     std::string storeSummary() const;
     bool usesStore() const { return !m_options.storeDir.empty(); }

@@ -46,7 +46,23 @@ int openDirectoryAt(int parent, const std::string& name, bool create)
 std::string ChunkStore::relativeName(const Sha256::Digest& key)
 {
     const std::string hex = Sha256::hex(key);
-    return hex.substr(0, 2) + "/" + hex.substr(2, 2) + "/" + hex;
+    return hex.substr(0, 2) + "/" + hex;
+}
+
+bool ChunkStore::openFanOuts(bool create, std::string& error)
+{
+    static const char digits[] = "0123456789abcdef";
+    m_fanOuts.clear();
+    for (size_t i = 0; i < kFanOut; ++i) {
+        const std::string name = {digits[i >> 4], digits[i & 15]};
+        m_fanOuts.emplace_back(openDirectoryAt(m_dir.get(), name, create));
+        // A reader takes a missing directory for missing chunks; a writer needs them all.
+        if (create && !m_fanOuts.back().valid()) {
+            error = "cannot make " + m_path + "/" + name + ": " + FileIo::errorText(errno);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool ChunkStore::open(const std::string& dir, bool create, std::string& error)
@@ -62,7 +78,7 @@ bool ChunkStore::open(const std::string& dir, bool create, std::string& error)
         return false;
     }
     if (::faccessat(m_dir.get(), kMarkerName, F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
-        return true;
+        return openFanOuts(create, error);
     }
     // Only an empty directory becomes a store: prune must never take someone's files for chunks.
     if (!create || !isEmptyDirectory(m_dir.get())) {
@@ -77,7 +93,7 @@ bool ChunkStore::open(const std::string& dir, bool create, std::string& error)
         m_dir.reset();
         return false;
     }
-    return true;
+    return openFanOuts(create, error);
 }
 
 bool ChunkStore::lock(bool exclusive, std::string& error)
@@ -103,21 +119,14 @@ bool ChunkStore::lock(bool exclusive, std::string& error)
     return true;
 }
 
-int ChunkStore::openFanOut(const Sha256::Digest& key, bool create) const
-{
-    const std::string hex = Sha256::hex(key);
-    UniqueFd first(openDirectoryAt(m_dir.get(), hex.substr(0, 2), create));
-    return first.valid() ? openDirectoryAt(first.get(), hex.substr(2, 2), create) : -1;
-}
-
 int ChunkStore::openChunk(const Sha256::Digest& key, uint32_t rawLength, StoreChunkHeader& header,
                           std::string& error) const
 {
     const std::string name = relativeName(key);
-    UniqueFd fanOut(openFanOut(key, false));
-    UniqueFd fd(fanOut.valid() ? ::openat(fanOut.get(), Sha256::hex(key).c_str(),
-                                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
-                               : -1);
+    errno = ENOENT;
+    UniqueFd fd(fanOut(key) >= 0 ? ::openat(fanOut(key), Sha256::hex(key).c_str(),
+                                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+                                 : -1);
     if (!fd.valid()) {
         error = "chunk " + name + " is missing from the store (" + FileIo::errorText(errno) + ")";
         return -1;
@@ -153,8 +162,8 @@ uint64_t ChunkStore::fileSize(const Sha256::Digest& key) const
     struct stat status
     {
     };
-    const std::string name = relativeName(key);
-    if (::fstatat(m_dir.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)) {
+    if (fanOut(key) < 0 || ::fstatat(fanOut(key), Sha256::hex(key).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode)) {
         return 0;
     }
     return static_cast<uint64_t>(status.st_size);
@@ -163,36 +172,46 @@ uint64_t ChunkStore::fileSize(const Sha256::Digest& key) const
 bool ChunkStore::put(const StoreChunkHeader& header, const uint8_t* stored, std::string& error)
 {
     const std::string hex = Sha256::hex(header.key);
-    const std::string temporary =
-        kTemporaryPrefix + hex + "-" + std::to_string(::getpid()) + "-" + std::to_string(m_sequence++);
-    UniqueFd fanOut(openFanOut(header.key, true));
-    UniqueFd fd(fanOut.valid() ? ::openat(fanOut.get(), temporary.c_str(),
-                                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
-                               : -1);
+    std::string temporary;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (!m_pendingKeys.insert(header.key).second) {
+            return true;
+        }
+        temporary = kTemporaryPrefix + hex + "-" + std::to_string(::getpid()) + "-" + std::to_string(m_sequence++);
+    }
+    UniqueFd fd(
+        ::openat(fanOut(header.key), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     uint8_t head[StoreChunkHeader::kSize];
     header.encode(head);
     if (!fd.valid() || !FileIo::writeAt(fd.get(), head, sizeof head, 0) ||
         !FileIo::writeAt(fd.get(), stored, header.storedLength, sizeof head)) {
         error = "cannot write a chunk into the store " + m_path + ": " + FileIo::errorText(errno);
         if (fd.valid()) {
-            ::unlinkat(fanOut.get(), temporary.c_str(), 0);
+            ::unlinkat(fanOut(header.key), temporary.c_str(), 0);
         }
         return false;
     }
     // Starts writeback now, so the batch's syncfs finds little left to do.
     ::sync_file_range(fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-    m_pending.push_back({header.key, hex.substr(0, 2) + "/" + hex.substr(2, 2) + "/" + temporary});
-    m_pendingKeys.insert(header.key);
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_pending.push_back({header.key, hex.substr(0, 2) + "/" + temporary});
     m_pendingBytes += sizeof head + header.storedLength;
     ++m_chunksAdded;
     m_bytesAdded += sizeof head + header.storedLength;
     if (m_pendingBytes >= kMaxPendingBytes || m_pending.size() >= kMaxPendingFiles) {
-        return flush(error);
+        return flushLocked(error);
     }
     return true;
 }
 
 bool ChunkStore::flush(std::string& error)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return flushLocked(error);
+}
+
+bool ChunkStore::flushLocked(std::string& error)
 {
     if (m_pending.empty()) {
         return true;
@@ -219,6 +238,7 @@ bool ChunkStore::flush(std::string& error)
 
 void ChunkStore::discardPending()
 {
+    std::lock_guard<std::mutex> guard(m_mutex);
     for (const Pending& chunk : m_pending) {
         ::unlinkat(m_dir.get(), chunk.temporary.c_str(), 0);
     }

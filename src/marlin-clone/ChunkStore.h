@@ -1,16 +1,17 @@
 #pragma once
 
 // A content-addressed chunk store: one plain file per chunk, named by the SHA-256 of its uncompressed bytes, under
-// two levels of fan-out directories (DIR/ab/cd/abcd...). Images made into the store reference chunks by key, so a
-// chunk any image already holds costs the next image nothing. New chunks are written at a temporary name, made
-// durable in batches (one syncfs for many files) and only then given their real name, so a name always stands for
-// complete bytes. A lock file serialises prune (exclusive) against backups and restores (shared).
+// 256 fan-out directories (DIR/ab/abcd...), made with the store and kept open. Images made into the store reference
+// chunks by key, so a chunk any image already holds costs the next image nothing. New chunks are written at a temporary
+// name, made durable in batches (one syncfs for many files) and only then given their real name, so a name always
+// stands for complete bytes. A lock file serialises prune (exclusive) against backups and restores (shared).
 
 #include "Sha256.h"
 #include "StoreChunkHeader.h"
 #include "UniqueFd.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -42,8 +43,8 @@ public:
     uint64_t fileSize(const Sha256::Digest& key) const;
 
     // Writes a new chunk at a temporary name; it gets its real name at the next flush (or when enough is pending).
+    // A chunk already pending is not written again. Safe to call from several threads at once.
     bool put(const StoreChunkHeader& header, const uint8_t* stored, std::string& error);
-    bool isPending(const Sha256::Digest& key) const { return m_pendingKeys.count(key) != 0; }
     // Makes every pending chunk durable, renames it into place and makes the names durable.
     bool flush(std::string& error);
     // Drops pending chunks that never got their name (a failed backup).
@@ -51,8 +52,9 @@ public:
     uint64_t chunksAdded() const { return m_chunksAdded; }
     uint64_t bytesAdded() const { return m_bytesAdded; }
 
-    // "ab/cd/<64 hex digits>"
+    // "ab/<64 hex digits>"
     static std::string relativeName(const Sha256::Digest& key);
+    static constexpr size_t kFanOut = 256;
 
 private:
     struct Pending
@@ -60,10 +62,14 @@ private:
         Sha256::Digest key;
         std::string temporary;
     };
-    // The fan-out directory of key, opened without following links; -1 when it is missing and create is false.
-    int openFanOut(const Sha256::Digest& key, bool create) const;
+    // Opens every fan-out directory without following links (making the missing ones when create is set).
+    bool openFanOuts(bool create, std::string& error);
+    bool flushLocked(std::string& error);
+    int fanOut(const Sha256::Digest& key) const { return m_fanOuts[key[0]].get(); }
 
     UniqueFd m_dir;
+    std::vector<UniqueFd> m_fanOuts;
+    std::mutex m_mutex;
     UniqueFd m_lock;
     std::string m_path;
     std::vector<Pending> m_pending;

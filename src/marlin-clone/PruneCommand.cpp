@@ -89,18 +89,12 @@ int PruneCommand::run(const std::string& storeDir)
         return 1;
     }
     Tally tally;
-    eachEntry(store.fd(), ".", [&](int top, const char* first, const struct stat& firstStatus) {
-        if (!S_ISDIR(firstStatus.st_mode) || !isFanOutName(first)) {
-            return;
-        }
-        eachEntry(top, first, [&](int middle, const char* second, const struct stat& secondStatus) {
-            if (!S_ISDIR(secondStatus.st_mode) || !isFanOutName(second)) {
-                return;
-            }
-            eachEntry(middle, second, [&](int leaf, const char* name, const struct stat& status) {
-                pruneFile(leaf, name, status, used, tally);
+    eachEntry(store.fd(), ".", [&](int top, const char* fanOut, const struct stat& fanOutStatus) {
+        if (S_ISDIR(fanOutStatus.st_mode) && isFanOutName(fanOut)) {
+            eachEntry(top, fanOut, [&](int dir, const char* name, const struct stat& status) {
+                pruneFile(dir, name, status, used, tally);
             });
-        });
+        }
     });
     if (::syncfs(store.fd()) != 0) {
         Console::error("cannot sync the chunk store " + storeDir + ": " + FileIo::errorText(errno));

@@ -43,10 +43,10 @@ check_not "prune with an unreadable image: refused" clone --prune "$store"
 rm "$backups/third/broken.rbk"
 check_not "prune while the store is in use: refused" flock -s "$store/.lock" env -i LC_ALL=C "$CLONE" --prune "$store" 2>/dev/null
 check "refused prunes removed nothing" test "$(chunk_count)" -eq "$chunks"
-mkdir -p "$store/00/00" && touch "$store/00/00/.tmp-left-by-a-cut-off-backup"
+mkdir -p "$store/00" && touch "$store/00/.tmp-left-by-a-cut-off-backup"
 check "prune after deleting the first image succeeds" clone --prune "$store"
 check "prune removed the first image's own chunks" test "$(chunk_count)" -lt "$chunks"
-check "prune removed the temporary file" test ! -e "$store/00/00/.tmp-left-by-a-cut-off-backup"
+check "prune removed the temporary file" test ! -e "$store/00/.tmp-left-by-a-cut-off-backup"
 check "the second image still verifies" clone --verify "$backups/second/src.rbk"
 new_loop dst 256M random
 dst=$LOOP

@@ -118,7 +118,7 @@ struct TempDir
 bool storeChunk(ChunkStore& store, ImageWriter& writer, ChunkWork& work, std::string& error)
 {
     work.key = work.entry.rawLength > 0 ? Sha256::of(work.raw.data(), work.entry.rawLength) : Sha256::Digest();
-    if (work.entry.rawLength > 0 && !store.has(work.key, work.entry.rawLength) && !store.isPending(work.key)) {
+    if (work.entry.rawLength > 0 && !store.has(work.key, work.entry.rawLength)) {
         StoreChunkHeader header;
         header.key = work.key;
         header.compression = work.entry.compression;
