@@ -62,6 +62,7 @@ std::vector<std::pair<const char*, std::string>> storeLines(const ImageReader& i
         missing += size == 0 ? 1 : 0;
     }
     std::string own = "unknown";
+    std::string shared = "unknown";
     StoreImages::KeySet others;
     std::string error;
     if (store.isOpen() && StoreImages::referencedKeys(store, image.path(), others, error)) {
@@ -70,11 +71,16 @@ std::vector<std::pair<const char*, std::string>> storeLines(const ImageReader& i
             ownBytes += others.count(key) == 0 ? store.fileSize(key) : 0;
         }
         own = std::to_string(ownBytes);
+        shared = std::to_string(bytes - ownBytes);
     }
     return {
-        {"store", image.header().storePath},           {"store-found", store.isOpen() ? "yes" : "no"},
-        {"store-chunks", std::to_string(mine.size())}, {"store-chunks-missing", std::to_string(missing)},
-        {"store-bytes", std::to_string(bytes)},        {"store-bytes-own", own},
+        {"store", image.header().storePath},
+        {"store-found", store.isOpen() ? "yes" : "no"},
+        {"store-chunks", std::to_string(mine.size())},
+        {"store-chunks-missing", std::to_string(missing)},
+        {"store-bytes", std::to_string(bytes)},
+        {"store-bytes-own", own},
+        {"store-bytes-shared", shared},
     };
 }
 } // namespace

@@ -34,6 +34,8 @@ check "the second backup adds less than a tenth of the first" \
     test $(($(store_bytes) - first_bytes)) -lt $((first_bytes / 10))
 check "the second image holds only a little on its own" \
     test "$(info_value "$backups/second/src.rbk" store-bytes-own)" -lt $((first_bytes / 10))
+check "the rest of the second image is shared with the first" \
+    test "$(info_value "$backups/second/src.rbk" store-bytes-shared)" -gt $((first_bytes / 2))
 
 # Prune must not act on incomplete knowledge: an unreadable image or a store in use refuses it, removing nothing.
 chunks=$(chunk_count)
@@ -94,4 +96,4 @@ check "concurrent image 1 verifies" clone --verify "$WORK/fresh/a.rbk"
 check "concurrent image 2 verifies" clone --verify "$WORK/fresh/b.rbk"
 check "no temporary file is left" test -z "$(find "$fresh" -name '.tmp-*')"
 
-finish 29
+finish 30
