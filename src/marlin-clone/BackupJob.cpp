@@ -5,6 +5,7 @@
 #include "ChunkPipeline.h"
 #include "ChunkPlanner.h"
 #include "Console.h"
+#include "FileIo.h"
 #include "ImageWriter.h"
 #include "ProgressReporter.h"
 #include "SourceProbe.h"
@@ -66,7 +67,49 @@ bool BackupJob::prepare(std::string& error)
     if (m_map.isWholeDevice()) {
         m_header.flags |= ImageHeader::kFlagZeroUnlisted;
     }
+    return !usesStore() || prepareStore(error);
+}
+
+bool BackupJob::prepareStore(std::string& error)
+{
+    if (!m_store.open(m_options.storeDir, true, error) || !m_store.lock(false, error)) {
+        return false;
+    }
+    // Relative to the image, so that an image moved together with its store still finds it.
+    m_header.storePath = FileIo::relativePath(FileIo::parentDirectory(m_target), m_options.storeDir);
+    if (m_header.storePath.empty()) {
+        error = "cannot resolve the chunk store " + m_options.storeDir + ": " + FileIo::errorText(errno);
+        return false;
+    }
+    m_header.formatVersion = ImageHeader::kStoreFormatVersion;
+    m_header.flags |= ImageHeader::kFlagStore;
+    m_header.maxChunkBytes = kStoreChunkBytes;
     return true;
+}
+
+void BackupJob::packForStore(ChunkCodec& codec, ChunkWork& work)
+{
+    codec.summarize(work);
+    if (work.entry.rawLength == 0) {
+        return;
+    }
+    work.key = ChunkCodec::timedKey(work.raw.data(), work.entry.rawLength);
+    work.inStore = m_store.has(work.key, work.entry.rawLength);
+    if (work.inStore || !codec.compress(work)) {
+        return;
+    }
+    // Written here, on every worker at once: creating thousands of small files is what a store backup waits on.
+    StoreChunkHeader header;
+    header.key = work.key;
+    header.compression = work.entry.compression;
+    header.storedLength = work.entry.storedLength;
+    header.rawLength = work.entry.rawLength;
+    header.storedChecksum = work.entry.storedChecksum;
+    header.rawChecksum = work.entry.rawChecksum;
+    std::string error;
+    if (!m_store.put(header, work.storedBytes(), error)) {
+        work.fail(error);
+    }
 }
 
 bool BackupJob::claimSource(bool unmountedHere, std::string& error)
@@ -121,7 +164,7 @@ bool BackupJob::readChunk(ChunkWork& work)
     return true;
 }
 
-bool BackupJob::storeChunk(ImageWriter& writer, ChunkWork& work, std::string& error) const
+bool BackupJob::storeChunk(ImageWriter& writer, ChunkWork& work, std::string& error)
 {
     if (m_map.isWholeDevice()) {
         // Zero runs are implied by the whole-device flag; a chunk of nothing but zeros is not stored at all.
@@ -137,17 +180,21 @@ bool BackupJob::storeChunk(ImageWriter& writer, ChunkWork& work, std::string& er
         work.extents = std::move(data);
         work.entry.sourceOffset = work.extents.front().offset;
     }
-    return writer.append(work.entry, work.extents, work.storedBytes(), error);
+    if (!usesStore()) {
+        return writer.append(work.entry, work.extents, work.storedBytes(), error);
+    }
+    writer.appendReference(work.entry, work.extents, work.key);
+    return true;
 }
 
 bool BackupJob::copy(ImageWriter& writer, ProgressReporter& progress, std::string& error)
 {
     ChunkPipeline::Settings settings;
     settings.workers = ChunkPipeline::defaultWorkerCount();
-    settings.rawCapacity = kChunkBytes;
+    settings.rawCapacity = m_header.maxChunkBytes;
     settings.level = kCompressionLevel;
     settings.granularity = m_map.isWholeDevice() ? 4096 : m_map.blockSize();
-    ChunkPlanner planner(m_map.ranges(), kChunkBytes);
+    ChunkPlanner planner(m_map.ranges(), m_header.maxChunkBytes, usesStore());
     auto produce = [&](ChunkWork& work) {
         if (!planner.next(work.extents)) {
             return ChunkPipeline::Produced::End;
@@ -155,12 +202,27 @@ bool BackupJob::copy(ImageWriter& writer, ProgressReporter& progress, std::strin
         readChunk(work);
         return ChunkPipeline::Produced::Chunk;
     };
-    auto transform = [](ChunkCodec& codec, ChunkWork& work) { codec.pack(work); };
+    auto transform = [this](ChunkCodec& codec, ChunkWork& work) {
+        if (usesStore()) {
+            packForStore(codec, work);
+        } else {
+            codec.pack(work);
+        }
+    };
     auto consume = [&](ChunkWork& work, std::string& message) {
         progress.advance(work.sourceBytes);
         return storeChunk(writer, work, message);
     };
     return ChunkPipeline(settings).run(produce, transform, consume, error);
+}
+
+std::string BackupJob::storeSummary() const
+{
+    if (!usesStore()) {
+        return std::string();
+    }
+    return "store " + m_options.storeDir + " +" + std::to_string(m_store.chunksAdded()) + " chunks +" +
+           std::to_string(m_store.bytesAdded()) + " bytes, ";
 }
 
 int BackupJob::reportUnreadable() const
@@ -192,16 +254,19 @@ int BackupJob::run()
     progress.start(m_map.usedBytes());
     const bool copied = copy(writer, progress, error);
     writer.setUnreadable(m_reader.unreadable());
-    if (!copied || !writer.commit(error)) {
+    // The store's new chunks are durable and named before the image that references them exists.
+    if (!copied || (usesStore() && !m_store.flush(error)) || !writer.commit(error)) {
         progress.stop();
         writer.discard();
+        m_store.discardPending();
         Console::error(error);
         return 1;
     }
     progress.finish();
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
     Console::info("backup of " + m_source + " done: " + std::to_string(m_map.usedBytes()) + " bytes in use, image " +
-                  std::to_string(writer.bytesWritten()) + " bytes, " + std::to_string(seconds.count()) +
-                  " s, checksums " + std::to_string(ChunkCodec::checksumSeconds()) + " s");
+                  std::to_string(writer.bytesWritten()) + " bytes, " + storeSummary() +
+                  std::to_string(seconds.count()) + " s, checksums " + std::to_string(ChunkCodec::checksumSeconds()) +
+                  " s");
     return reportUnreadable();
 }

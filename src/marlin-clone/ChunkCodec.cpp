@@ -103,7 +103,25 @@ void ChunkCodec::splitZeroRuns(ChunkWork& work) const
     work.entry.rawLength = static_cast<uint32_t>(writePos);
 }
 
+Sha256::Digest ChunkCodec::timedKey(const uint8_t* data, size_t size)
+{
+    timespec before{};
+    timespec after{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &before);
+    const Sha256::Digest key = Sha256::of(data, size);
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &after);
+    const int64_t spent = (after.tv_sec - before.tv_sec) * 1000000000LL + (after.tv_nsec - before.tv_nsec);
+    g_checksumNanoseconds += static_cast<uint64_t>(std::max<int64_t>(0, spent));
+    return key;
+}
+
 bool ChunkCodec::pack(ChunkWork& work)
+{
+    summarize(work);
+    return compress(work);
+}
+
+void ChunkCodec::summarize(ChunkWork& work)
 {
     splitZeroRuns(work);
     ChunkEntry& entry = work.entry;
@@ -112,6 +130,11 @@ bool ChunkCodec::pack(ChunkWork& work)
     entry.compression = ChunkIndex::kStoredPlain;
     entry.storedLength = entry.rawLength;
     entry.storedChecksum = entry.rawChecksum;
+}
+
+bool ChunkCodec::compress(ChunkWork& work)
+{
+    ChunkEntry& entry = work.entry;
     if (entry.rawLength == 0) {
         return true;
     }
@@ -158,7 +181,10 @@ bool ChunkCodec::check(ChunkWork& work)
     // Plain chunks store their data: one checksum answers for both.
     const bool intact = sum == entry.storedChecksum && (!work.isPlain() || sum == entry.rawChecksum);
     if (!intact) {
-        work.fail("chunk " + std::to_string(work.sequence) + " at image offset " + std::to_string(entry.fileOffset) +
+        const bool inStore = !Sha256::isZero(work.key);
+        work.fail("chunk " + std::to_string(work.sequence) +
+                  (inStore ? " (store file " + Sha256::hex(work.key) + ")"
+                           : " at image offset " + std::to_string(entry.fileOffset)) +
                   " has a wrong checksum");
         return false;
     }

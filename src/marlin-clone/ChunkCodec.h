@@ -22,6 +22,12 @@ public:
 
     // Input: work.extents (data only) and their bytes in work.raw. Fills work.entry and the stored bytes.
     bool pack(ChunkWork& work);
+    // pack() in two steps, so a backup into a store can skip compressing what the store holds: zero runs split off
+    // and the data checksummed, then compressed.
+    void summarize(ChunkWork& work);
+    bool compress(ChunkWork& work);
+    // The SHA-256 store key, its time counted with the checksums.
+    static Sha256::Digest timedKey(const uint8_t* data, size_t size);
     // Input: work.entry and the stored bytes. Fills work.raw and checks it against the uncompressed checksum.
     bool unpack(ChunkWork& work);
     // unpack() after checking the stored bytes against their own checksum: all a restore checks before writing.

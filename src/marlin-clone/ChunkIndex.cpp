@@ -38,6 +38,20 @@ void ChunkIndex::add(ChunkEntry entry, const std::vector<Extent>& extents)
     m_rawBytes += entry.rawLength;
 }
 
+void ChunkIndex::add(ChunkEntry entry, const std::vector<Extent>& extents, const Sha256::Digest& key)
+{
+    m_hasKeys = true;
+    m_keyBytes.insert(m_keyBytes.end(), key.begin(), key.end());
+    add(entry, extents);
+}
+
+Sha256::Digest ChunkIndex::key(size_t index) const
+{
+    Sha256::Digest digest{};
+    std::memcpy(digest.data(), keys() + index * kKeySize, kKeySize);
+    return digest;
+}
+
 std::vector<uint8_t> ChunkIndex::encode() const
 {
     std::vector<uint8_t> out;
@@ -48,6 +62,7 @@ std::vector<uint8_t> ChunkIndex::encode() const
     writer.u64(m_extentCount);
     writer.bytes(m_entryBytes.data(), m_entryBytes.size());
     writer.bytes(m_extentBytes.data(), m_extentBytes.size());
+    writer.bytes(m_keyBytes.data(), m_keyBytes.size());
     if (!m_unreadable.empty()) {
         writer.u64(m_unreadable.size());
         for (const Extent& range : m_unreadable) {
@@ -67,7 +82,7 @@ uint64_t ChunkIndex::unreadableBytes() const
     return bytes;
 }
 
-bool ChunkIndex::attach(const uint8_t* data, size_t size, std::string& error, bool withUnreadable)
+bool ChunkIndex::attach(const uint8_t* data, size_t size, std::string& error, bool withUnreadable, bool withKeys)
 {
     ByteReader reader(data, size);
     const uint8_t* magic = reader.view(sizeof kMagic);
@@ -78,18 +93,22 @@ bool ChunkIndex::attach(const uint8_t* data, size_t size, std::string& error, bo
         return false;
     }
     const uint64_t room = reader.remaining();
-    const bool fits = chunkCount <= room / kEntrySize && extentCount <= room / kExtentSize &&
-                      chunkCount * kEntrySize <= room - extentCount * kExtentSize;
-    const uint64_t rest = fits ? room - chunkCount * kEntrySize - extentCount * kExtentSize : 0;
+    const uint64_t perChunk = kEntrySize + (withKeys ? kKeySize : 0);
+    const bool fits = chunkCount <= room / perChunk && extentCount <= room / kExtentSize &&
+                      chunkCount * perChunk <= room - extentCount * kExtentSize;
+    const uint64_t rest = fits ? room - chunkCount * perChunk - extentCount * kExtentSize : 0;
     if (!fits || (rest != 0 && !withUnreadable) || !readUnreadable(data + size - rest, rest, withUnreadable)) {
         error = "index length does not match its counts";
         return false;
     }
     m_entryBytes.clear();
     m_extentBytes.clear();
+    m_keyBytes.clear();
     m_attached = true;
+    m_hasKeys = withKeys;
     m_entryView = data + kHeadSize;
     m_extentView = m_entryView + chunkCount * kEntrySize;
+    m_keyView = m_extentView + extentCount * kExtentSize;
     m_chunkCount = chunkCount;
     m_extentCount = extentCount;
     return true;
@@ -150,9 +169,15 @@ bool ChunkIndex::validate(const ImageHeader& header, uint64_t dataEnd, std::stri
     uint64_t nextExtent = 0;
     uint64_t rawBytes = 0;
     uint64_t zeroBytes = 0;
+    const bool store = (header.flags & ImageHeader::kFlagStore) != 0;
+    if (store != m_hasKeys) {
+        error = "the index does not match the image kind";
+        return false;
+    }
     for (size_t i = 0; i < m_chunkCount; ++i) {
         const ChunkEntry entry = chunk(i);
-        if (entry.fileOffset != fileCursor || entry.firstExtent != nextExtent) {
+        // Store chunks have no bytes in the image: their offset and stored length are zero.
+        if (entry.fileOffset != (store ? 0 : fileCursor) || entry.firstExtent != nextExtent) {
             error = "chunk " + std::to_string(i) + " does not follow the previous one";
             return false;
         }
@@ -162,6 +187,9 @@ bool ChunkIndex::validate(const ImageHeader& header, uint64_t dataEnd, std::stri
         }
         if (!validateChunk(entry, header, sourceCursor, zeroBytes, error)) {
             error = "chunk " + std::to_string(i) + ": " + error;
+            return false;
+        }
+        if (store && !validateStoreChunk(entry, i, error)) {
             return false;
         }
         fileCursor += entry.storedLength;
@@ -208,10 +236,12 @@ bool ChunkIndex::validateChunk(const ChunkEntry& entry, const ImageHeader& heade
         error = "no extents or too large";
         return false;
     }
-    const bool plain = entry.compression == kStoredPlain && entry.storedLength == entry.rawLength;
-    const bool zstd = entry.compression == kStoredZstd && entry.rawLength > 0 && entry.storedLength > 0 &&
+    const bool plain = !m_hasKeys && entry.compression == kStoredPlain && entry.storedLength == entry.rawLength;
+    const bool zstd = !m_hasKeys && entry.compression == kStoredZstd && entry.rawLength > 0 && entry.storedLength > 0 &&
                       entry.storedLength <= ZSTD_compressBound(entry.rawLength);
-    if (!plain && !zstd) {
+    const bool inStore =
+        m_hasKeys && entry.compression == kStoredInStore && entry.storedLength == 0 && entry.storedChecksum == 0;
+    if (!plain && !zstd && !inStore) {
         error = "stored length does not fit its compression";
         return false;
     }
@@ -234,6 +264,16 @@ bool ChunkIndex::validateChunk(const ChunkEntry& entry, const ImageHeader& heade
     }
     if (dataBytes != entry.rawLength) {
         error = "data extents do not add up to the chunk length";
+        return false;
+    }
+    return true;
+}
+
+bool ChunkIndex::validateStoreChunk(const ChunkEntry& entry, size_t index, std::string& error) const
+{
+    // A chunk without data has no store file and says so with an all-zero key; every other one names its file.
+    if (Sha256::isZero(key(index)) != (entry.rawLength == 0)) {
+        error = "chunk " + std::to_string(index) + ": its store key does not fit its length";
         return false;
     }
     return true;

@@ -5,7 +5,9 @@
 #include <thread>
 
 ChunkPipeline::ChunkPipeline(const Settings& settings)
-    : m_settings(settings), m_workers(std::max<size_t>(1, settings.workers)), m_slots(2 * m_workers + 2),
+    : m_settings(settings), m_workers(std::max<size_t>(1, settings.workers)),
+      m_slots(
+          std::max<size_t>(2 * m_workers + 2, kSmallChunkBytesInFlight / std::max<size_t>(1, settings.rawCapacity))),
       m_idle(m_slots), m_toTransform(m_slots), m_toConsume(m_slots)
 {
 }

@@ -43,6 +43,8 @@ public:
     bool run(const Producer& produce, const Transformer& transform, const Consumer& consume, std::string& error);
 
     static size_t defaultWorkerCount();
+    // Small chunks (a store's) get more slots, so a slow file creation or read does not stall the other stages.
+    static constexpr size_t kSmallChunkBytesInFlight = 32u << 20;
 
 private:
     void readLoop(const Producer& produce);

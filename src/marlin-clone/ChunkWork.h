@@ -4,6 +4,7 @@
 
 #include "AlignedBuffer.h"
 #include "ChunkIndex.h"
+#include "Sha256.h"
 
 #include <cstdint>
 #include <string>
@@ -17,6 +18,8 @@ struct ChunkWork
     std::vector<Extent> extents;
     AlignedBuffer raw;    // uncompressed data extents, back to back
     AlignedBuffer stored; // compressed bytes; plain chunks keep their stored bytes in raw
+    Sha256::Digest key{}; // store images: the chunk's store key
+    bool inStore = false; // backups into a store: the store already holds the chunk
     bool failed = false;
     std::string error;
 
@@ -29,6 +32,8 @@ struct ChunkWork
         sourceBytes = 0;
         entry = ChunkEntry();
         extents.clear();
+        key = Sha256::Digest();
+        inStore = false;
         failed = false;
         error.clear();
     }

@@ -26,8 +26,13 @@ int CloneCommand::run(const std::string& from, const std::string& to, const Clon
     switch (directionOf(from, to, why)) {
     case Direction::Backup:
         return BackupJob(from, to, options).run();
-    case Direction::Restore:
-        return RestoreJob(from, to).run();
+    case Direction::Restore: {
+        RestoreJob job(from, to);
+        if (!options.storeDir.empty()) {
+            job.setStoreOverride(options.storeDir);
+        }
+        return job.run();
+    }
     case Direction::Unclear:
         break;
     }

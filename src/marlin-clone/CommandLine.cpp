@@ -24,6 +24,8 @@ CommandLine CommandLine::parse(int argc, const char* const* argv)
         {"--tui", 2, Command::Clone},
         {"--rbk-info", 1, Command::Info},
         {"--verify-restore", 2, Command::VerifyRestore},
+        {"--verify", 1, Command::Verify},
+        {"--prune", 1, Command::Prune},
         {"--write-custom-file", 2, Command::WriteCustomFile},
         {"--read-custom-file", 2, Command::ReadCustomFile},
     };
@@ -31,8 +33,8 @@ CommandLine CommandLine::parse(int argc, const char* const* argv)
         if (args.empty() || args[0] != form.option) {
             continue;
         }
-        if (form.command == Command::Clone) {
-            return parseClone(args);
+        if (form.command == Command::Clone || form.command == Command::Verify) {
+            return parseWithOptions(args, form.command, form.operands);
         }
         if (args.size() != form.operands + 1) {
             line.error = std::string(form.option) + " takes " + std::to_string(form.operands) + " argument(s)";
@@ -47,29 +49,32 @@ CommandLine CommandLine::parse(int argc, const char* const* argv)
     return line;
 }
 
-CommandLine CommandLine::parseClone(const std::vector<std::string>& args)
+CommandLine CommandLine::parseWithOptions(const std::vector<std::string>& args, Command command, size_t count)
 {
     CommandLine line;
     std::vector<std::string> operands;
+    const bool clone = command == Command::Clone;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--allow-mounted") {
+        if (args[i] == "--store" && i + 1 < args.size() && !args[i + 1].empty()) {
+            line.options.storeDir = args[++i];
+        } else if (clone && args[i] == "--allow-mounted") {
             line.options.allowMounted = true;
-        } else if (args[i] == "--rescue") {
+        } else if (clone && args[i] == "--rescue") {
             line.options.rescue = true;
         } else if (args[i].compare(0, 2, "--") == 0) {
-            line.error = "unknown option for --tui: " + args[i];
+            line.error = "unknown option for " + args[0] + ": " + args[i];
             return line;
         } else {
             operands.push_back(args[i]);
         }
     }
-    if (operands.size() != 2) {
-        line.error = "--tui takes 2 argument(s)";
+    if (operands.size() != count) {
+        line.error = args[0] + " takes " + std::to_string(count) + " argument(s)";
         return line;
     }
-    line.command = Command::Clone;
+    line.command = command;
     line.first = operands[0];
-    line.second = operands[1];
+    line.second = count == 2 ? operands[1] : std::string();
     return line;
 }
 
@@ -86,6 +91,9 @@ std::string CommandLine::usage()
            "    --rescue          for a failing source disk: a read error is retried once in small reads, and\n"
            "                      what stays unreadable is recorded in the image (zeros on restore) instead of\n"
            "                      failing the backup. Exit status 3 then tells such an image from a clean one.\n"
+           "    --store DIR       backup: keep the chunks in the chunk store DIR (made when missing), shared by\n"
+           "                      every image made into it: only chunks it lacks are compressed and written.\n"
+           "                      Restore: read the image's chunks from DIR instead of the store it names.\n"
            "                  Exit status: 0 done, 1 failed or refused, 2 usage error, 3 backup done with\n"
            "                  unreadable ranges (--rescue).\n"
            "  marlin-clone --rbk-info IMAGE\n"
@@ -96,6 +104,13 @@ std::string CommandLine::usage()
            "                  everything a restore of IMAGE onto DEVICE checks before writing (every chunk, the\n"
            "                  device's size, that nothing uses it), and nothing written. Exit status: 0 the\n"
            "                  restore could start, 1 the image is invalid or damaged, 4 the device is refused.\n"
+           "  marlin-clone --verify [--store DIR] IMAGE\n"
+           "                  check every chunk IMAGE uses (a store image's in its store) as a restore would,\n"
+           "                  without restoring. Exit status: 0 intact, 1 invalid, damaged or chunks missing.\n"
+           "  marlin-clone --prune DIR\n"
+           "                  remove the chunks of store DIR that no image references (the *.rbk files in the\n"
+           "                  store's parent directory and its subdirectories). Refused while a backup or\n"
+           "                  restore uses the store or when an image cannot be read. Exit status 0 or 1.\n"
            "  marlin-clone --write-custom-file rbk:///path/IMAGE/NAME FILE   store FILE in the image as NAME\n"
            "  marlin-clone --read-custom-file rbk:///path/IMAGE/NAME FILE    write the image's NAME to FILE\n"
            "  marlin-clone --help | --version\n";

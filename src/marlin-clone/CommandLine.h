@@ -18,6 +18,8 @@ public:
         Clone,
         Info,
         VerifyRestore,
+        Verify,
+        Prune,
         WriteCustomFile,
         ReadCustomFile,
     };
@@ -32,5 +34,6 @@ public:
     CloneOptions options;
 
 private:
-    static CommandLine parseClone(const std::vector<std::string>& args);
+    // --tui and --verify: options, then the given number of operands.
+    static CommandLine parseWithOptions(const std::vector<std::string>& args, Command command, size_t operands);
 };

@@ -6,8 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 bool FileIo::readAt(int fd, void* buffer, size_t size, uint64_t offset)
 {
@@ -126,4 +130,37 @@ bool FileIo::readWholeFile(const std::string& path, std::string& content, size_t
         }
         content.append(buffer, static_cast<size_t>(done));
     }
+}
+
+std::string FileIo::relativePath(const std::string& fromDirectory, const std::string& target)
+{
+    char from[PATH_MAX];
+    char to[PATH_MAX];
+    if (!::realpath(fromDirectory.c_str(), from) || !::realpath(target.c_str(), to)) {
+        return std::string();
+    }
+    auto split = [](const std::string& path) {
+        std::vector<std::string> parts;
+        size_t start = 1;
+        while (start < path.size()) {
+            const size_t end = std::min(path.find('/', start), path.size());
+            parts.push_back(path.substr(start, end - start));
+            start = end + 1;
+        }
+        return parts;
+    };
+    const std::vector<std::string> fromParts = split(from);
+    const std::vector<std::string> toParts = split(to);
+    size_t common = 0;
+    while (common < fromParts.size() && common < toParts.size() && fromParts[common] == toParts[common]) {
+        ++common;
+    }
+    std::string result;
+    for (size_t i = common; i < fromParts.size(); ++i) {
+        result += (result.empty() ? "" : "/") + std::string("..");
+    }
+    for (size_t i = common; i < toParts.size(); ++i) {
+        result += (result.empty() ? "" : "/") + toParts[i];
+    }
+    return result.empty() ? "." : result;
 }

@@ -21,5 +21,7 @@ public:
     static std::string errorText(int error);
     static std::string parentDirectory(const std::string& path);
     static std::string baseName(const std::string& path);
+    // The path of target relative to the directory fromDirectory, both resolved first; empty when either cannot be.
+    static std::string relativePath(const std::string& fromDirectory, const std::string& target);
     static bool readWholeFile(const std::string& path, std::string& content, size_t maxSize);
 };

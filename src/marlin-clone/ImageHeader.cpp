@@ -55,6 +55,9 @@ std::vector<uint8_t> ImageHeader::encode() const
     writer.text(clipped(fsId, kMaxIdLength));
     writer.text(clipped(fsLabel, kMaxLabelLength));
     writer.text(clipped(sourceDevice, kMaxDeviceLength));
+    if (formatVersion == kStoreFormatVersion) {
+        writer.text(clipped(storePath, kMaxStorePathLength));
+    }
     writer.padTo(kChecksumOffset);
     m_checksum = Checksum::of(out.data(), kChecksumOffset);
     writer.u64(m_checksum);
@@ -91,6 +94,7 @@ bool ImageHeader::decode(const uint8_t* data, size_t size, std::string& error)
     fsId = reader.text(kMaxIdLength);
     fsLabel = reader.text(kMaxLabelLength);
     sourceDevice = reader.text(kMaxDeviceLength);
+    storePath = formatVersion == kStoreFormatVersion ? reader.text(kMaxStorePathLength) : std::string();
     if (!reader.ok()) {
         error = "header fields overrun the header";
         return false;
@@ -101,8 +105,13 @@ bool ImageHeader::decode(const uint8_t* data, size_t size, std::string& error)
 
 bool ImageHeader::layoutIsSane(std::string& error) const
 {
-    if (formatVersion != kFormatVersion) {
+    if (formatVersion != kFormatVersion && formatVersion != kStoreFormatVersion) {
         error = "unsupported format version " + std::to_string(formatVersion);
+        return false;
+    }
+    const bool store = formatVersion == kStoreFormatVersion;
+    if (store != ((flags & kFlagStore) != 0) || store == storePath.empty()) {
+        error = "the store flag, store path and format version do not agree";
         return false;
     }
     if ((flags & ~kKnownFlags) != 0 || compression != kCompressionZstd) {

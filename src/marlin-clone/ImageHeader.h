@@ -11,6 +11,9 @@ class ImageHeader
 {
 public:
     static constexpr uint32_t kFormatVersion = 1;
+    // Images whose chunks live in a chunk store; only they carry this version, so self-contained images stay readable
+    // by every reader of version 1.
+    static constexpr uint32_t kStoreFormatVersion = 2;
     static constexpr size_t kSize = 4096;
     // Regions that no chunk lists were zero on the source and must be zeroed on restore (whole-device copies).
     // Without it they were free space of the file system and are left alone.
@@ -20,13 +23,16 @@ public:
     // Made in rescue mode with read errors: the index ends with the source ranges that could not be read (zeros in
     // the image).
     static constexpr uint32_t kFlagUnreadable = 1u << 2;
-    static constexpr uint32_t kKnownFlags = kFlagZeroUnlisted | kFlagSourceWasMounted | kFlagUnreadable;
+    // The chunks are in a chunk store (storePath); set exactly in version 2.
+    static constexpr uint32_t kFlagStore = 1u << 3;
+    static constexpr uint32_t kKnownFlags = kFlagZeroUnlisted | kFlagSourceWasMounted | kFlagUnreadable | kFlagStore;
     static constexpr uint32_t kCompressionZstd = 1;
     static constexpr uint32_t kMaxChunkLimit = 64u << 20;
     static constexpr size_t kMaxTypeLength = 32;
     static constexpr size_t kMaxIdLength = 128;
     static constexpr size_t kMaxLabelLength = 256;
     static constexpr size_t kMaxDeviceLength = 1024;
+    static constexpr size_t kMaxStorePathLength = 1024;
 
     // A header with the standard layout: custom-file slots after the header, data from 1 MiB.
     static ImageHeader withDefaultLayout();
@@ -53,6 +59,8 @@ public:
     std::string fsId;
     std::string fsLabel;
     std::string sourceDevice;
+    // Store images: the store's directory, relative to the image's directory (so both can move together).
+    std::string storePath;
 
 private:
     bool layoutIsSane(std::string& error) const;

@@ -85,6 +85,15 @@ bool ImageWriter::append(ChunkEntry entry, const std::vector<Extent>& extents, c
     return true;
 }
 
+void ImageWriter::appendReference(ChunkEntry entry, const std::vector<Extent>& extents, const Sha256::Digest& key)
+{
+    entry.fileOffset = 0;
+    entry.storedLength = 0;
+    entry.storedChecksum = 0;
+    entry.compression = ChunkIndex::kStoredInStore;
+    m_index.add(entry, extents, key);
+}
+
 void ImageWriter::pushWriteback()
 {
     if (m_offset - m_writebackStarted >= kWritebackStep) {
@@ -119,6 +128,7 @@ bool ImageWriter::commit(std::string& error)
     }
     const std::vector<uint8_t> index = m_index.encode();
     ImageTrailer trailer;
+    trailer.formatVersion = m_header.formatVersion;
     trailer.indexOffset = m_offset;
     trailer.indexLength = index.size();
     trailer.indexChecksum = Checksum::of(index.data(), index.size());

@@ -23,6 +23,8 @@ public:
     bool create(const std::string& finalPath, const ImageHeader& header, std::string& error);
     // Appends one chunk's stored bytes; entry.fileOffset is filled in here.
     bool append(ChunkEntry entry, const std::vector<Extent>& extents, const uint8_t* stored, std::string& error);
+    // A store image's chunk: only its reference goes into the index; its bytes are the store's.
+    void appendReference(ChunkEntry entry, const std::vector<Extent>& extents, const Sha256::Digest& key);
     // Records the source ranges that could not be read (rescue mode); the header then carries the flag for them.
     void setUnreadable(const std::vector<Extent>& ranges);
     // Index, trailer, fsync, rename over the target, fsync of the directory.

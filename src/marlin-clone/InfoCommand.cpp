@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "FileIo.h"
 #include "ImageReader.h"
+#include "StoreImages.h"
 
 #include <unistd.h>
 
@@ -40,6 +41,48 @@ std::string rangeList(const std::vector<Extent>& ranges)
     }
     return list;
 }
+
+// What a store image holds in its store: the chunks it references, their bytes there, and the bytes of those no
+// other image of the store's layout references (what deleting this image and pruning would free).
+std::vector<std::pair<const char*, std::string>> storeLines(const ImageReader& image)
+{
+    const ChunkIndex& index = image.index();
+    const ChunkStore& store = image.store();
+    StoreImages::KeySet mine;
+    for (size_t i = 0; i < index.chunkCount(); ++i) {
+        if (index.chunk(i).rawLength > 0) {
+            mine.insert(index.key(i));
+        }
+    }
+    uint64_t bytes = 0;
+    uint64_t missing = 0;
+    for (const Sha256::Digest& key : mine) {
+        const uint64_t size = store.isOpen() ? store.fileSize(key) : 0;
+        bytes += size;
+        missing += size == 0 ? 1 : 0;
+    }
+    std::string own = "unknown";
+    std::string shared = "unknown";
+    StoreImages::KeySet others;
+    std::string error;
+    if (store.isOpen() && StoreImages::referencedKeys(store, image.path(), others, error)) {
+        uint64_t ownBytes = 0;
+        for (const Sha256::Digest& key : mine) {
+            ownBytes += others.count(key) == 0 ? store.fileSize(key) : 0;
+        }
+        own = std::to_string(ownBytes);
+        shared = std::to_string(bytes - ownBytes);
+    }
+    return {
+        {"store", image.header().storePath},
+        {"store-found", store.isOpen() ? "yes" : "no"},
+        {"store-chunks", std::to_string(mine.size())},
+        {"store-chunks-missing", std::to_string(missing)},
+        {"store-bytes", std::to_string(bytes)},
+        {"store-bytes-own", own},
+        {"store-bytes-shared", shared},
+    };
+}
 } // namespace
 
 std::string InfoCommand::escapeValue(const std::string& value)
@@ -62,6 +105,7 @@ std::string InfoCommand::escapeValue(const std::string& value)
 int InfoCommand::run(const std::string& imagePath)
 {
     ImageReader image;
+    image.useStore(std::string(), false);
     std::string error;
     if (!image.open(imagePath, false, error)) {
         const std::string text = "invalid file\n";
@@ -71,7 +115,7 @@ int InfoCommand::run(const std::string& imagePath)
     }
     const ImageHeader& header = image.header();
     const ChunkIndex& index = image.index();
-    const std::pair<const char*, std::string> lines[] = {
+    std::vector<std::pair<const char*, std::string>> lines = {
         {"format-version", std::to_string(header.formatVersion)},
         {"source-size", std::to_string(header.sourceSize)},
         {"fs-type", header.fsType},
@@ -94,6 +138,10 @@ int InfoCommand::run(const std::string& imagePath)
         {"unreadable-ranges", std::to_string(index.unreadable().size())},
         {"unreadable-list", rangeList(index.unreadable())},
     };
+    if (image.isStoreImage()) {
+        const auto more = storeLines(image);
+        lines.insert(lines.end(), more.begin(), more.end());
+    }
     std::string text;
     for (const auto& [key, value] : lines) {
         text += std::string(key) + "=" + escapeValue(value) + "\n";

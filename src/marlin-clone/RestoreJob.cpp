@@ -21,6 +21,8 @@ constexpr uint64_t kZeroCostDivisor = 16;
 RestoreJob::RestoreJob(std::string image, std::string target)
     : m_imagePath(std::move(image)), m_target(std::move(target))
 {
+    // Held shared until the restore ends: no prune can take a chunk between the checking and the writing pass.
+    m_image.useStore(std::string(), true);
 }
 
 bool RestoreJob::checkTarget(std::string& error)
@@ -128,7 +130,7 @@ void RestoreJob::rereadPartitionTable(int targetFd) const
 uint64_t RestoreJob::totalProgressUnits() const
 {
     const ChunkIndex& index = m_image.index();
-    uint64_t total = index.storedBytes();
+    uint64_t total = ImageVerifier::progressUnits(m_image);
     uint64_t previousEnd = 0;
     for (size_t i = 0; i < index.chunkCount(); ++i) {
         total += progressUnits(index.chunk(i), previousEnd);
@@ -173,7 +175,7 @@ int RestoreJob::verify()
         return kTargetRefused;
     }
     ProgressReporter progress;
-    progress.start(m_image.index().storedBytes());
+    progress.start(ImageVerifier::progressUnits(m_image));
     if (!ImageVerifier::verify(m_image, progress, error)) {
         progress.stop();
         Console::error(error);

@@ -15,6 +15,8 @@ class RestoreJob
 {
 public:
     RestoreJob(std::string image, std::string target);
+    // The chunk store to read a store image's chunks from instead of the one the image names.
+    void setStoreOverride(const std::string& dir) { m_image.useStore(dir, true); }
     // 0 on complete success; 1 when refused (target untouched) or failed while writing.
     int run();
     // Everything run() checks before its first write, and nothing written: a caller restoring several images checks

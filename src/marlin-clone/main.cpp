@@ -7,7 +7,9 @@
 #include "CustomFileCommand.h"
 #include "ImageHeader.h"
 #include "InfoCommand.h"
+#include "PruneCommand.h"
 #include "RestoreJob.h"
+#include "VerifyCommand.h"
 #include "marlin-version.h"
 
 #include <signal.h>
@@ -23,7 +25,7 @@ int main(int argc, char** argv)
         return 0;
     case CommandLine::Command::Version:
         Console::out("marlin-clone " MARLIN_VERSION " (image format " + std::to_string(ImageHeader::kFormatVersion) +
-                     ")\n");
+                     ", " + std::to_string(ImageHeader::kStoreFormatVersion) + " with a chunk store)\n");
         return 0;
     case CommandLine::Command::Clone:
         return CloneCommand::run(line.first, line.second, line.options);
@@ -31,6 +33,10 @@ int main(int argc, char** argv)
         return InfoCommand::run(line.first);
     case CommandLine::Command::VerifyRestore:
         return RestoreJob(line.first, line.second).verify();
+    case CommandLine::Command::Verify:
+        return VerifyCommand::run(line.first, line.options.storeDir);
+    case CommandLine::Command::Prune:
+        return PruneCommand::run(line.first);
     case CommandLine::Command::WriteCustomFile:
         return CustomFileCommand::write(line.first, line.second);
     case CommandLine::Command::ReadCustomFile:

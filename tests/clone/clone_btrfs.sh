@@ -65,7 +65,8 @@ round_trip() {
     unmount "$WORK/$name-mnt"
 
     local image="$WORK/$name.rbk"
-    check "$name: backup succeeds" clone --tui "$src" "$image"
+    check "$name: backup succeeds" clone --tui $(store_args) "$src" "$image"
+    check_store_image "$name" "$image"
     check "$name: no fallback to a whole-device copy" test -z "$(grep warning "$WORK/err")"
     clone --rbk-info "$image"
     check "$name: image copies used blocks only" grep -qx 'copy-mode=used-blocks' "$WORK/out"
@@ -92,6 +93,7 @@ round_trip() {
 round_trip btrfs-dup -m dup
 round_trip btrfs-single -m single -d single
 round_trip btrfs-mixed --mixed
+STORE=$WORK/store round_trip btrfs-single-store -m single -d single
 
 # A tree block whose checksum no longer matches (the root tree's first copy): everything is copied.
 src=$(losetup -f --show "$SRC_COPY")
@@ -104,4 +106,4 @@ check "damaged tree block: says why it copies everything" grep -q 'tree block fa
 clone --rbk-info "$WORK/damaged.rbk"
 check "damaged tree block: whole-device image" grep -qx 'copy-mode=whole-device' "$WORK/out"
 
-finish 27
+finish 36

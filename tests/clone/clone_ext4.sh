@@ -65,7 +65,8 @@ round_trip() {
         test "$(grep -c 'small\|random' "$WORK/$name.expected")" -gt 500
 
     local image="$WORK/$name.rbk"
-    check "$name: backup succeeds" clone --tui "$src" "$image"
+    check "$name: backup succeeds" clone --tui $(store_args) "$src" "$image"
+    check_store_image "$name" "$image"
     clone --rbk-info "$image"
     check "$name: image copies used blocks only" grep -qx 'copy-mode=used-blocks' "$WORK/out"
     local used
@@ -92,6 +93,7 @@ round_trip() {
 round_trip ext4-4k 384 mkfs.ext4 -b 4096
 round_trip ext4-1k 256 mkfs.ext4 -b 1024
 round_trip ext3 256 mkfs.ext3 -b 4096
+STORE=$WORK/store round_trip ext4-4k-store 384 mkfs.ext4 -b 4096
 
 # A source mounted read-write may change while it is read: refused unless asked for; a read-only mount is fine.
 new_loop mounted 128M
@@ -159,4 +161,4 @@ new_loop unclean-dst 128M random
 check "not cleanly unmounted: restore succeeds" clone --tui "$WORK/unclean.rbk" "$LOOP"
 check "not cleanly unmounted: byte-identical" cmp -s "$src" "$LOOP"
 
-finish 59
+finish 73

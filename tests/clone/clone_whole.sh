@@ -8,7 +8,8 @@ whole_trip() {
     local name=$1 type=$2 size
     size=$(blockdev --getsize64 "$src")
     local image="$WORK/$name.rbk"
-    check "$name: backup succeeds" clone --tui "$src" "$image"
+    check "$name: backup succeeds" clone --tui $(store_args) "$src" "$image"
+    check_store_image "$name" "$image"
     clone --rbk-info "$image"
     check "$name: recognised as $type" grep -qx "fs-type=$type" "$WORK/out"
     check "$name: whole-device image" grep -qx 'copy-mode=whole-device' "$WORK/out"
@@ -40,6 +41,7 @@ head -c 3M /dev/urandom | dd of="$src" bs=1M seek=40 conv=notrunc status=none
 seq 1 500000 | dd of="$src" bs=1M seek=70 conv=notrunc status=none
 head -c 700 /dev/urandom | dd of="$src" bs=1 seek=$((96 * 1024 * 1024 - 200)) conv=notrunc status=none
 whole_trip raw raw
+STORE=$WORK/store whole_trip raw-store raw
 
 # Onto a larger device: the image's size is written, nothing beyond it is touched.
 new_loop raw-larger 128M random
@@ -57,4 +59,4 @@ printf 'label: gpt\n,16M\n,\n' | sfdisk -q "$src" >/dev/null 2>&1
 head -c 4M /dev/urandom | dd of="$src" bs=1M seek=2 conv=notrunc status=none
 whole_trip disk gpt
 
-finish 27
+finish 34

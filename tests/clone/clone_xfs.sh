@@ -47,7 +47,8 @@ round_trip() {
     unmount "$WORK/$name-mnt"
 
     local image="$WORK/$name.rbk"
-    check "$name: backup succeeds" clone --tui "$src" "$image"
+    check "$name: backup succeeds" clone --tui $(store_args) "$src" "$image"
+    check_store_image "$name" "$image"
     check "$name: no fallback to a whole-device copy" test ! -s "$WORK/err" -o -z "$(grep warning "$WORK/err")"
     clone --rbk-info "$image"
     check "$name: image copies used blocks only" grep -qx 'copy-mode=used-blocks' "$WORK/out"
@@ -69,6 +70,7 @@ round_trip() {
 
 round_trip xfs-v5
 v5_src=$SRC
+STORE=$WORK/store round_trip xfs-v5-store
 round_trip xfs-1k -b size=1024
 
 # A damaged allocation group header (its checksum no longer matches): everything is copied.
@@ -98,4 +100,4 @@ new_loop dirty-dst $((300 << 20)) random
 check "unreplayed log: restore succeeds" clone --tui "$WORK/dirty.rbk" "$LOOP"
 check "unreplayed log: byte-identical" cmp -s "$src" "$LOOP"
 
-finish 23
+finish 31

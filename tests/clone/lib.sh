@@ -101,6 +101,16 @@ clone() {
     env -i LC_ALL=C "$CLONE" "$@" >"$WORK/out" 2>"$WORK/err"
 }
 
+# A store row: run a round trip with STORE set and its backup goes into that chunk store (--store) and is verified.
+store_args() {
+    [ -n "${STORE:-}" ] && printf '%s\n' --store "$STORE"
+}
+
+# The store row's extra check: --verify reads every chunk the image uses.
+check_store_image() {
+    [ -z "${STORE:-}" ] || check "$1: --verify checks every chunk of the store image" clone --verify "$2"
+}
+
 # True when --rbk-info accepts the file.
 accepted() {
     env -i LC_ALL=C "$CLONE" --rbk-info "$1" >/dev/null 2>&1

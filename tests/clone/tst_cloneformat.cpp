@@ -6,6 +6,7 @@
 #include "ChunkIndex.h"
 #include "ChunkPipeline.h"
 #include "ChunkPlanner.h"
+#include "ChunkStore.h"
 #include "Crc32c.h"
 #include "CustomFileCommand.h"
 #include "CustomFileStore.h"
@@ -17,6 +18,7 @@
 #include "InfoCommand.h"
 #include "PeakMemory.h"
 #include "ProgressReporter.h"
+#include "StoreChunkHeader.h"
 
 #include <QtTest>
 
@@ -112,25 +114,58 @@ struct TempDir
     std::string path(const char* name) const { return (dir.path() + "/" + name).toStdString(); }
 };
 
-// A complete image of the given chunks of source bytes, written the way a backup writes it.
+// Puts a packed chunk into the store the way a backup into a store does, and references it.
+bool storeChunk(ChunkStore& store, ImageWriter& writer, ChunkWork& work, std::string& error)
+{
+    work.key = work.entry.rawLength > 0 ? Sha256::of(work.raw.data(), work.entry.rawLength) : Sha256::Digest();
+    if (work.entry.rawLength > 0 && !store.has(work.key, work.entry.rawLength)) {
+        StoreChunkHeader header;
+        header.key = work.key;
+        header.compression = work.entry.compression;
+        header.storedLength = work.entry.storedLength;
+        header.rawLength = work.entry.rawLength;
+        header.storedChecksum = work.entry.storedChecksum;
+        header.rawChecksum = work.entry.rawChecksum;
+        if (!store.put(header, work.storedBytes(), error)) {
+            return false;
+        }
+    }
+    writer.appendReference(work.entry, work.extents, work.key);
+    return true;
+}
+
+// A complete image of the given chunks of source bytes, written the way a backup writes it; with storeName, a store
+// image whose chunks go into the store of that name beside it.
 bool writeImage(const std::string& path, const std::vector<std::vector<uint8_t>>& chunks, std::string& error,
-                const std::vector<Extent>& unreadable = {})
+                const std::vector<Extent>& unreadable = {}, const std::string& storeName = std::string())
 {
     ChunkCodec codec(1, 4096, 65536);
     ImageWriter writer;
-    if (!writer.create(path, sampleHeader(), error)) {
+    ChunkStore store;
+    ImageHeader header = sampleHeader();
+    if (!storeName.empty()) {
+        header.formatVersion = ImageHeader::kStoreFormatVersion;
+        header.flags |= ImageHeader::kFlagStore;
+        header.storePath = storeName;
+        if (!store.open(FileIo::parentDirectory(path) + "/" + storeName, true, error)) {
+            return false;
+        }
+    }
+    if (!writer.create(path, header, error)) {
         return false;
     }
     uint64_t offset = 0;
     for (const std::vector<uint8_t>& source : chunks) {
         ChunkWork work = packed(codec, source, offset);
-        if (!writer.append(work.entry, work.extents, work.storedBytes(), error)) {
+        const bool ok = storeName.empty() ? writer.append(work.entry, work.extents, work.storedBytes(), error)
+                                          : storeChunk(store, writer, work, error);
+        if (!ok) {
             return false;
         }
         offset += source.size();
     }
     writer.setUnreadable(unreadable);
-    return writer.commit(error);
+    return (storeName.empty() || store.flush(error)) && writer.commit(error);
 }
 
 bool flipByte(const std::string& path, uint64_t offset)
@@ -176,12 +211,13 @@ public:
         WriteFails // accepted, yet the writing pass would fail: a write before a refusal
     };
 
-    bool setUp(const std::string& path, std::string& error)
+    // A store image keeps its chunks in a store beside it, which the mutations leave alone: they reach the image.
+    bool setUp(const std::string& path, bool store, std::string& error)
     {
         m_path = path;
         std::vector<std::vector<uint8_t>> chunks = {textBytes(70000), randomBytes(30000, 9), textBytes(20000)};
         chunks[2].insert(chunks[2].end(), 100000, 0);
-        if (!writeImage(path, chunks, error, {{8192, 4096, false}, {150000, 512, false}})) {
+        if (!writeImage(path, chunks, error, {{8192, 4096, false}, {150000, 512, false}}, store ? ".chunks" : "")) {
             return false;
         }
         ImageReader reader;
@@ -219,7 +255,10 @@ public:
                 {m_header.customSlotOffset[0], m_slotLength},
                 {m_header.dataOffset, m_trailer.indexOffset - m_header.dataOffset},
                 {m_trailer.indexOffset, bytes.size() - m_trailer.indexOffset}};
-            const auto& region = covered[random() % std::size(covered)];
+            // A store image has no chunk data in the file: its data region is empty.
+            const auto& picked = covered[random() % std::size(covered)];
+            // A store image has no chunk data in the file: its empty data region gives way to the index.
+            const auto& region = picked.second > 0 ? picked : covered[std::size(covered) - 1];
             const int flips = 1 + int(random() % 4);
             for (int i = 0; i < flips; ++i) {
                 const uint64_t at = region.first + random() % region.second;
@@ -251,6 +290,7 @@ public:
             return Verdict::WriteFails;
         }
         ImageReader image;
+        image.useStore(std::string(), false);
         std::string error;
         ProgressReporter progress([](const std::string&) {}, [] { return 0.0; });
         if (!image.open(m_path, false, error) || !ImageVerifier::verify(image, progress, error)) {
@@ -414,6 +454,8 @@ private slots:
     void codecAllZeroChunkHasNoData();
     void codecDetectsCorruption();
     void plannerCutsRangesIntoChunks();
+    void plannerKeepsAlignedChunksInTheirWindows();
+    void storeImageSharesChunksAndCatchesDamage();
     void pipelineDeliversInOrderAndStopsAtFirstFailure();
     void imageWrittenAndReadBack();
     void imageRejectsDamageTruncationAndExtension();
@@ -428,6 +470,7 @@ private slots:
     void readerOpensOnlyRegularFiles();
     void unreadableRangesAreRecordedAndChecked_data();
     void unreadableRangesAreRecordedAndChecked();
+    void fuzzedImagesAreRefusedOrSound_data();
     void fuzzedImagesAreRefusedOrSound();
     void crc32cMatchesTheStandard();
     void progressLine_data();
@@ -483,6 +526,30 @@ void TestCloneFormat::headerRejectsUnknownVersionAndBadLayout()
     hugeChunks.maxChunkBytes = ImageHeader::kMaxChunkLimit + 1;
     bytes = hugeChunks.encode();
     QVERIFY(!decoded.decode(bytes.data(), bytes.size(), error));
+
+    // Version 2 exactly with the store flag and a store path; version 1 never with either.
+    struct StoreCase
+    {
+        uint32_t version;
+        bool flag;
+        const char* path;
+        bool valid;
+    };
+    const StoreCase cases[] = {{2, true, "../.chunks", true},
+                               {2, false, "../.chunks", false},
+                               {2, true, "", false},
+                               {1, true, "../.chunks", false},
+                               {3, true, "../.chunks", false}};
+    for (const StoreCase& c : cases) {
+        ImageHeader store = sampleHeader();
+        store.formatVersion = c.version;
+        store.flags |= c.flag ? ImageHeader::kFlagStore : 0;
+        store.storePath = c.path;
+        bytes = store.encode();
+        const std::string label = std::to_string(c.version) + (c.flag ? " flagged " : " ") + c.path;
+        QVERIFY2(decoded.decode(bytes.data(), bytes.size(), error) == c.valid, label.c_str());
+        QVERIFY2(!c.valid || decoded.storePath == c.path, label.c_str());
+    }
 }
 
 void TestCloneFormat::trailerRejectsDamage()
@@ -867,6 +934,74 @@ void TestCloneFormat::plannerCutsRangesIntoChunks()
     QCOMPARE(chunks[3].back().offset, uint64_t(10 * kChunk));
 }
 
+void TestCloneFormat::plannerKeepsAlignedChunksInTheirWindows()
+{
+    const uint64_t window = 128 << 10;
+    // A range crossing several windows, one inside a window, one ending exactly at a window's end.
+    const std::vector<Extent> ranges = {
+        {1000, 3 * window, false}, {5 * window + 10, 100, false}, {6 * window - 4096, 4096, false}};
+    ChunkPlanner planner(ranges, window, true);
+    std::vector<Extent> extents;
+    uint64_t total = 0;
+    size_t chunks = 0;
+    while (planner.next(extents)) {
+        const uint64_t first = extents.front().offset / window;
+        QVERIFY2((extents.back().end() - 1) / window == first, qPrintable(QString("chunk %1").arg(chunks)));
+        for (const Extent& extent : extents) {
+            total += extent.length;
+        }
+        ++chunks;
+    }
+    QCOMPARE(total, uint64_t(3 * window + 100 + 4096));
+    // Windows 0..3 for the first range, then 5 holding both later ranges.
+    QCOMPARE(chunks, size_t(5));
+}
+
+void TestCloneFormat::storeImageSharesChunksAndCatchesDamage()
+{
+    TempDir temp;
+    std::string error;
+    const std::vector<std::vector<uint8_t>> chunks = {textBytes(70000), randomBytes(30000, 3),
+                                                      std::vector<uint8_t>(100000, 0)};
+    QVERIFY2(writeImage(temp.path("a.rbk"), chunks, error, {}, ".chunks"), error.c_str());
+    auto countChunks = [&] {
+        int count = 0;
+        QDirIterator it(QString::fromStdString(temp.path(".chunks")), QDir::Files | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            count += it.next().section('/', -1).size() == 64 ? 1 : 0;
+        }
+        return count;
+    };
+    QCOMPARE(countChunks(), 2); // two chunks with data, no file for the all-zero one
+    QVERIFY2(writeImage(temp.path("b.rbk"), chunks, error, {}, ".chunks"), error.c_str());
+    QCOMPARE(countChunks(), 2);
+
+    auto verifies = [&](const char* name) {
+        ImageReader image;
+        image.useStore(std::string(), false);
+        ProgressReporter progress([](const std::string&) {}, [] { return 0.0; });
+        std::string why;
+        return image.open(temp.path(name), false, why) && image.isStoreImage() &&
+               ImageVerifier::verify(image, progress, why);
+    };
+    QVERIFY(verifies("a.rbk"));
+    ImageReader image;
+    QVERIFY2(image.open(temp.path("a.rbk"), false, error), error.c_str());
+    const std::string chunkPath = temp.path(".chunks") + "/" + ChunkStore::relativeName(image.index().key(1));
+    // Every part of a chunk file: its header, its key, the stored bytes.
+    for (const uint64_t offset : {0, 20, 60, 80, 5000}) {
+        QVERIFY(flipByte(chunkPath, offset));
+        QVERIFY2(!verifies("b.rbk"), qPrintable(QString("byte %1 of a chunk file damaged").arg(offset)));
+        QVERIFY(flipByte(chunkPath, offset));
+    }
+    QVERIFY(verifies("b.rbk"));
+    QVERIFY(::truncate(chunkPath.c_str(), 1000) == 0);
+    QVERIFY(!verifies("b.rbk"));
+    QVERIFY(::unlink(chunkPath.c_str()) == 0);
+    QVERIFY(!verifies("b.rbk"));
+}
+
 void TestCloneFormat::pipelineDeliversInOrderAndStopsAtFirstFailure()
 {
     ChunkPipeline::Settings settings;
@@ -1188,12 +1323,20 @@ void TestCloneFormat::unreadableRangesAreRecordedAndChecked()
     QCOMPARE((reader.header().flags & ImageHeader::kFlagUnreadable) != 0, !list.empty());
 }
 
+void TestCloneFormat::fuzzedImagesAreRefusedOrSound_data()
+{
+    QTest::addColumn<bool>("store");
+    QTest::newRow("self-contained") << false;
+    QTest::newRow("store image") << true;
+}
+
 void TestCloneFormat::fuzzedImagesAreRefusedOrSound()
 {
+    QFETCH(bool, store);
     TempDir temp;
     ImageFuzzer fuzzer;
     std::string error;
-    QVERIFY2(fuzzer.setUp(temp.path("fuzzed.rbk"), error), error.c_str());
+    QVERIFY2(fuzzer.setUp(temp.path("fuzzed.rbk"), store, error), error.c_str());
     const int rounds = qEnvironmentVariableIntValue("MARLIN_FUZZ_ROUNDS") > 0
                            ? qEnvironmentVariableIntValue("MARLIN_FUZZ_ROUNDS")
                            : 3000;
