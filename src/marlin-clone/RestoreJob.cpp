@@ -54,17 +54,17 @@ void RestoreJob::listExtents(ChunkWork& work) const
 {
     const ChunkIndex& index = m_image.index();
     const ChunkEntry& entry = work.entry;
+    // What no extent lists was zero on the source: each gap is compared and written with the extent after it.
+    const bool gapsAreZero = (m_image.header().flags & ImageHeader::kFlagZeroUnlisted) != 0;
+    uint64_t previousEnd = entry.firstExtent == 0 ? 0 : index.extent(entry.firstExtent - 1).end();
     work.extents.clear();
-    if ((m_image.header().flags & ImageHeader::kFlagZeroUnlisted) != 0) {
-        // What no chunk lists was zero on the source: the gap before this chunk is compared and written with it.
-        const uint64_t previousEnd = entry.firstExtent == 0 ? 0 : index.extent(entry.firstExtent - 1).end();
-        const uint64_t start = index.extent(entry.firstExtent).offset;
-        if (start > previousEnd) {
-            work.extents.push_back({previousEnd, start - previousEnd, true});
-        }
-    }
     for (uint64_t e = entry.firstExtent; e < entry.firstExtent + entry.extentCount; ++e) {
-        work.extents.push_back(index.extent(e));
+        const Extent extent = index.extent(e);
+        if (gapsAreZero && extent.offset > previousEnd) {
+            work.extents.push_back({previousEnd, extent.offset - previousEnd, true});
+        }
+        work.extents.push_back(extent);
+        previousEnd = extent.end();
     }
 }
 

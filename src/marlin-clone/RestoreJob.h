@@ -33,7 +33,7 @@ private:
     // The checksum pass over the whole image, then the writing; the target is opened only after the first.
     bool verifyAndWrite(ProgressReporter& progress, std::string& error);
     bool writeImage(int targetFd, ProgressReporter& progress, std::string& error);
-    // The chunk's extents, and for whole-device images the unlisted gap before them as zeros, into work.extents.
+    // The chunk's extents, and for whole-device images the unlisted gaps before each as zeros, into work.extents.
     void listExtents(ChunkWork& work) const;
     bool writeRanges(TargetWriter& writer, const ChunkWork& work, std::string& error);
     // Whole-device images: the zeros after the last chunk up to the source's size.
