@@ -100,15 +100,19 @@ void TargetComparer::compareZeros(ChunkWork& work, const Extent& extent, uint8_t
 
 void TargetComparer::record(const ChunkWork& work)
 {
-    if (!work.compared) {
+    uint64_t data = 0;
+    for (const Extent& extent : work.extents) {
+        data += extent.zero ? 0 : extent.length;
+    }
+    if (!work.compared || data == 0) {
         return;
     }
-    uint64_t bytes = 0;
-    for (const Extent& extent : work.extents) {
-        bytes += extent.length;
+    uint64_t written = 0;
+    for (const TargetRange& range : work.writes) {
+        written += range.zero ? 0 : range.length;
     }
-    // Almost nothing in place: zero ranges that a blank target happens to hold do not count for much.
-    m_streak = work.inPlace * 8 < bytes ? m_streak + 1 : 0;
+    // Judged by the data alone: zero ranges are cheap to write, and a blank target holds them all.
+    m_streak = (data - written) * 8 < data ? m_streak + 1 : 0;
     m_writeThrough = m_streak >= kStreak;
 }
 

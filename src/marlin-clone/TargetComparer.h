@@ -5,10 +5,10 @@
 // Ranges are compared in pieces of kPiece bytes at device offsets that are multiples of it; a piece that cannot be
 // read counts as different, so an error never saves a write. The pipeline's workers call plan() at once.
 //
-// Reading costs time that only pays where the target matches. Once kStreak chunks in a row were found almost all
-// different (a blank target, another system, the part a cut-off restore had not reached), chunks are written
-// without reading, as a restore did before comparing, and only every kProbeEvery-th chunk is still compared, to
-// notice where the target matches again.
+// Reading costs time that only pays where the target matches. Once kStreak chunks in a row were found with almost
+// none of their data in place (a blank target, another system, the part a cut-off restore had not reached), chunks
+// are written without reading, as a restore did before comparing, and only every kProbeEvery-th chunk is still
+// compared, to notice where the target matches again.
 
 #include "ChunkWork.h"
 
@@ -22,7 +22,7 @@ public:
     // everywhere is still written in few large requests (neighbouring pieces that differ are written as one).
     static constexpr uint64_t kPiece = 64 * 1024;
     static constexpr unsigned kStreak = 4;
-    static constexpr uint64_t kProbeEvery = 8;
+    static constexpr uint64_t kProbeEvery = 32;
 
     // fd: the target opened for reading; directFd: the same opened with O_DIRECT, or -1.
     TargetComparer(int fd, int directFd);
