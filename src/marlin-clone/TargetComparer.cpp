@@ -12,7 +12,7 @@ namespace {
 constexpr uint64_t kPage = 4096;
 // Zero ranges are read in steps of this size into a scratch area behind the chunk's data: a gap of a whole-device
 // image can be gigabytes long.
-constexpr uint64_t kZeroStep = 16 * TargetComparer::kPiece;
+constexpr uint64_t kZeroStep = 1u << 20;
 
 uint64_t pieceEnd(uint64_t offset, uint64_t end)
 {

@@ -18,9 +18,10 @@
 class TargetComparer
 {
 public:
-    // Small enough that a few changed blocks cost little to rewrite, large enough that a target that differs
-    // everywhere is still written in few large requests (neighbouring pieces that differ are written as one).
-    static constexpr uint64_t kPiece = 64 * 1024;
+    // A page, the block size of most file systems: 2000 scattered changed blocks of a 4 GiB ext4 cost 8 MiB of
+    // writes in 4 KiB pieces and 98 MiB in 64 KiB pieces, in the same time; neighbouring pieces that differ are
+    // written as one, so a target that differs everywhere still gets large writes.
+    static constexpr uint64_t kPiece = 4096;
     static constexpr unsigned kStreak = 4;
     static constexpr uint64_t kProbeEvery = 32;
 

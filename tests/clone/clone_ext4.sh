@@ -105,7 +105,7 @@ round_trip() {
         quiet "$PYTHON" "$HERE/used_bytes_equal.py" "$src" "$dst"
     change_blocks "$dst" /random.bin 10 1000 5000 9000 15000
     check "$name onto 5 changed blocks: writes only the pieces that hold them" \
-        restore_writes "$image" "$dst" 1 $((5 * 65536))
+        restore_writes "$image" "$dst" 1 $((5 * 4096))
     check "$name onto 5 changed blocks: fsck finds nothing" quiet fsck.ext4 -fn "$dst"
     check "$name onto 5 changed blocks: every used byte matches" \
         quiet "$PYTHON" "$HERE/used_bytes_equal.py" "$src" "$dst"

@@ -24,7 +24,7 @@ whole_trip() {
         dd if=/dev/urandom of="$LOOP" bs=4096 seek="$at" count=1 conv=notrunc,fsync status=none
     done
     check "$name: onto 3 changed blocks writes only the pieces that hold them" \
-        restore_writes "$image" "$LOOP" 1 $((3 * 65536))
+        restore_writes "$image" "$LOOP" 1 $((3 * 4096))
     check "$name: byte-identical again" cmp -s "$src" "$LOOP"
 }
 

@@ -1312,10 +1312,9 @@ void TestCloneFormat::comparerWritesOnlyWhatDiffers_data()
     QTest::addColumn<bool>("readable");
     QTest::addColumn<QString>("writes");
     QTest::newRow("target holds the chunk: nothing") << QList<qint64>{} << true << "";
-    QTest::newRow("a data byte: its 64 KiB piece") << QList<qint64>{100000} << true << "65536+65536";
-    QTest::newRow("bytes in neighbouring pieces: one write")
-        << QList<qint64>{140000, 200000} << true << "131072+131072";
-    QTest::newRow("a byte where zeros belong: its piece zeroed") << QList<qint64>{600000} << true << "589824+65536z";
+    QTest::newRow("a data byte: its 4 KiB piece") << QList<qint64>{100000} << true << "98304+4096";
+    QTest::newRow("bytes in neighbouring pieces: one write") << QList<qint64>{140000, 144000} << true << "139264+8192";
+    QTest::newRow("a byte where zeros belong: its piece zeroed") << QList<qint64>{600000} << true << "598016+4096z";
     QTest::newRow("a byte outside the chunk: nothing") << QList<qint64>{400000} << true << "";
     QTest::newRow("target cannot be read: everything") << QList<qint64>{} << false << "65536+262144 524288+131072z";
 }
