@@ -5,6 +5,7 @@
 #include "Console.h"
 #include "FileIo.h"
 #include "ImageVerifier.h"
+#include "TargetComparer.h"
 #include "TargetWriter.h"
 #include "UniqueFd.h"
 
@@ -51,21 +52,49 @@ bool RestoreJob::checkTarget(std::string& error)
     return true;
 }
 
-bool RestoreJob::writeChunk(TargetWriter& writer, const ChunkWork& work, std::string& error) const
+void RestoreJob::listExtents(ChunkWork& work) const
 {
     const ChunkIndex& index = m_image.index();
     const ChunkEntry& entry = work.entry;
-    uint64_t position = 0;
+    // What no extent lists was zero on the source: each gap is compared and written with the extent after it.
+    const bool gapsAreZero = (m_image.header().flags & ImageHeader::kFlagZeroUnlisted) != 0;
+    uint64_t previousEnd = entry.firstExtent == 0 ? 0 : index.extent(entry.firstExtent - 1).end();
+    work.extents.clear();
     for (uint64_t e = entry.firstExtent; e < entry.firstExtent + entry.extentCount; ++e) {
         const Extent extent = index.extent(e);
-        const bool ok = extent.zero ? writer.zero(extent.offset, extent.length, error)
-                                    : writer.write(work.raw.data() + position, extent.offset, extent.length, error);
+        if (gapsAreZero && extent.offset > previousEnd) {
+            work.extents.push_back({previousEnd, extent.offset - previousEnd, true});
+        }
+        work.extents.push_back(extent);
+        previousEnd = extent.end();
+    }
+}
+
+bool RestoreJob::writeRanges(TargetWriter& writer, const ChunkWork& work, std::string& error)
+{
+    for (const TargetRange& range : work.writes) {
+        const bool ok = range.zero ? writer.zero(range.offset, range.length, error)
+                                   : writer.write(work.raw.data() + range.position, range.offset, range.length, error);
         if (!ok) {
             return false;
         }
-        position += extent.zero ? 0 : extent.length;
     }
+    m_inPlace += work.inPlace;
     return true;
+}
+
+bool RestoreJob::writeTail(TargetWriter& writer, const TargetComparer& comparer, std::string& error)
+{
+    const ChunkIndex& index = m_image.index();
+    const uint64_t end = index.extentCount() == 0 ? 0 : index.extent(index.extentCount() - 1).end();
+    const uint64_t sourceSize = m_image.header().sourceSize;
+    if ((m_image.header().flags & ImageHeader::kFlagZeroUnlisted) == 0 || end >= sourceSize) {
+        return true;
+    }
+    ChunkWork tail;
+    tail.extents.push_back({end, sourceSize - end, true});
+    comparer.plan(tail);
+    return writeRanges(writer, tail, error);
 }
 
 bool RestoreJob::writeImage(int targetFd, ProgressReporter& progress, std::string& error)
@@ -76,8 +105,9 @@ bool RestoreJob::writeImage(int targetFd, ProgressReporter& progress, std::strin
     settings.workers = ChunkPipeline::defaultWorkerCount();
     settings.rawCapacity = header.maxChunkBytes;
     // Not exclusive: targetFd already holds the claim, and a second claim by this process would be refused.
-    UniqueFd direct(::open(m_target.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC));
-    TargetWriter writer(targetFd, direct.get(), (header.flags & ImageHeader::kFlagZeroUnlisted) != 0);
+    UniqueFd direct(::open(m_target.c_str(), O_RDWR | O_DIRECT | O_CLOEXEC));
+    TargetWriter writer(targetFd, direct.get());
+    TargetComparer comparer(targetFd, direct.get());
     size_t next = 0;
     auto produce = [&](ChunkWork& work) {
         if (next == index.chunkCount()) {
@@ -86,17 +116,28 @@ bool RestoreJob::writeImage(int targetFd, ProgressReporter& progress, std::strin
         m_image.readChunk(next++, work);
         return ChunkPipeline::Produced::Chunk;
     };
-    auto transform = [](ChunkCodec& codec, ChunkWork& work) { codec.unpack(work); };
+    // The workers also read what the target holds where each chunk goes, so comparing overlaps the writing.
+    auto transform = [&](ChunkCodec& codec, ChunkWork& work) {
+        if (codec.unpack(work)) {
+            listExtents(work);
+            comparer.plan(work);
+        }
+    };
     uint64_t previousEnd = 0;
     auto consume = [&](ChunkWork& work, std::string& message) {
-        if (!writeChunk(writer, work, message)) {
+        if (!writeRanges(writer, work, message)) {
             return false;
         }
+        comparer.record(work);
+        // Bytes found in place count as done: a restore over the same data still ends at 100 %.
         progress.advance(progressUnits(work.entry, previousEnd));
         return true;
     };
     ChunkPipeline pipeline(settings);
-    return pipeline.run(produce, transform, consume, error) && writer.finish(header.sourceSize, error);
+    const bool ok =
+        pipeline.run(produce, transform, consume, error) && writeTail(writer, comparer, error) && writer.finish(error);
+    m_written = writer.written();
+    return ok;
 }
 
 uint64_t RestoreJob::progressUnits(const ChunkEntry& entry, uint64_t& previousEnd) const
@@ -146,7 +187,8 @@ bool RestoreJob::verifyAndWrite(ProgressReporter& progress, std::string& error)
         return false;
     }
     m_verifySeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    UniqueFd target(BlockDevice::openExclusive(m_target, O_WRONLY));
+    // Read and write: each range is compared with what the target holds before it is written.
+    UniqueFd target(BlockDevice::openExclusive(m_target, O_RDWR));
     if (!target.valid()) {
         error = "cannot open " + m_target + " for writing: " + FileIo::errorText(errno);
         return false;
@@ -213,9 +255,9 @@ int RestoreJob::run()
     }
     progress.finish();
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
-    Console::info("restore onto " + m_target + " done: " + std::to_string(m_image.index().rawBytes()) +
-                  " bytes written, " + std::to_string(seconds.count()) + " s, image verified in " +
-                  std::to_string(m_verifySeconds) + " s, data checksums " +
+    Console::info("restore onto " + m_target + " done: " + std::to_string(m_written) + " bytes written, " +
+                  std::to_string(m_inPlace) + " bytes already in place, " + std::to_string(seconds.count()) +
+                  " s, image verified in " + std::to_string(m_verifySeconds) + " s, data checksums " +
                   std::to_string(ChunkCodec::checksumSeconds()) + " s");
     return 0;
 }

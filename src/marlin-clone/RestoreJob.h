@@ -1,7 +1,9 @@
 #pragma once
 
 // A restore: an image onto a block device. Everything that can be checked is checked before the device is opened
-// for writing: the image's structure, every chunk's checksum, the device's size and that nothing uses it.
+// for writing: the image's structure, every chunk's checksum, the device's size and that nothing uses it. The
+// writing pass compares each chunk's ranges with what the target holds and writes only what differs, so a restore
+// over the same data writes nothing and one cut off and run again skips what it had done.
 
 #include "ChunkWork.h"
 #include "ImageReader.h"
@@ -9,6 +11,7 @@
 
 #include <string>
 
+class TargetComparer;
 class TargetWriter;
 
 class RestoreJob
@@ -32,7 +35,11 @@ private:
     // The checksum pass over the whole image, then the writing; the target is opened only after the first.
     bool verifyAndWrite(ProgressReporter& progress, std::string& error);
     bool writeImage(int targetFd, ProgressReporter& progress, std::string& error);
-    bool writeChunk(TargetWriter& writer, const ChunkWork& work, std::string& error) const;
+    // The chunk's extents, and for whole-device images the unlisted gaps before each as zeros, into work.extents.
+    void listExtents(ChunkWork& work) const;
+    bool writeRanges(TargetWriter& writer, const ChunkWork& work, std::string& error);
+    // Whole-device images: the zeros after the last chunk up to the source's size.
+    bool writeTail(TargetWriter& writer, const TargetComparer& comparer, std::string& error);
     void rereadPartitionTable(int targetFd) const;
     // The work a chunk stands for: its data plus, much cheaper, what is zeroed since the previous chunk.
     uint64_t progressUnits(const ChunkEntry& entry, uint64_t& previousEnd) const;
@@ -41,4 +48,6 @@ private:
     std::string m_target;
     ImageReader m_image;
     double m_verifySeconds = 0;
+    uint64_t m_written = 0;
+    uint64_t m_inPlace = 0; // compared and found equal, so not written
 };

@@ -18,9 +18,8 @@ constexpr uint64_t kSyncStep = 128ull << 20;
 constexpr size_t kZeroBufferSize = 1u << 20;
 } // namespace
 
-TargetWriter::TargetWriter(int fd, int directFd, bool zeroUnlisted)
-    : m_fd(fd), m_directFd(directFd), m_sectorSize(BlockDevice::logicalSectorSize(fd)), m_zeroUnlisted(zeroUnlisted),
-      m_syncer(fd)
+TargetWriter::TargetWriter(int fd, int directFd)
+    : m_fd(fd), m_directFd(directFd), m_sectorSize(BlockDevice::logicalSectorSize(fd)), m_syncer(fd)
 {
 }
 
@@ -47,9 +46,6 @@ bool TargetWriter::writeDirect(const uint8_t* data, uint64_t offset, uint64_t le
 
 bool TargetWriter::write(const uint8_t* data, uint64_t offset, uint64_t length, std::string& error)
 {
-    if (!fillGapBefore(offset, error)) {
-        return false;
-    }
     bool done = false;
     if (!writeDirect(data, offset, length, done, error)) {
         return false;
@@ -58,16 +54,12 @@ bool TargetWriter::write(const uint8_t* data, uint64_t offset, uint64_t length, 
         error = "cannot write the target at offset " + std::to_string(offset) + ": " + FileIo::errorText(errno);
         return false;
     }
-    m_cursor = offset + length;
     countWritten(length);
     return true;
 }
 
 bool TargetWriter::zero(uint64_t offset, uint64_t length, std::string& error)
 {
-    if (!fillGapBefore(offset, error)) {
-        return false;
-    }
     // The device zeroes the page-aligned middle (on loop devices and many disks without moving the data); the
     // unaligned ends go through the page cache with the neighbouring data.
     const uint64_t end = offset + length;
@@ -84,13 +76,13 @@ bool TargetWriter::zero(uint64_t offset, uint64_t length, std::string& error)
         ok = writeZeros(alignedStart, alignedEnd - alignedStart, error);
     }
     ok = ok && writeZeros(alignedEnd, end - alignedEnd, error);
-    m_cursor = end;
+    m_written += ok ? length : 0;
     return ok;
 }
 
-bool TargetWriter::finish(uint64_t sourceSize, std::string& error)
+bool TargetWriter::finish(std::string& error)
 {
-    if (!fillGapBefore(sourceSize, error) || !m_syncer.finish(error)) {
+    if (!m_syncer.finish(error)) {
         return false;
     }
     if (::fsync(m_fd) != 0) {
@@ -98,14 +90,6 @@ bool TargetWriter::finish(uint64_t sourceSize, std::string& error)
         return false;
     }
     return true;
-}
-
-bool TargetWriter::fillGapBefore(uint64_t offset, std::string& error)
-{
-    if (!m_zeroUnlisted || offset <= m_cursor) {
-        return true;
-    }
-    return zero(m_cursor, offset - m_cursor, error);
 }
 
 bool TargetWriter::writeZeros(uint64_t offset, uint64_t length, std::string& error)
@@ -125,6 +109,7 @@ bool TargetWriter::writeZeros(uint64_t offset, uint64_t length, std::string& err
 
 void TargetWriter::countWritten(uint64_t bytes)
 {
+    m_written += bytes;
     m_unsynced += bytes;
     if (m_unsynced >= kSyncStep) {
         m_syncer.request();

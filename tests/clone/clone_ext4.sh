@@ -48,7 +48,19 @@ manifest() {
     )
 }
 
-# round_trip NAME SIZE_MIB MKFS...: populate, back up, restore onto zeros and onto garbage, compare.
+# change_blocks DEVICE FILE BLOCK...: garbage over the given blocks of a file (numbered within the file).
+change_blocks() {
+    local device=$1 file=$2 size block
+    shift 2
+    size=$(tune2fs -l "$device" | awk '/^Block size:/ {print $3}')
+    for block in "$@"; do
+        block=$(debugfs -R "bmap $file $block" "$device" 2>/dev/null)
+        dd if=/dev/urandom of="$device" bs="$size" seek="$block" count=1 conv=notrunc,fsync status=none
+    done
+}
+
+# round_trip NAME SIZE_MIB MKFS...: populate, back up, restore onto zeros and onto garbage, compare; then again
+# onto the copy (nothing to write) and onto the copy with a few blocks changed (only about those to write).
 round_trip() {
     local name=$1 size=$(($2 * 1024 * 1024))
     shift 2
@@ -88,6 +100,16 @@ round_trip() {
         check "$name onto $start: every file, owner, mode, link and attribute matches" \
             diff -q "$WORK/$name.expected" "$WORK/$name.actual"
     done
+
+    check "$name onto its copy: writes nothing" restore_writes "$image" "$dst" 0 0
+    check "$name onto its copy: every used byte matches" \
+        quiet "$PYTHON" "$HERE/used_bytes_equal.py" "$src" "$dst"
+    change_blocks "$dst" /random.bin 10 1000 5000 9000 15000
+    check "$name onto 5 changed blocks: writes only the pieces that hold them" \
+        restore_writes "$image" "$dst" 1 $((5 * 4096))
+    check "$name onto 5 changed blocks: fsck finds nothing" quiet fsck.ext4 -fn "$dst"
+    check "$name onto 5 changed blocks: every used byte matches" \
+        quiet "$PYTHON" "$HERE/used_bytes_equal.py" "$src" "$dst"
 }
 
 round_trip ext4-4k 384 mkfs.ext4 -b 4096
@@ -161,4 +183,4 @@ new_loop unclean-dst 128M random
 check "not cleanly unmounted: restore succeeds" clone --tui "$WORK/unclean.rbk" "$LOOP"
 check "not cleanly unmounted: byte-identical" cmp -s "$src" "$LOOP"
 
-finish 73
+finish 88

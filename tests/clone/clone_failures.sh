@@ -114,4 +114,28 @@ check "next backup succeeds" clone --tui "$older_src" "$out_dir/system.rbk"
 check "next backup removes what the killed one left" test "$(ls -A "$out_dir" | grep -c partial)" -eq 0
 check "next backup is accepted" accepted "$out_dir/system.rbk"
 
-finish 27
+# A restore killed once its progress passed 80 % (its writes slowed down, so that it is met halfway) and run again
+# writes only what it had not done, plus what the pipeline held: at most half the image's data and 64 MiB.
+check "image to restore" clone --tui "$big_src" "$WORK/big.rbk"
+new_loop resumed 160M random
+throttle_writes "$LOOP" $((32 << 20))
+rm -f "$WORK/progress.fifo"
+mkfifo "$WORK/progress.fifo"
+(echo "$BASHPID" >"$THROTTLE/cgroup.procs" && exec env -i LC_ALL=C "$CLONE" --tui "$WORK/big.rbk" "$LOOP") \
+    >"$WORK/progress.fifo" 2>"$WORK/err" &
+pid=$!
+PIDS+=("$pid")
+exec 3<"$WORK/progress.fifo"
+while read -r -t 120 line <&3; do
+    percent=${line##* }
+    [ "${percent%%.*}" -ge 80 ] && kill -KILL "$pid" && break
+done
+wait "$pid"
+status=$?
+exec 3<&-
+check "killed restore: killed" test "$status" -eq 137
+check "killed restore run again: writes at most half the data and 64 MiB" \
+    restore_writes "$WORK/big.rbk" "$LOOP" 1 $(((80 + 64) << 20))
+check "killed restore run again: byte-identical" cmp -s "$big_src" "$LOOP"
+
+finish 31

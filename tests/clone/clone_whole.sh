@@ -3,7 +3,8 @@
 # restore onto a partition full of garbage, the device must be byte-identical to the source (vfat, swap, raw data).
 . "$(dirname "$0")/lib.sh"
 
-# whole_trip NAME EXPECTED_FS_TYPE: back up $src, restore onto garbage (and onto a larger device), compare.
+# whole_trip NAME EXPECTED_FS_TYPE: back up $src, restore onto garbage, compare; then again onto the copy (nothing
+# to write) and onto the copy with a few blocks changed (only about those to write).
 whole_trip() {
     local name=$1 type=$2 size
     size=$(blockdev --getsize64 "$src")
@@ -17,6 +18,15 @@ whole_trip() {
     new_loop "$name-dst" "$size" random
     check "$name: restore succeeds" clone --tui "$image" "$LOOP"
     check "$name: byte-identical after restore onto garbage" cmp -s "$src" "$LOOP"
+    check "$name: onto its copy writes nothing" restore_writes "$image" "$LOOP" 0 0
+    # Garbage over a 4 KiB block at the start (the partition table, if any), in the middle and at the end.
+    local at
+    for at in 0 $((size / 8192)) $((size / 4096 - 1)); do
+        dd if=/dev/urandom of="$LOOP" bs=4096 seek="$at" count=1 conv=notrunc,fsync status=none
+    done
+    check "$name: onto 3 changed blocks writes only the pieces that hold them" \
+        restore_writes "$image" "$LOOP" 1 $((3 * 4096))
+    check "$name: byte-identical again" cmp -s "$src" "$LOOP"
 }
 
 new_loop vfat 128M
@@ -59,4 +69,4 @@ printf 'label: gpt\n,16M\n,\n' | sfdisk -q "$src" >/dev/null 2>&1
 head -c 4M /dev/urandom | dd of="$src" bs=1M seek=2 conv=notrunc status=none
 whole_trip disk gpt
 
-finish 34
+finish 46

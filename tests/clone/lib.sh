@@ -13,6 +13,7 @@ WORK=$(mktemp -d "${TMPDIR:-/var/tmp}/marlin-clone-test.XXXXXX")
 LOOPS=()
 MOUNTS=()
 PIDS=()
+CGROUPS=()
 passed=0
 failed=0
 
@@ -21,6 +22,9 @@ cleanup() {
     for pid in "${PIDS[@]}"; do
         kill -KILL "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
+    done
+    for group in "${CGROUPS[@]}"; do
+        rmdir "$group" 2>/dev/null
     done
     for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do
         umount "${MOUNTS[i]}" 2>/dev/null
@@ -109,6 +113,37 @@ store_args() {
 # The store row's extra check: --verify reads every chunk the image uses.
 check_store_image() {
     [ -z "${STORE:-}" ] || check "$1: --verify checks every chunk of the store image" clone --verify "$2"
+}
+
+# What the last restore said it wrote (its output in $WORK/err).
+written_bytes() {
+    sed -n 's/.* done: \([0-9]*\) bytes written,.*/\1/p' "$WORK/err"
+}
+
+# restore_writes IMAGE DEVICE MIN MAX: the restore succeeds and writes between MIN and MAX bytes.
+restore_writes() {
+    clone --tui "$1" "$2" || { cat "$WORK/err"; return 1; }
+    local written
+    written=$(written_bytes)
+    [ -n "$written" ] && [ "$written" -ge "$3" ] && [ "$written" -le "$4" ] && return 0
+    echo "wrote ${written:-an unknown number of} bytes, expected $3 to $4"
+    return 1
+}
+
+# throttle_writes DEVICE BYTES_PER_SECOND: a control group whose processes write to DEVICE no faster; its directory
+# is left in $THROTTLE (a process joins by writing its pid into $THROTTLE/cgroup.procs).
+throttle_writes() {
+    local device
+    device=$(printf '%d:%d' $(stat -Lc '0x%t 0x%T' "$1"))
+    if [ -d /sys/fs/cgroup/blkio ]; then
+        THROTTLE=/sys/fs/cgroup/blkio/marlin-clone-test.$$
+        mkdir "$THROTTLE" && CGROUPS+=("$THROTTLE") &&
+            echo "$device $2" >"$THROTTLE/blkio.throttle.write_bps_device"
+    else
+        THROTTLE=/sys/fs/cgroup/marlin-clone-test.$$
+        echo +io >/sys/fs/cgroup/cgroup.subtree_control
+        mkdir "$THROTTLE" && CGROUPS+=("$THROTTLE") && echo "$device wbps=$2" >"$THROTTLE/io.max"
+    fi
 }
 
 # True when --rbk-info accepts the file.

@@ -19,6 +19,8 @@
 #include "PeakMemory.h"
 #include "ProgressReporter.h"
 #include "StoreChunkHeader.h"
+#include "TargetComparer.h"
+#include "UniqueFd.h"
 
 #include <QtTest>
 
@@ -476,6 +478,8 @@ private slots:
     void progressLine_data();
     void progressLine();
     void progressClaimsCompletionOnlyOnFinish();
+    void comparerWritesOnlyWhatDiffers_data();
+    void comparerWritesOnlyWhatDiffers();
 };
 
 void TestCloneFormat::headerRoundTrip()
@@ -1443,6 +1447,59 @@ void TestCloneFormat::progressClaimsCompletionOnlyOnFinish()
     progress.finish();
     QCOMPARE(lines.size(), 6);
     QVERIFY2(lines[5].endsWith(", 100.00%\n"), qPrintable(lines[5]));
+}
+
+void TestCloneFormat::comparerWritesOnlyWhatDiffers_data()
+{
+    QTest::addColumn<QList<qint64>>("changed");
+    QTest::addColumn<bool>("readable");
+    QTest::addColumn<QString>("writes");
+    QTest::newRow("target holds the chunk: nothing") << QList<qint64>{} << true << "";
+    QTest::newRow("a data byte: its 4 KiB piece") << QList<qint64>{100000} << true << "98304+4096";
+    QTest::newRow("bytes in neighbouring pieces: one write") << QList<qint64>{140000, 144000} << true << "139264+8192";
+    QTest::newRow("a byte where zeros belong: its piece zeroed") << QList<qint64>{600000} << true << "598016+4096z";
+    QTest::newRow("a byte outside the chunk: nothing") << QList<qint64>{400000} << true << "";
+    QTest::newRow("target cannot be read: everything") << QList<qint64>{} << false << "65536+262144 524288+131072z";
+}
+
+void TestCloneFormat::comparerWritesOnlyWhatDiffers()
+{
+    QFETCH(QList<qint64>, changed);
+    QFETCH(bool, readable);
+    QFETCH(QString, writes);
+    // A chunk of data from 64 KiB to 320 KiB and zeros from 512 KiB to 640 KiB, over a target that holds exactly that
+    // but for the changed bytes.
+    std::vector<uint8_t> target(1 << 20, 0);
+    std::mt19937 random(7);
+    std::generate(target.begin() + 65536, target.begin() + 327680, [&] { return uint8_t(random() | 1); });
+    ChunkWork work;
+    work.extents = {{65536, 262144, false}, {524288, 131072, true}};
+    work.entry.rawLength = 262144;
+    QVERIFY(work.raw.reserve(work.entry.rawLength));
+    std::memcpy(work.raw.data(), target.data() + 65536, work.entry.rawLength);
+    for (qint64 at : changed) {
+        target[at] ^= 0xff;
+    }
+    TempDir dir;
+    const std::string path = dir.path("target");
+    {
+        UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT, 0600));
+        QVERIFY(FileIo::writeAt(out.get(), target.data(), target.size(), 0));
+    }
+    // Opened for writing only, every read fails.
+    UniqueFd fd(::open(path.c_str(), readable ? O_RDONLY : O_WRONLY));
+    TargetComparer comparer(fd.get(), -1);
+    comparer.plan(work);
+
+    QStringList actual;
+    uint64_t written = 0;
+    for (const TargetRange& range : work.writes) {
+        actual << QString("%1+%2%3").arg(range.offset).arg(range.length).arg(range.zero ? "z" : "");
+        QVERIFY(range.zero || range.position == range.offset - 65536);
+        written += range.length;
+    }
+    QCOMPARE(actual.join(' '), writes);
+    QCOMPARE(work.inPlace + written, uint64_t(262144 + 131072));
 }
 
 QTEST_GUILESS_MAIN(TestCloneFormat)
