@@ -133,6 +133,11 @@ QString BackupOutput::finalPath() const
     return QDir::cleanPath(m_parentPath + "/" + m_name);
 }
 
+QString BackupOutput::storePath() const
+{
+    return QDir::cleanPath(m_parentPath + "/.chunks");
+}
+
 QString BackupOutput::workPath() const
 {
     return QDir::cleanPath(m_parentPath + "/" + m_workName);

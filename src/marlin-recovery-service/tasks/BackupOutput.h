@@ -24,6 +24,8 @@ public:
     // Where the backup will be, and where it is built meanwhile.
     QString finalPath() const;
     QString workPath() const;
+    // The chunk store the backups beside this one share: their images keep only what no other already stored.
+    QString storePath() const;
 
     // A new file in the working directory at a temporary name, open for writing; -1 on failure. The descriptor
     // stays owned here.

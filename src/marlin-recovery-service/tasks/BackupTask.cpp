@@ -9,6 +9,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <unistd.h>
@@ -128,7 +129,7 @@ bool BackupTask::addImageJob(const QJsonArray& args)
     }
     const QString image = output->workPath() + "/" + imageName;
     qInfo().noquote() << "BackupTask::setTasks, fromPath = " + fromPath + ", image = " + image;
-    addJob(fromPath, image, ImageJob);
+    addJob(fromPath, image, ImageJob).store = output->storePath();
     // The image does not exist before its job has run: the disk information goes in afterwards.
     m_files.append({output, imageName, content + "\\nVersion=" + m_infoVersion, false});
     return true;
@@ -260,7 +261,27 @@ bool BackupTask::completeFiles()
             return false;
         }
     }
+    pruneStores();
     return true;
+}
+
+// An older backup replaced leaves chunks no image uses any more: they go now. A prune that cannot run costs room,
+// never data, and the backup stands.
+void BackupTask::pruneStores()
+{
+    QStringList stores;
+    for (const std::unique_ptr<BackupOutput>& output : m_outputs) {
+        if (!stores.contains(output->storePath()) && QFileInfo(output->storePath()).isDir()) {
+            stores.append(output->storePath());
+        }
+    }
+    for (const QString& store : stores) {
+        QString out;
+        QString err;
+        if (!SpawnCmd("sudo", {"marlin-clone", "--prune", store}, out, err)) {
+            qWarning().noquote() << "the chunk store " + store + " was not pruned: " + err;
+        }
+    }
 }
 
 void BackupTask::onFailed()

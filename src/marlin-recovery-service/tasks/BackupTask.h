@@ -55,6 +55,7 @@ private:
     void onTaskFinished();
     // The images' disk information, the archives under their names, every checksum, then each directory in place.
     bool completeFiles();
+    void pruneStores();
     void onFailed();
     bool isDestinationFull() const;
     QString failureText(const char* otherwise) const;

@@ -243,7 +243,8 @@ QStringList Task::jobArguments(const Job& job) const
     const QStringList tar{"tar", "--xattrs", "--xattrs-include=*"};
     switch (job.type) {
     case ImageJob:
-        return {"marlin-clone", "--tui", job.from, job.to};
+        return job.store.isEmpty() ? QStringList{"marlin-clone", "--tui", job.from, job.to}
+                                   : QStringList{"marlin-clone", "--tui", "--store", job.store, job.from, job.to};
     case ArchiveCreateJob:
         return tar + QStringList{"-cpf", job.to, "-C", parentWithSlash(job.from), lastComponent(job.from)};
     case ArchiveExtractJob:

@@ -39,6 +39,8 @@ struct Job
     QString to;
     QString from;
     QString leadDir;
+    // An image job's chunk store; empty for a self-contained image.
+    QString store;
 };
 
 class Task : public QObject
