@@ -80,13 +80,21 @@ bool ChunkStore::open(const std::string& dir, bool create, std::string& error)
     if (::faccessat(m_dir.get(), kMarkerName, F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
         return openFanOuts(create, error);
     }
-    // Only an empty directory becomes a store: prune must never take someone's files for chunks.
-    if (!create || !isEmptyDirectory(m_dir.get())) {
+    // Only an empty directory becomes a store: prune must never take someone's files for chunks. A backup started
+    // at the same moment may have just made the marker, its first entry.
+    const bool empty = create && isEmptyDirectory(m_dir.get());
+    if (create && !empty && ::faccessat(m_dir.get(), kMarkerName, F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
+        return openFanOuts(create, error);
+    }
+    if (!empty) {
         error = dir + " is not a chunk store (no " + kMarkerName + " file)";
         m_dir.reset();
         return false;
     }
     UniqueFd marker(::openat(m_dir.get(), kMarkerName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!marker.valid() && errno == EEXIST) {
+        return openFanOuts(create, error);
+    }
     if (!marker.valid() || !FileIo::writeAll(marker.get(), kMarkerText, sizeof kMarkerText - 1) ||
         ::fsync(marker.get()) != 0 || ::fsync(m_dir.get()) != 0) {
         error = "cannot set up the chunk store " + dir + ": " + FileIo::errorText(errno);

@@ -137,6 +137,23 @@ int runFsck(const QStringList& fsckArgs, const QString& devicePath, QString* out
     return exitCode;
 }
 
+// The bytes of a store image's chunks that no other image references: what deleting it would free. Zero for a
+// self-contained image, or when the store's other images cannot all be read.
+qint64 storeBytesOwnedBy(const QString& image)
+{
+    QString output;
+    QString err;
+    if (!SpawnCmd("marlin-clone", {"--rbk-info", image}, output, err)) {
+        return 0;
+    }
+    for (const QString& line : output.split('\n')) {
+        if (line.startsWith("store-bytes-own=")) {
+            return line.mid(16).toLongLong();
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 namespace Utils {
@@ -146,6 +163,9 @@ qint64 backupSizeOnDisk(const QString& dirPath)
     qint64 total = 0;
     for (const QFileInfo& file : QDir(dirPath).entryInfoList(QDir::Files | QDir::NoSymLinks)) {
         total += file.size();
+        if (file.suffix() == "rbk") {
+            total += storeBytesOwnedBy(file.filePath());
+        }
     }
     return total;
 }

@@ -183,4 +183,4 @@ new_loop unclean-dst 128M random
 check "not cleanly unmounted: restore succeeds" clone --tui "$WORK/unclean.rbk" "$LOOP"
 check "not cleanly unmounted: byte-identical" cmp -s "$src" "$LOOP"
 
-finish 88
+finish 93

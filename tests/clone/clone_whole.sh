@@ -69,4 +69,4 @@ printf 'label: gpt\n,16M\n,\n' | sfdisk -q "$src" >/dev/null 2>&1
 head -c 4M /dev/urandom | dd of="$src" bs=1M seek=2 conv=notrunc status=none
 whole_trip disk gpt
 
-finish 46
+finish 49

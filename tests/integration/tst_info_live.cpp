@@ -209,6 +209,10 @@ void TestInfoLive::restorePageWithBackupsAndAPendingOrder()
                                                               .toUtf8()));
     QVERIFY(writeFile(recovery + "/backup/recovery.json",
                       R"({"type": 2, "locale": "de_DE", "auto_reboot": true, "tasks": []})"));
+    qint64 newestBytes = 0;
+    for (const QFileInfo& file : QDir(data + "/backups/2024-03-09").entryInfoList(QDir::Files)) {
+        newestBytes += file.size();
+    }
     Utils::umountDeviceByUUID(dataUUID);
     Utils::umountDeviceByUUID(env("MARLIN_RECOVERY_UUID"));
 
@@ -222,6 +226,8 @@ void TestInfoLive::restorePageWithBackupsAndAPendingOrder()
     QCOMPARE(newest.value("backupUUID").toString(), dataUUID);
     QVERIFY(newest.value("backupPath").toString().endsWith("/backups/2024-03-09"));
     QCOMPARE(newest.value("backupTime").toString(), QDateTime::fromSecsSinceEpoch(1709980000).toString("yyyy/MM/dd"));
+    QVERIFY(newestBytes > 0);
+    QCOMPARE(qint64(newest.value("backupSize").toDouble()), newestBytes);
     QCOMPARE(backups.at(1).toObject().value("createTime").toString(), QString("1699960000"));
     const QJsonObject order = Utils::stringToJson(page.value("recoveryInfo").toString());
     QCOMPARE(order.value("type").toInt(), 2);

@@ -264,7 +264,11 @@ void TestTasksE2E::systemBackupByTaskList()
         const QString info = output("marlin-clone", {"--rbk-info", dir + "/" + name});
         QVERIFY2(info.contains("\ncopy-mode=used-blocks\n"), qPrintable(info));
         QVERIFY2(info.contains("\nsource-was-mounted=no\n"), qPrintable(info));
+        // Into the chunk store the backups beside it share, every chunk there.
+        QVERIFY2(info.contains("\nstore=../.chunks\n") && info.contains("\nstore-chunks-missing=0\n"),
+                 qPrintable(info));
     }
+    QVERIFY(QFileInfo(QFileInfo(dir).path() + "/.chunks/marlin-store").isFile());
     QCOMPARE(mountCount(env("MARLIN_DATA_DEV")), dataMountCount);
     QTemporaryDir work;
     output("marlin-clone", {"--read-custom-file", "rbk://" + dir + "/system.rbk/DiskInfo", work.filePath("DiskInfo")});
