@@ -18,17 +18,7 @@ const QStringList RestorableDirectories{"opt", "var"};
 
 namespace {
 
-// A member's path without "./" and trailing slashes; ".." components are kept so that they are seen.
-QString memberPath(const char* raw)
-{
-    QStringList kept;
-    for (const QString& part : QString::fromUtf8(raw == nullptr ? "" : raw).split('/', Qt::SkipEmptyParts)) {
-        if (part != ".") {
-            kept.append(part);
-        }
-    }
-    return kept.join('/');
-}
+using ArchiveCheck::memberPath;
 
 // Where a link target lands, seen from fromDir of the archive; empty when it leaves the archive's top.
 QString landing(const QString& fromDir, const QString& target)
@@ -58,6 +48,18 @@ bool below(const QString& path, const QString& directory)
 } // namespace
 
 namespace ArchiveCheck {
+
+// A member's path without "./" and trailing slashes; ".." components are kept so that they are seen.
+QString memberPath(const char* raw)
+{
+    QStringList kept;
+    for (const QString& part : QString::fromUtf8(raw == nullptr ? "" : raw).split('/', Qt::SkipEmptyParts)) {
+        if (part != ".") {
+            kept.append(part);
+        }
+    }
+    return kept.join('/');
+}
 
 QString unsafeMember(archive_entry* entry, const QString& directory, QSet<QString>& nonDirectories)
 {

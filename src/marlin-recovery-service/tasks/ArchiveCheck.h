@@ -36,6 +36,8 @@ bool holdsDirectory(const QStringList& members, const QString& directory);
 // empty when every member is safe to extract.
 QString firstUnsafeMember(const QString& archive, const QString& directory);
 
+// A member's name as stored, without "./" and trailing slashes; ".." components are kept so that they are seen.
+QString memberPath(const char* raw);
 // The same for one member, members read in order with nonDirectories carried from one to the next.
 QString unsafeMember(archive_entry* entry, const QString& directory, QSet<QString>& nonDirectories);
 

@@ -55,18 +55,6 @@ bool archiveFailure(archive* handle, const QString& what, QString& why)
     return false;
 }
 
-// A member's name without "./" and trailing slashes, as the checks before the restore compare it.
-QString memberName(const char* raw)
-{
-    QStringList kept;
-    for (const QString& part : QString::fromUtf8(raw == nullptr ? "" : raw).split('/', Qt::SkipEmptyParts)) {
-        if (part != ".") {
-            kept.append(part);
-        }
-    }
-    return kept.join('/');
-}
-
 bool copyData(archive* in, archive* out, const QString& name, QString& why)
 {
     const void* block = nullptr;
@@ -104,7 +92,7 @@ bool setAcls(archive_entry* entry, const QString& name, QString& why)
 bool copyMember(archive* in, archive* out, archive_entry* entry, const QString& directory,
                 QSet<QString>& nonDirectories, QString& why)
 {
-    const QString name = memberName(archive_entry_pathname(entry));
+    const QString name = ArchiveCheck::memberPath(archive_entry_pathname(entry));
     if (name == ArchiveCheck::DataInfoMember) {
         return archive_read_data_skip(in) == ARCHIVE_OK || archiveFailure(in, "cannot read " + name, why);
     }
