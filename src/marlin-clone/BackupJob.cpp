@@ -99,13 +99,7 @@ void BackupJob::packForStore(ChunkCodec& codec, ChunkWork& work)
         return;
     }
     // Written here, on every worker at once: creating thousands of small files is what a store backup waits on.
-    StoreChunkHeader header;
-    header.key = work.key;
-    header.compression = work.entry.compression;
-    header.storedLength = work.entry.storedLength;
-    header.rawLength = work.entry.rawLength;
-    header.storedChecksum = work.entry.storedChecksum;
-    header.rawChecksum = work.entry.rawChecksum;
+    const StoreChunkHeader header = StoreChunkHeader::of(work.key, work.entry);
     std::string error;
     if (!m_store.put(header, work.storedBytes(), error)) {
         work.fail(error);

@@ -17,6 +17,18 @@ constexpr uint32_t kVersion = 1;
 constexpr size_t kChecksumOffset = StoreChunkHeader::kSize - 8;
 } // namespace
 
+StoreChunkHeader StoreChunkHeader::of(const Sha256::Digest& key, const ChunkEntry& entry)
+{
+    StoreChunkHeader header;
+    header.key = key;
+    header.compression = entry.compression;
+    header.storedLength = entry.storedLength;
+    header.rawLength = entry.rawLength;
+    header.storedChecksum = entry.storedChecksum;
+    header.rawChecksum = entry.rawChecksum;
+    return header;
+}
+
 void StoreChunkHeader::encode(uint8_t* out) const
 {
     std::vector<uint8_t> bytes;

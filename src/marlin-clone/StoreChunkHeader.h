@@ -3,6 +3,7 @@
 // The fixed head of a chunk file in a store: enough to check the file on its own (its key, how its bytes are stored,
 // their lengths and checksums), so prune, verify and a later backup need no image to judge it.
 
+#include "ChunkIndex.h"
 #include "Sha256.h"
 
 #include <cstddef>
@@ -13,6 +14,9 @@ class StoreChunkHeader
 {
 public:
     static constexpr size_t kSize = 80;
+
+    // The head of the file that stores a chunk the index describes by entry, under key.
+    static StoreChunkHeader of(const Sha256::Digest& key, const ChunkEntry& entry);
 
     void encode(uint8_t* out) const;
     // Our magic and version, an intact checksum, a known compression and lengths that fit it.

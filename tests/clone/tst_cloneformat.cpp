@@ -121,13 +121,7 @@ bool storeChunk(ChunkStore& store, ImageWriter& writer, ChunkWork& work, std::st
 {
     work.key = work.entry.rawLength > 0 ? Sha256::of(work.raw.data(), work.entry.rawLength) : Sha256::Digest();
     if (work.entry.rawLength > 0 && !store.has(work.key, work.entry.rawLength)) {
-        StoreChunkHeader header;
-        header.key = work.key;
-        header.compression = work.entry.compression;
-        header.storedLength = work.entry.storedLength;
-        header.rawLength = work.entry.rawLength;
-        header.storedChecksum = work.entry.storedChecksum;
-        header.rawChecksum = work.entry.rawChecksum;
+        const StoreChunkHeader header = StoreChunkHeader::of(work.key, work.entry);
         if (!store.put(header, work.storedBytes(), error)) {
             return false;
         }
