@@ -13,10 +13,10 @@
 #include "widgets/ItemFrame.h"
 #include "widgets/WorkingPage.h"
 
-#include <BaseTableView.h>
-#include <RadioItem.h>
-#include <RestorePage.h>
-#include <TreeViewModel.h>
+#include "widgets/BaseTableView.h"
+#include "widgets/RadioItem.h"
+#include "widgets/RestorePage.h"
+#include "widgets/TreeViewModel.h"
 
 #include <tessel/widgets/TApplication.h>
 #include <tessel/widgets/TDialog.h>

@@ -10,12 +10,12 @@
 #include "modules/recovery/SystemRestoreWidget.h"
 #include "widgets/EndPage.h"
 
-#include <BaseItemDelegate.h>
-#include <BaseTableView.h>
-#include <RadioItem.h>
-#include <RestorePage.h>
-#include <SettingsGroup.h>
-#include <TreeViewModel.h>
+#include "widgets/BaseItemDelegate.h"
+#include "widgets/BaseTableView.h"
+#include "widgets/RadioItem.h"
+#include "widgets/RestorePage.h"
+#include "widgets/SettingsGroup.h"
+#include "widgets/TreeViewModel.h"
 
 #include <tessel/widgets/TApplication.h>
 #include <tessel/widgets/TDialog.h>

@@ -19,8 +19,8 @@
 #include "widgets/ItemFrame.h"
 #include "widgets/WorkingPage.h"
 
-#include <RadioItem.h>
-#include <RestorePage.h>
+#include "widgets/RadioItem.h"
+#include "widgets/RestorePage.h"
 
 #include <tessel/widgets/TApplication.h>
 #include <tessel/widgets/TIconButton.h>

@@ -58,6 +58,13 @@ public slots:
     int InitLiveRestorePage(const QString& req) { return answer("InitLiveRestorePage", req); }
     int AsyncGetPartitionCheckItemLists(const QString& req) { return answer("AsyncGetPartitionCheckItemLists", req); }
     bool FixPartitionByFsck(const QString& req) { return answer("FixPartitionByFsck", req, 1) != 0; }
+    int OpenBrowse(const QString& req) { return answer("OpenBrowse", req); }
+    int ListBrowseDirectory(const QString& req) { return answer("ListBrowseDirectory", req); }
+    int ListCopyDestinations(const QString& req) { return answer("ListCopyDestinations", req); }
+    int CopyBrowseFiles(const QString& req) { return answer("CopyBrowseFiles", req); }
+    int CancelBrowseCopy(const QString& req) { return answer("CancelBrowseCopy", req); }
+    int CloseBrowse(const QString& req) { return answer("CloseBrowse", req); }
+    int ListRestoreDisks(const QString& req) { return answer("ListRestoreDisks", req); }
 
 private:
     int answer(const QString& method, const QString& req, int fallback = 0);

@@ -18,6 +18,13 @@ enum ActionType
     OpPartitionCheckList = 7,
     OpLiveRestorePage = 8,
     OpSystemRepairTool = 9,
+    OpBrowseOpen = 10,
+    OpBrowseList = 11,
+    OpCopyDestinations = 12,
+    OpBrowseCopy = 13,
+    OpBrowseCancel = 14,
+    OpBrowseClose = 15,
+    OpRestoreDisks = 16,
 };
 
 struct OperateRequest

@@ -584,3 +584,12 @@ void RecoveryService::ConnectAsyncTaskResponse()
         }
     });
 }
+
+// Scaffold: refused until built.
+int RecoveryService::OpenBrowse(const QString&) { return -1; }
+int RecoveryService::ListBrowseDirectory(const QString&) { return -1; }
+int RecoveryService::ListCopyDestinations(const QString&) { return -1; }
+int RecoveryService::CopyBrowseFiles(const QString&) { return -1; }
+int RecoveryService::CancelBrowseCopy(const QString&) { return -1; }
+int RecoveryService::CloseBrowse(const QString&) { return -1; }
+int RecoveryService::ListRestoreDisks(const QString&) { return -1; }

@@ -62,6 +62,13 @@ public slots:
     Q_SCRIPTABLE int SystemRestore(const QString& restoreReq);
     Q_SCRIPTABLE int RestoreByTask(const QString& restoreReq);
     Q_SCRIPTABLE int ShowSystemRepairTool(const QString& req);
+    Q_SCRIPTABLE int OpenBrowse(const QString& req);
+    Q_SCRIPTABLE int ListBrowseDirectory(const QString& req);
+    Q_SCRIPTABLE int ListCopyDestinations(const QString& req);
+    Q_SCRIPTABLE int CopyBrowseFiles(const QString& req);
+    Q_SCRIPTABLE int CancelBrowseCopy(const QString& req);
+    Q_SCRIPTABLE int CloseBrowse(const QString& req);
+    Q_SCRIPTABLE int ListRestoreDisks(const QString& req);
 
 private:
     bool isValidLiveCaller();

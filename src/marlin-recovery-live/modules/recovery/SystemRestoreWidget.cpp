@@ -2,8 +2,8 @@
 
 #include "widgets/LiveWidgets.h"
 
-#include <RestorePage.h>
-#include <TreeViewModel.h>
+#include "widgets/RestorePage.h"
+#include "widgets/TreeViewModel.h"
 #include <utils.h>
 
 #include <tessel/widgets/TFrame.h>
