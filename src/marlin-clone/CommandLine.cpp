@@ -33,7 +33,8 @@ CommandLine CommandLine::parse(int argc, const char* const* argv)
         if (args.empty() || args[0] != form.option) {
             continue;
         }
-        if (form.command == Command::Clone || form.command == Command::Verify) {
+        if (form.command == Command::Clone || form.command == Command::Verify ||
+            form.command == Command::VerifyRestore) {
             return parseWithOptions(args, form.command, form.operands);
         }
         if (args.size() != form.operands + 1) {
@@ -100,7 +101,7 @@ std::string CommandLine::usage()
            "                  describe an image as key=value lines, values %-escaped (%, =, space, control\n"
            "                  characters); exit status 0 exactly when the image is valid, otherwise 1 and\n"
            "                  \"invalid file\"\n"
-           "  marlin-clone --verify-restore IMAGE DEVICE\n"
+           "  marlin-clone --verify-restore [--store DIR] IMAGE DEVICE\n"
            "                  everything a restore of IMAGE onto DEVICE checks before writing (every chunk, the\n"
            "                  device's size, that nothing uses it), and nothing written. Exit status: 0 the\n"
            "                  restore could start, 1 the image is invalid or damaged, 4 the device is refused.\n"

@@ -31,8 +31,13 @@ int main(int argc, char** argv)
         return CloneCommand::run(line.first, line.second, line.options);
     case CommandLine::Command::Info:
         return InfoCommand::run(line.first);
-    case CommandLine::Command::VerifyRestore:
-        return RestoreJob(line.first, line.second).verify();
+    case CommandLine::Command::VerifyRestore: {
+        RestoreJob job(line.first, line.second);
+        if (!line.options.storeDir.empty()) {
+            job.setStoreOverride(line.options.storeDir);
+        }
+        return job.verify();
+    }
     case CommandLine::Command::Verify:
         return VerifyCommand::run(line.first, line.options.storeDir);
     case CommandLine::Command::Prune:

@@ -79,6 +79,7 @@ check "an image moved with its store verifies" clone --verify "$WORK/moved/secon
 mv "$WORK/moved/.chunks" "$WORK/elsewhere"
 check_not "without its store the image fails --verify" clone --verify "$WORK/moved/second/src.rbk"
 check "--store finds the store elsewhere" clone --verify --store "$WORK/elsewhere" "$WORK/moved/second/src.rbk"
+check "--verify-restore takes --store too" clone --verify-restore --store "$WORK/elsewhere" "$WORK/moved/second/src.rbk" "$dst"
 
 # Two backups into one store at once, of identical file systems, so both write the same chunks.
 cp --sparse=always "$WORK/src.img" "$WORK/twin.img"
@@ -96,4 +97,4 @@ check "concurrent image 1 verifies" clone --verify "$WORK/fresh/a.rbk"
 check "concurrent image 2 verifies" clone --verify "$WORK/fresh/b.rbk"
 check "no temporary file is left" test -z "$(find "$fresh" -name '.tmp-*')"
 
-finish 30
+finish 31
