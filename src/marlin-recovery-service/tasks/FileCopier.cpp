@@ -201,9 +201,10 @@ bool FileCopier::copyFile(int srcParent, const QByteArray& name, const struct st
         m_error = ReadFailedText;
         return false;
     }
-    QByteArray temporary = temporaryName();
+    QByteArray temporary;
     int out = -1;
-    for (int tries = 0; out < 0 && tries < 100; ++tries, temporary = temporaryName()) {
+    for (int tries = 0; out < 0 && tries < 100; ++tries) {
+        temporary = temporaryName();
         out = ::openat(destDirFd, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (out < 0 && errno != EEXIST) {
             break;
