@@ -97,11 +97,9 @@ bool makePrivateDirectory(std::string& dir, std::string& error)
     return true;
 }
 
-// The daemon: mounts the view, says so on the pipe ("1", or "0" and why), then serves it until it is unmounted.
-[[noreturn]] void runDaemon(const ImageReader& image, const std::string& dir, int reply)
+// Mounts the view, says so on the pipe ("1", or "0" and why), then serves it until it is unmounted.
+bool serveView(const ImageReader& image, const std::string& dir, int reply)
 {
-    // Out of the caller's process group and session: a caller that kills its group on a time-out must not end us.
-    ::setsid();
     ImageDeviceView view(image);
     ImageFileSystem fileSystem(view);
     std::string error;
@@ -115,21 +113,29 @@ bool makePrivateDirectory(std::string& dir, std::string& error)
     if (!error.empty()) {
         const std::string message = "0" + error;
         FileIo::writeAll(reply, message.data(), message.size());
-        ::_exit(1);
+        return false;
     }
     ::close(reply);
     pidFile.reset();
-    // Nobody reads our output any more; the caller waiting for the end of it must not wait for us.
+    // Nobody reads our output any more; a caller waiting for the end of it must not wait for us.
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         ::dup2(null, fd);
     }
-    if (::chdir("/") != 0) {
-        // Serving does not need it; it only keeps us from holding a directory busy.
-    }
+    // Our working directory must not keep a file system busy.
+    const bool inRoot = ::chdir("/") == 0;
     fileSystem.serve();
+    return inRoot;
+}
+
+// The daemon: out of the caller's process group and session, so that a caller that kills its group on a time-out
+// does not end it, serving until the view is unmounted; then its directory goes.
+[[noreturn]] void runDaemon(const ImageReader& image, const std::string& dir, int reply)
+{
+    ::setsid();
+    const bool served = serveView(image, dir, reply);
     removePrivateDirectory(dir);
-    ::_exit(0);
+    ::_exit(served ? 0 : 1);
 }
 
 // Starts the daemon; its pid once the view is mounted, -1 with error otherwise (then it is gone).
