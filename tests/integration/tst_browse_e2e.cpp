@@ -89,6 +89,9 @@ private slots:
     void destinationWithoutRoomIsRefused();
     void cancelledCopyLeavesNoPartialFile();
     void closeUnmountsEverything();
+    void browseARestorePoint();
+    void callerLeavingTheBusCloses();
+    void serviceEndingCloses();
 
 private:
     // Sends one request; the outcome's payload, empty when it was not accepted.
@@ -100,6 +103,7 @@ private:
     QMap<QString, QByteArray> m_homesBefore;
     // CopiedFromAlice's attributes in the source.
     QStringList m_aliceAttributes;
+    QByteArray m_rootFstab;
     int m_requests = 0;
 };
 
@@ -118,6 +122,11 @@ void TestBrowseE2E::initTestCase()
         for (const QString& file : CopiedFromAlice) {
             m_aliceAttributes.append(attributesOf(data + "/home/alice" + file));
         }
+    }
+    {
+        const Mounted root(env("MARLIN_ROOT_UUID"));
+        m_rootFstab = readFile(root + "/etc/fstab");
+        QVERIFY(!m_rootFstab.isEmpty());
     }
     QVERIFY(m_service.start());
 }
@@ -321,6 +330,58 @@ void TestBrowseE2E::closeUnmountsEverything()
     // Nothing was written to what was browsed.
     const Mounted data(env("MARLIN_DATA_UUID"));
     QCOMPARE(treeOf(data + "/home"), m_homesBefore);
+}
+
+// The installer's initial backup on the recovery partition: its images shown through the cloning tool.
+void TestBrowseE2E::browseARestorePoint()
+{
+    bool ok = false;
+    const QJsonObject opened =
+        ask(Open, {{"source", "backup"}, {"backupUUID", env("MARLIN_RECOVERY_UUID")}, {"backupDir", "/backup"}}, &ok);
+    QVERIFY2(ok, qPrintable(opened.value("errMsg").toString()));
+    QStringList volumes;
+    for (const QJsonValue& volume : dataOf(opened).value("volumes").toArray()) {
+        volumes.append(volume.toObject().value("name").toString());
+    }
+    QCOMPARE(volumes, (QStringList{"boot", "system"}));
+    QVERIFY(namesOf(dataOf(ask(List, {{"path", "system/etc"}}, &ok))).contains("fstab"));
+    copy({"system/etc/fstab"}, &ok);
+    QVERIFY(ok);
+    {
+        const Mounted backup(env("MARLIN_BACKUP_UUID"));
+        QCOMPARE(readFile(backup + "/Recovered Files/fstab"), m_rootFstab);
+    }
+    ask(Close, {}, &ok);
+    QVERIFY(ok);
+    QVERIFY(!browseMountsLeft());
+    QVERIFY(!readFile("/proc/self/mountinfo").contains("fuse"));
+}
+
+void TestBrowseE2E::callerLeavingTheBusCloses()
+{
+    // A window of its own: the same process on a connection of its own, which then goes away.
+    {
+        QDBusConnection window = QDBusConnection::connectToBus(QDBusConnection::SystemBus, "browsing-window");
+        ComMarlinDaemonRecoveryInterface proxy("com.marlin.recovery", "/com/marlin/recovery", window);
+        QSignalSpy success(&proxy, &ComMarlinDaemonRecoveryInterface::Success);
+        QCOMPARE(proxy.OpenBrowse(LiveService::request(Open, "window", {{"source", "personal"}})).value(), 0);
+        QVERIFY(success.wait(60000));
+        QVERIFY(isMounted(env("MARLIN_DATA_DEV")));
+    }
+    QDBusConnection::disconnectFromBus("browsing-window");
+    QVERIFY(QTest::qWaitFor([] { return !isMounted(env("MARLIN_DATA_DEV")) && !browseMountsLeft(); }, 60000));
+}
+
+void TestBrowseE2E::serviceEndingCloses()
+{
+    bool ok = false;
+    ask(Open, {{"source", "personal"}}, &ok);
+    QVERIFY(ok);
+    QVERIFY(isMounted(env("MARLIN_DATA_DEV")));
+    m_service.stop();
+    QVERIFY(LiveService::waitUntilNameLeaves());
+    QVERIFY(!isMounted(env("MARLIN_DATA_DEV")));
+    QVERIFY(!browseMountsLeft());
 }
 
 QTEST_GUILESS_MAIN(TestBrowseE2E)
