@@ -4,11 +4,14 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <cstdio>
 
 #include <sys/stat.h>
 
@@ -92,6 +95,7 @@ private slots:
     void browseARestorePoint();
     void callerLeavingTheBusCloses();
     void serviceEndingCloses();
+    void copyBenchmark();
 
 private:
     // Sends one request; the outcome's payload, empty when it was not accepted.
@@ -382,6 +386,53 @@ void TestBrowseE2E::serviceEndingCloses()
     QVERIFY(LiveService::waitUntilNameLeaves());
     QVERIFY(!isMounted(env("MARLIN_DATA_DEV")));
     QVERIFY(!browseMountsLeft());
+}
+
+// bench/copy-bench.sh: about 500 MB of headers and large files copied through the service and by cp -a, caches
+// dropped before each; prints key=value figures.
+void TestBrowseE2E::copyBenchmark()
+{
+    if (env("MARLIN_COPY_BENCH") != "1") {
+        QSKIP("a benchmark: bench/copy-bench.sh runs it");
+    }
+    const QString bench = "/home/bench";
+    {
+        const Mounted data(env("MARLIN_DATA_UUID"));
+        QVERIFY(run("mkdir", {"-p", data + bench}));
+        QVERIFY(run("cp", {"-a", "/usr/include", data + bench + "/include"}));
+        for (int i = 1; i <= 3; ++i) {
+            QVERIFY(run("dd", {"if=/dev/urandom", QString("of=%1/video%2.bin").arg(data + bench).arg(i), "bs=1M",
+                               "count=110", "status=none"}));
+        }
+    }
+    const auto dropCaches = [] { return run("sync", {}) && writeFile("/proc/sys/vm/drop_caches", "3\n"); };
+    bool ok = false;
+    ask(Open, {{"source", "personal"}}, &ok);
+    QVERIFY(ok);
+    QVERIFY(dropCaches());
+    QElapsedTimer timer;
+    timer.start();
+    const QJsonObject copied = dataOf(copy({"home/bench"}, &ok));
+    const qint64 serviceMs = timer.elapsed();
+    QVERIFY(ok);
+    ask(Close, {}, &ok);
+    m_service.stop();
+
+    const Mounted data(env("MARLIN_DATA_UUID"));
+    const Mounted backup(env("MARLIN_BACKUP_UUID"));
+    QDir(backup + "/Recovered Files/bench").removeRecursively();
+    QVERIFY(dropCaches());
+    timer.start();
+    QVERIFY(run("cp", {"-a", data + bench, backup + "/bench-cp"}));
+    QVERIFY(run("sync", {}));
+    const qint64 cpMs = timer.elapsed();
+    QDir(backup + "/bench-cp").removeRecursively();
+    QDir(data + bench).removeRecursively();
+    const double bytes = copied.value("bytes").toDouble();
+    std::printf("files=%d\nbytes=%.0f\nservice_copy_s=%.2f\ncp_a_sync_s=%.2f\nratio=%.2f\n",
+                copied.value("files").toInt(), bytes, serviceMs / 1000.0, cpMs / 1000.0,
+                double(serviceMs) / double(qMax<qint64>(cpMs, 1)));
+    std::fflush(stdout);
 }
 
 QTEST_GUILESS_MAIN(TestBrowseE2E)
