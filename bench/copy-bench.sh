@@ -25,6 +25,6 @@ trap cleanup EXIT INT TERM
 
 MARLIN_CLONE=$build/src/marlin-clone/marlin-clone "$tool" up "$state" >/dev/null
 "$tool" add-backup-disk "$state" >/dev/null
-"$tool" exec "$state" -- env QT_QPA_PLATFORM=offscreen MARLIN_BIN_DIR="$build/live-bin" MARLIN_COPY_BENCH=1 \
+MARLIN_BIN_DIR="$build/live-bin" "$tool" exec "$state" -- env QT_QPA_PLATFORM=offscreen MARLIN_COPY_BENCH=1 \
     "$build/tests/integration/marlin-recovery-live-browse-test" copyBenchmark -silent |
     grep -E '^[a-z_]+=' || { echo "the benchmark failed" >&2; exit 1; }

@@ -92,6 +92,7 @@ private slots:
     void destinationWithoutRoomIsRefused();
     void cancelledCopyLeavesNoPartialFile();
     void closeUnmountsEverything();
+    void browseAPartition();
     void browseARestorePoint();
     void callerLeavingTheBusCloses();
     void serviceEndingCloses();
@@ -334,6 +335,23 @@ void TestBrowseE2E::closeUnmountsEverything()
     // Nothing was written to what was browsed.
     const Mounted data(env("MARLIN_DATA_UUID"));
     QCOMPARE(treeOf(data + "/home"), m_homesBefore);
+}
+
+void TestBrowseE2E::browseAPartition()
+{
+    bool ok = false;
+    const QJsonArray volumes = dataOf(ask(Open, {{"source", "partition"}, {"devicePath", env("MARLIN_BOOT_DEV")}}, &ok))
+                                   .value("volumes")
+                                   .toArray();
+    QVERIFY(ok);
+    QCOMPARE(volumes.size(), 1);
+    const QString name = volumes.at(0).toObject().value("name").toString();
+    QVERIFY(!namesOf(dataOf(ask(List, {{"path", name}}, &ok))).isEmpty());
+    // Only the installed system's own disk is browsed.
+    const QJsonObject refused = ask(Open, {{"source", "partition"}, {"devicePath", env("MARLIN_BACKUP_DEV")}}, &ok);
+    QVERIFY(!ok);
+    QCOMPARE(refused.value("errMsg").toString(), QString("Cannot open it for browsing"));
+    QVERIFY(!browseMountsLeft());
 }
 
 // The installer's initial backup on the recovery partition: its images shown through the cloning tool.
