@@ -28,13 +28,15 @@ CommandLine CommandLine::parse(int argc, const char* const* argv)
         {"--prune", 1, Command::Prune},
         {"--write-custom-file", 2, Command::WriteCustomFile},
         {"--read-custom-file", 2, Command::ReadCustomFile},
+        {"--mount", 2, Command::Mount},
+        {"--unmount", 1, Command::Unmount},
     };
     for (const Form& form : forms) {
         if (args.empty() || args[0] != form.option) {
             continue;
         }
         if (form.command == Command::Clone || form.command == Command::Verify ||
-            form.command == Command::VerifyRestore) {
+            form.command == Command::VerifyRestore || form.command == Command::Mount) {
             return parseWithOptions(args, form.command, form.operands);
         }
         if (args.size() != form.operands + 1) {
@@ -112,6 +114,14 @@ std::string CommandLine::usage()
            "                  remove the chunks of store DIR that no image references (the *.rbk files in the\n"
            "                  store's parent directory and its subdirectories). Refused while a backup or\n"
            "                  restore uses the store or when an image cannot be read. Exit status 0 or 1.\n"
+           "  marlin-clone --mount [--store DIR] IMAGE DIR\n"
+           "                  show the file system of IMAGE (ext2/3/4, xfs or btrfs) read-only at DIR, an empty\n"
+           "                  directory, without replaying its journal. Every chunk is checked as it is first read;\n"
+           "                  reads of a damaged one fail with an I/O error. A daemon in its own session serves the\n"
+           "                  image until --unmount; a store image finds its store as a restore does. Exit status 0\n"
+           "                  once DIR shows the file system, otherwise 1 and nothing left mounted or running.\n"
+           "  marlin-clone --unmount DIR\n"
+           "                  end a --mount: the file system, its loop device and the daemon go. Exit status 0 or 1.\n"
            "  marlin-clone --write-custom-file rbk:///path/IMAGE/NAME FILE   store FILE in the image as NAME\n"
            "  marlin-clone --read-custom-file rbk:///path/IMAGE/NAME FILE    write the image's NAME to FILE\n"
            "  marlin-clone --help | --version\n";

@@ -22,6 +22,8 @@ public:
         Prune,
         WriteCustomFile,
         ReadCustomFile,
+        Mount,
+        Unmount,
     };
 
     static CommandLine parse(int argc, const char* const* argv);
@@ -34,6 +36,6 @@ public:
     CloneOptions options;
 
 private:
-    // --tui and --verify: options, then the given number of operands.
+    // --tui, --verify and --mount: options, then the given number of operands.
     static CommandLine parseWithOptions(const std::vector<std::string>& args, Command command, size_t operands);
 };

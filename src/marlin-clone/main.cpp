@@ -7,6 +7,7 @@
 #include "CustomFileCommand.h"
 #include "ImageHeader.h"
 #include "InfoCommand.h"
+#include "MountCommand.h"
 #include "PruneCommand.h"
 #include "RestoreJob.h"
 #include "VerifyCommand.h"
@@ -46,6 +47,10 @@ int main(int argc, char** argv)
         return CustomFileCommand::write(line.first, line.second);
     case CommandLine::Command::ReadCustomFile:
         return CustomFileCommand::read(line.first, line.second);
+    case CommandLine::Command::Mount:
+        return MountCommand::mount(line.first, line.second, line.options.storeDir);
+    case CommandLine::Command::Unmount:
+        return MountCommand::unmount(line.first);
     case CommandLine::Command::Invalid:
         break;
     }

@@ -10,10 +10,15 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDir>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,6 +60,39 @@ int answerArguments(int argc, char* argv[])
     return 2;
 }
 
+int TerminationPipe[2] = {-1, -1};
+
+// Without browsing the signal ends the service at once, as it always did.
+void onTermination(int signal)
+{
+    if (!RecoveryService::isBrowsing()) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    const char byte = char(signal);
+    (void)!::write(TerminationPipe[1], &byte, 1);
+}
+
+// On SIGTERM or SIGINT while browsing, what browsing mounted is unmounted first (a FUSE server of an image would
+// outlive the service otherwise); then the signal ends the service.
+void endBrowsingOnTermination(RecoveryService* service)
+{
+    if (::pipe2(TerminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(TerminationPipe[0], QSocketNotifier::Read, service);
+    QObject::connect(notifier, &QSocketNotifier::activated, service, [service]() {
+        char signal = 0;
+        (void)!::read(TerminationPipe[0], &signal, 1);
+        service->closeBrowse();
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    });
+    std::signal(SIGTERM, onTermination);
+    std::signal(SIGINT, onTermination);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -76,6 +114,7 @@ int main(int argc, char* argv[])
         QDir::setCurrent(workDir.path());
     }
     auto* service = new RecoveryService;
+    endBrowsingOnTermination(service);
     qDebug().noquote().nospace() << "main, liveType = " << service->GetLiveType();
     new RecoveryAdaptor(service);
     if (!service->publish(bus, ServiceName)) {

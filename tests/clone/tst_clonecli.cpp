@@ -253,6 +253,9 @@ void TestCloneCli::usageErrors_data()
     QTest::newRow("unknown option of --tui") << QStringList{"--tui", "--bogus", "/dev/null", "/tmp/x.rbk"};
     QTest::newRow("extra operand") << QStringList{"--rbk-info", "a", "b"};
     QTest::newRow("bare paths") << QStringList{"/dev/loop0", "/tmp/x.rbk"};
+    QTest::newRow("--mount without a directory") << QStringList{"--mount", "/tmp/x.rbk"};
+    QTest::newRow("--mount with a backup option") << QStringList{"--mount", "--rescue", "/tmp/x.rbk", "/mnt"};
+    QTest::newRow("--unmount of two directories") << QStringList{"--unmount", "/mnt", "/tmp"};
     QTest::newRow("bad custom file address") << QStringList{"--read-custom-file", "/tmp/x.rbk/DiskInfo", "/tmp/y"};
 }
 

@@ -11,6 +11,7 @@
 #include "CustomFileCommand.h"
 #include "CustomFileStore.h"
 #include "FileIo.h"
+#include "ImageDeviceView.h"
 #include "ImageReader.h"
 #include "ImageTrailer.h"
 #include "ImageVerifier.h"
@@ -474,6 +475,7 @@ private slots:
     void progressClaimsCompletionOnlyOnFinish();
     void comparerWritesOnlyWhatDiffers_data();
     void comparerWritesOnlyWhatDiffers();
+    void deviceViewReadsTheSourceAndFailsDamagedChunks();
 };
 
 void TestCloneFormat::headerRoundTrip()
@@ -1494,6 +1496,60 @@ void TestCloneFormat::comparerWritesOnlyWhatDiffers()
     }
     QCOMPARE(actual.join(' '), writes);
     QCOMPARE(work.inPlace + written, uint64_t(262144 + 131072));
+}
+
+void TestCloneFormat::deviceViewReadsTheSourceAndFailsDamagedChunks()
+{
+    // Three chunks: text, random data around a zero run the codec leaves out, random; the rest of the 64 MiB source
+    // is covered by no chunk. A cache of one chunk makes every chunk change evict.
+    std::vector<uint8_t> middle = randomBytes(400000, 5);
+    std::fill(middle.begin() + 100000, middle.begin() + 300000, 0);
+    const std::vector<std::vector<uint8_t>> chunks = {textBytes(300000), middle, randomBytes(70000, 6)};
+    std::vector<uint8_t> source(sampleHeader().sourceSize, 0);
+    uint64_t end = 0;
+    for (const std::vector<uint8_t>& chunk : chunks) {
+        std::copy(chunk.begin(), chunk.end(), source.begin() + static_cast<long>(end));
+        end += chunk.size();
+    }
+    // offset, length: chunk starts and boundaries, the zero run, the uncovered rest, the device's end.
+    const std::vector<std::pair<uint64_t, size_t>> reads = {{0, 4096},
+                                                            {299000, 2000},
+                                                            {350000, 250000},
+                                                            {690000, 200000},
+                                                            {1 << 20, 131072},
+                                                            {0, 1200000},
+                                                            {source.size() - 100, 4096},
+                                                            {source.size(), 4096}};
+    for (const char* store : {"", ".chunks"}) {
+        TempDir temp;
+        const std::string path = temp.path("system.rbk");
+        std::string error;
+        QVERIFY2(writeImage(path, chunks, error, {}, store), error.c_str());
+        ImageReader reader;
+        reader.useStore(std::string(), false);
+        QVERIFY2(reader.open(path, false, error), error.c_str());
+        ImageDeviceView view(reader, 1);
+        QCOMPARE(view.size(), uint64_t(source.size()));
+        for (const auto& [offset, length] : reads) {
+            std::vector<uint8_t> buffer(length, 0xAA);
+            const uint64_t expected = std::min<uint64_t>(length, source.size() - offset);
+            QCOMPARE(view.read(buffer.data(), length, offset), static_cast<long>(expected));
+            QVERIFY(std::equal(buffer.begin(), buffer.begin() + static_cast<long>(expected),
+                               source.begin() + static_cast<long>(offset)));
+        }
+        // One byte of the middle chunk's stored data damaged: only reads that need that chunk fail.
+        const ChunkEntry damaged = reader.index().chunk(1);
+        const std::string damagedFile =
+            *store ? temp.path(".chunks/") + ChunkStore::relativeName(reader.index().key(1)) : path;
+        QVERIFY(flipByte(damagedFile, (*store ? StoreChunkHeader::kSize : damaged.fileOffset) + 1000));
+        ImageDeviceView fresh(reader, 1);
+        std::vector<uint8_t> buffer(4096);
+        QCOMPARE(fresh.read(buffer.data(), buffer.size(), 300000), -long(EIO));
+        QCOMPARE(fresh.read(buffer.data(), buffer.size(), 296000), -long(EIO));
+        QCOMPARE(fresh.read(buffer.data(), buffer.size(), 0), long(buffer.size()));
+        QCOMPARE(fresh.read(buffer.data(), buffer.size(), 700000), long(buffer.size()));
+        QVERIFY(std::equal(buffer.begin(), buffer.end(), source.begin() + 700000));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCloneFormat)

@@ -5,6 +5,10 @@
 #include "dbus/CallerCheck.h"
 #include "dbus/OperateRequest.h"
 #include "tasks/BackupTask.h"
+#include "tasks/BrowseMounts.h"
+#include "tasks/BrowseSession.h"
+#include "tasks/CopyDestinations.h"
+#include "tasks/FileCopier.h"
 #include "tasks/ManualRestoreTask.h"
 #include "tasks/SystemRestoreTask.h"
 
@@ -13,11 +17,18 @@
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QDebug>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QTimer>
 
+#include <atomic>
+#include <climits>
+
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -67,7 +78,10 @@ RecoveryService::RecoveryService(QObject* parent) : QObject(parent)
     m_liveType = Utils::getLiveType("/etc/fstab");
 }
 
-RecoveryService::~RecoveryService() = default;
+RecoveryService::~RecoveryService()
+{
+    closeBrowse();
+}
 
 bool RecoveryService::isLiveCallerName(const QString& commName, const QString& exeName)
 {
@@ -257,6 +271,8 @@ void RecoveryService::startTaskAfterAnswer(const std::function<void()>& makeTask
     if (m_task != nullptr || m_taskRunning) {
         return;
     }
+    // Nothing the task may write to stays mounted for browsing.
+    closeBrowse();
     m_taskRunning = true;
     QTimer::singleShot(0, this, makeTask);
 }
@@ -585,11 +601,370 @@ void RecoveryService::ConnectAsyncTaskResponse()
     });
 }
 
-// Scaffold: refused until built.
-int RecoveryService::OpenBrowse(const QString&) { return -1; }
-int RecoveryService::ListBrowseDirectory(const QString&) { return -1; }
-int RecoveryService::ListCopyDestinations(const QString&) { return -1; }
-int RecoveryService::CopyBrowseFiles(const QString&) { return -1; }
-int RecoveryService::CancelBrowseCopy(const QString&) { return -1; }
-int RecoveryService::CloseBrowse(const QString&) { return -1; }
-int RecoveryService::ListRestoreDisks(const QString&) { return -1; }
+// ---- browsing and copying single files ----
+
+namespace {
+
+const QString DefaultDestDir = "Recovered Files";
+std::atomic_bool Browsing{false};
+
+// One component a file system can hold as a name.
+bool isPlainName(const QString& name)
+{
+    return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') && !name.contains(QChar(0)) &&
+           QFile::encodeName(name).size() <= NAME_MAX;
+}
+
+} // namespace
+
+bool RecoveryService::acceptBrowseRequest(const QString& method, const QString& text, int opType, QJsonObject& obj,
+                                          OperateRequest& request, int& answer)
+{
+    answer = -1;
+    if (!isValidLiveCaller()) {
+        qWarning().noquote() << "RecoveryService::" + method + ", invalid live caller";
+        answer = -100;
+        return false;
+    }
+    obj = Utils::stringToJson(text);
+    if (obj.isEmpty()) {
+        qWarning().noquote() << "RecoveryService::" + method + ", jsonObject isEmpty, req: " + requestSummary(text);
+        return false;
+    }
+    qInfo().noquote() << method + ", req: " + requestSummary(text);
+    request.read(obj);
+    if (request.opType != opType) {
+        emitBrowseOutcome(request, "opType not match");
+        return false;
+    }
+    if (m_taskRunning) {
+        emitBrowseOutcome(request, "another task is running");
+        return false;
+    }
+    answer = 0;
+    return true;
+}
+
+// Browse requests answer with their own ids: a copy runs beside listings, and neither is the current request of
+// a task or an information worker.
+void RecoveryService::emitBrowseOutcome(const OperateRequest& request, const QString& errMsg, const QJsonObject& data,
+                                        int progress)
+{
+    OperateResponse rsp;
+    rsp.operateID = request.operateID;
+    rsp.opType = request.opType;
+    rsp.retCode = errMsg.isEmpty() ? 0 : -1;
+    rsp.progress = progress;
+    rsp.errMsg = errMsg;
+    if (!data.isEmpty()) {
+        rsp.data = QString::fromUtf8(QJsonDocument(data).toJson(QJsonDocument::Compact));
+    }
+    if (progress < 100) {
+        Q_EMIT ReportProgress(rsp.toString());
+    } else if (errMsg.isEmpty()) {
+        Q_EMIT Success(rsp.toString());
+    } else {
+        qWarning().noquote() << "browse request refused or failed: " + errMsg;
+        Q_EMIT Error(rsp.toString());
+    }
+}
+
+int RecoveryService::OpenBrowse(const QString& req)
+{
+    QJsonObject obj;
+    OperateRequest request;
+    int answer = -1;
+    if (!acceptBrowseRequest("OpenBrowse", req, OpBrowseOpen, obj, request, answer)) {
+        return answer;
+    }
+    const QString source = obj.value("source").toString();
+    if (source != "backup" && source != "personal" && source != "partition") {
+        emitBrowseOutcome(request, "Unknown source");
+        return -1;
+    }
+    closeBrowse();
+    m_browse = std::make_unique<BrowseSession>();
+    Browsing = true;
+    m_browseWatcher =
+        new QDBusServiceWatcher(message().service(), connection(), QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(m_browseWatcher, &QDBusServiceWatcher::serviceUnregistered, this, [this]() {
+        qInfo().noquote() << "the browsing window left the bus, closing";
+        closeBrowse();
+    });
+    QTimer::singleShot(0, this, [this, request, obj]() { openBrowse(request, obj); });
+    return 0;
+}
+
+void RecoveryService::openBrowse(const OperateRequest& request, const QJsonObject& obj)
+{
+    if (!m_browse) {
+        emitBrowseOutcome(request, "Browsing was closed");
+        return;
+    }
+    const QString source = obj.value("source").toString();
+    InstalledSystem system;
+    bool opened = false;
+    if (source == "backup") {
+        opened = m_browse->openBackup(browseBackupDir(obj));
+    } else {
+        system.identify(m_liveRootUUID);
+        opened = source == "personal" ? m_browse->openPersonal(system, m_liveRootUUID)
+                                      : m_browse->openPartition(system, obj.value("devicePath").toString());
+    }
+    if (!opened) {
+        m_browse->close();
+        emitBrowseOutcome(request, "Cannot open it for browsing");
+        return;
+    }
+    emitBrowseOutcome(request, QString(), QJsonObject{{"volumes", m_browse->volumesJson()}});
+}
+
+// As a restore finds it: below the mount point of the device holding it, or as named.
+QString RecoveryService::browseBackupDir(const QJsonObject& obj)
+{
+    const QString backupDir = obj.value("backupDir").toString();
+    const QString backupUUID = obj.value("backupUUID").toString();
+    if (backupUUID.isEmpty()) {
+        return QDir::isAbsolutePath(backupDir) ? QFileInfo(backupDir).canonicalFilePath() : QString();
+    }
+    return backupDirInsideDevice(Utils::mountDeviceByUUID(backupUUID), backupDir);
+}
+
+int RecoveryService::ListBrowseDirectory(const QString& req)
+{
+    QJsonObject obj;
+    OperateRequest request;
+    int answer = -1;
+    if (!acceptBrowseRequest("ListBrowseDirectory", req, OpBrowseList, obj, request, answer)) {
+        return answer;
+    }
+    const QString path = obj.value("path").toString();
+    QStringList parts;
+    if (!BrowseSession::splitPath(path, parts)) {
+        emitBrowseOutcome(request, "Invalid path");
+        return -1;
+    }
+    if (!m_browse || !m_browse->isOpen()) {
+        emitBrowseOutcome(request, "Nothing is open for browsing");
+        return -1;
+    }
+    QTimer::singleShot(0, this, [this, request, path]() {
+        QJsonObject listing;
+        if (!m_browse || !m_browse->list(path, listing)) {
+            emitBrowseOutcome(request, "Cannot open the folder");
+            return;
+        }
+        emitBrowseOutcome(request, QString(), listing);
+    });
+    return 0;
+}
+
+int RecoveryService::ListCopyDestinations(const QString& req)
+{
+    QJsonObject obj;
+    OperateRequest request;
+    int answer = -1;
+    if (!acceptBrowseRequest("ListCopyDestinations", req, OpCopyDestinations, obj, request, answer)) {
+        return answer;
+    }
+    QTimer::singleShot(0, this, [this, request]() {
+        QJsonArray destinations;
+        const QStringList sources = m_browse ? m_browse->devices() : QStringList();
+        for (const CopyDestination& destination : CopyDestinations::list(sources, m_liveRootUUID, true)) {
+            destinations.append(destination.toJson());
+        }
+        emitBrowseOutcome(request, QString(), QJsonObject{{"destinations", destinations}});
+    });
+    return 0;
+}
+
+int RecoveryService::CopyBrowseFiles(const QString& req)
+{
+    QJsonObject obj;
+    OperateRequest request;
+    int answer = -1;
+    if (!acceptBrowseRequest("CopyBrowseFiles", req, OpBrowseCopy, obj, request, answer)) {
+        return answer;
+    }
+    QStringList paths;
+    for (const QJsonValue& value : obj.value("paths").toArray()) {
+        QStringList parts;
+        // A whole volume is chosen as its content.
+        if (!value.isString() || !BrowseSession::splitPath(value.toString(), parts) || parts.size() < 2) {
+            emitBrowseOutcome(request, "Invalid path");
+            return -1;
+        }
+        paths.append(value.toString());
+    }
+    const QString destDir = obj.contains("destDir") ? obj.value("destDir").toString() : DefaultDestDir;
+    const QString destUUID = obj.value("destUUID").toString();
+    if (paths.isEmpty() || !isPlainName(destDir) || destUUID.isEmpty()) {
+        emitBrowseOutcome(request, "Invalid path");
+        return -1;
+    }
+    if (!m_browse || !m_browse->isOpen()) {
+        emitBrowseOutcome(request, "Nothing is open for browsing");
+        return -1;
+    }
+    if (m_copier != nullptr) {
+        emitBrowseOutcome(request, "another copy is running");
+        return -1;
+    }
+    startCopy(request, paths, destUUID, destDir);
+    return 0;
+}
+
+void RecoveryService::startCopy(const OperateRequest& request, const QStringList& paths, const QString& destUUID,
+                                const QString& destDir)
+{
+    QList<CopySource> sources;
+    const auto refuse = [this, &sources, &request](const QString& errMsg) {
+        for (const CopySource& source : qAsConst(sources)) {
+            ::close(source.parentFd);
+        }
+        QTimer::singleShot(0, this, [this, request, errMsg]() { emitBrowseOutcome(request, errMsg); });
+    };
+    for (const QString& path : paths) {
+        QStringList parts;
+        BrowseSession::splitPath(path, parts);
+        const int parentFd = m_browse->openDirectory(parts.mid(0, parts.size() - 1));
+        if (parentFd < 0) {
+            refuse("Cannot read the chosen files");
+            return;
+        }
+        sources.append({parentFd, parts.constLast()});
+    }
+    const QList<CopyDestination> found = CopyDestinations::list(m_browse->devices(), m_liveRootUUID, false);
+    const auto destination = std::find_if(found.cbegin(), found.cend(),
+                                          [&destUUID](const CopyDestination& each) { return each.uuid == destUUID; });
+    if (destination == found.cend()) {
+        refuse("Cannot find the destination");
+        return;
+    }
+    QString mountPoint = destination->mountPoint;
+    m_copyMountPoint.clear();
+    if (mountPoint.isEmpty()) {
+        m_copyMountPoint = BrowseMounts::newMountPoint("destination");
+        mountPoint = m_copyMountPoint;
+        if (mountPoint.isEmpty() || !BrowseMounts::mountDevice(destination->devicePath, destination->fsType,
+                                                               "rw,nosuid,nodev,noexec", mountPoint)) {
+            BrowseMounts::unmountAndRemove(m_copyMountPoint);
+            m_copyMountPoint.clear();
+            refuse("Cannot write to the destination");
+            return;
+        }
+    }
+    const int rootFd = ::open(QFile::encodeName(mountPoint).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0) {
+        BrowseMounts::unmountAndRemove(m_copyMountPoint);
+        m_copyMountPoint.clear();
+        refuse("Cannot write to the destination");
+        return;
+    }
+    m_copyRequest = request;
+    m_copyTarget =
+        QJsonObject{{"destination", destination->label.isEmpty() ? destination->devicePath : destination->label},
+                    {"destPath", destDir}};
+    m_copyLastProgress = -1;
+    m_copier = new FileCopier(sources, rootFd, destDir, this);
+    const int generation = ++m_copyGeneration;
+    connect(m_copier, &FileCopier::progressed, this, [this, generation](qint64 bytesDone, qint64 bytesTotal) {
+        if (generation == m_copyGeneration) {
+            onCopyProgress(bytesDone, bytesTotal);
+        }
+    });
+    connect(m_copier, &QThread::finished, this, [this, generation]() {
+        if (generation == m_copyGeneration) {
+            finishCopy();
+        }
+    });
+    m_copier->start();
+}
+
+void RecoveryService::onCopyProgress(qint64 bytesDone, qint64 bytesTotal)
+{
+    const int progress = bytesTotal > 0 ? int(qBound<qint64>(0, bytesDone * 100 / bytesTotal, qint64(99))) : 0;
+    if (m_copier == nullptr || progress <= m_copyLastProgress) {
+        return;
+    }
+    m_copyLastProgress = progress;
+    emitBrowseOutcome(m_copyRequest, QString(),
+                      QJsonObject{{"bytesDone", double(bytesDone)}, {"bytesTotal", double(bytesTotal)}}, progress);
+}
+
+// The destination is unmounted before the outcome is told: the person may unplug it then.
+void RecoveryService::finishCopy()
+{
+    if (m_copier == nullptr) {
+        return;
+    }
+    m_copier->wait();
+    const QString errMsg = m_copier->errorText();
+    QJsonObject data = m_copier->outcome();
+    delete m_copier;
+    m_copier = nullptr;
+    ++m_copyGeneration;
+    BrowseMounts::unmountAndRemove(m_copyMountPoint);
+    m_copyMountPoint.clear();
+    if (errMsg.isEmpty()) {
+        for (auto it = m_copyTarget.constBegin(); it != m_copyTarget.constEnd(); ++it) {
+            data.insert(it.key(), it.value());
+        }
+    }
+    qInfo().noquote() << "copy finished: " + (errMsg.isEmpty() ? QString("done") : errMsg);
+    emitBrowseOutcome(m_copyRequest, errMsg, data);
+}
+
+int RecoveryService::CancelBrowseCopy(const QString& req)
+{
+    QJsonObject obj;
+    OperateRequest request;
+    int answer = -1;
+    if (!acceptBrowseRequest("CancelBrowseCopy", req, OpBrowseCancel, obj, request, answer)) {
+        return answer;
+    }
+    if (m_copier == nullptr) {
+        emitBrowseOutcome(request, "No copy is running");
+        return -1;
+    }
+    m_copier->cancel();
+    return 0;
+}
+
+int RecoveryService::CloseBrowse(const QString& req)
+{
+    QJsonObject obj;
+    OperateRequest request;
+    int answer = -1;
+    if (!acceptBrowseRequest("CloseBrowse", req, OpBrowseClose, obj, request, answer)) {
+        return answer;
+    }
+    closeBrowse();
+    QTimer::singleShot(0, this, [this, request]() { emitBrowseOutcome(request, QString()); });
+    return 0;
+}
+
+void RecoveryService::closeBrowse()
+{
+    if (m_copier != nullptr) {
+        m_copier->cancel();
+        finishCopy();
+    }
+    if (m_browse) {
+        m_browse->close();
+        m_browse.reset();
+    }
+    delete m_browseWatcher;
+    m_browseWatcher = nullptr;
+    Browsing = false;
+}
+
+bool RecoveryService::isBrowsing()
+{
+    return Browsing;
+}
+
+int RecoveryService::ListRestoreDisks(const QString&)
+{
+    return -1;
+}

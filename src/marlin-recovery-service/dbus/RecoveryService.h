@@ -4,6 +4,7 @@
 // with a code and reports the outcome later through ReportProgress, Success and Error.
 
 #include "dbus/CallerVerdicts.h"
+#include "dbus/OperateRequest.h"
 #include "dbus/OperateResponse.h"
 #include "utils.h"
 
@@ -13,11 +14,13 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 
 class AsyncTask;
+class BrowseSession;
+class FileCopier;
+class QDBusServiceWatcher;
 class Task;
-struct OperateRequest;
-struct RestoreRequest;
 
 class RecoveryService : public QObject, protected QDBusContext
 {
@@ -45,6 +48,10 @@ public:
     // Registers the name again on the bus and exports this object behind it. False when either fails: the name is
     // then given up, so that nobody waits on a name that answers nothing.
     bool publish(QDBusConnection bus, const QString& name);
+    // Ends browsing: a running copy is cancelled and waited for, everything mounted for browsing is unmounted.
+    void closeBrowse();
+    // Whether anything is mounted for browsing; safe in a signal handler.
+    static bool isBrowsing();
 
 signals:
     Q_SCRIPTABLE void ReportProgress(const QString& progress);
@@ -93,6 +100,17 @@ private:
     void ConnectAsyncTaskResponse();
     void onTaskFinished();
     void onTaskFailed(const QString& error);
+    // The caller and request checks every browse request shares; false with the answer to give when refused.
+    bool acceptBrowseRequest(const QString& method, const QString& text, int opType, QJsonObject& obj,
+                             OperateRequest& request, int& answer);
+    void emitBrowseOutcome(const OperateRequest& request, const QString& errMsg,
+                           const QJsonObject& data = QJsonObject(), int progress = 100);
+    void openBrowse(const OperateRequest& request, const QJsonObject& obj);
+    QString browseBackupDir(const QJsonObject& obj);
+    void startCopy(const OperateRequest& request, const QStringList& paths, const QString& destUUID,
+                   const QString& destDir);
+    void onCopyProgress(qint64 bytesDone, qint64 bytesTotal);
+    void finishCopy();
 
     CmdLineInfo m_cmdLineInfo;
     CallerVerdicts m_callerVerdicts;
@@ -106,4 +124,16 @@ private:
     bool m_autoReboot = false;
     // From the answer to a task request until its outcome.
     bool m_taskRunning = false;
+
+    std::unique_ptr<BrowseSession> m_browse;
+    // Closes the session when the window that opened it leaves the bus.
+    QDBusServiceWatcher* m_browseWatcher = nullptr;
+    FileCopier* m_copier = nullptr;
+    OperateRequest m_copyRequest;
+    // The destination as the outcome names it, and where it was mounted for the copy (empty when it was already).
+    QJsonObject m_copyTarget;
+    QString m_copyMountPoint;
+    int m_copyLastProgress = -1;
+    // Tells a copy's late signals from those of the current one.
+    int m_copyGeneration = 0;
 };
