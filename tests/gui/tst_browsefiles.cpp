@@ -94,6 +94,7 @@ private slots:
     void copyOutcome_data();
     void copyOutcome();
     void wholeFlowByKeyboard();
+    void serviceGoneDuringCopy();
 
 private:
     // Sends the outcome of the last request to method.
@@ -401,6 +402,21 @@ void TestBrowseFiles::wholeFlowByKeyboard()
     QCOMPARE(m_window->topWidget(), m_flow->browsePage());
     press(Qt::Key_Escape);
     QCOMPARE(m_service->requests("CloseBrowse").size(), 1);
+    QCOMPARE(m_window->topWidget(), m_module->homePage());
+}
+
+// A copy whose service leaves the bus never sends its outcome: the window must not wait on its progress page.
+void TestBrowseFiles::serviceGoneDuringCopy()
+{
+    openListedBrowse();
+    startCopy();
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+    m_service->stop();
+    QTRY_COMPARE(m_window->topWidget(), m_flow->resultPage());
+    QVERIFY(!m_flow->resultPage()->isSuccess());
+    QTest::mouseClick(m_flow->resultPage()->homeButton(), Qt::LeftButton);
     QCOMPARE(m_window->topWidget(), m_module->homePage());
 }
 
