@@ -2,6 +2,209 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de">
 <context>
+    <name>BrowseFilesPage</name>
+    <message>
+        <source>Back</source>
+        <translation>Zurück</translation>
+    </message>
+    <message>
+        <source>Copy…</source>
+        <translation>Kopieren…</translation>
+    </message>
+    <message>
+        <source>Opening, please wait...</source>
+        <translation>Wird geöffnet, bitte warten...</translation>
+    </message>
+    <message>
+        <source>There is nothing to browse.</source>
+        <translation>Hier gibt es nichts zu durchsuchen.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) (%1)</source>
+        <translation>
+            <numerusform>%n Datei (%1)</numerusform>
+            <numerusform>%n Dateien (%1)</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) and %1 folder(s), at least %2</source>
+        <translation>
+            <numerusform>%n Datei und %1 Ordner, mindestens %2</numerusform>
+            <numerusform>%n Dateien und %1 Ordner, mindestens %2</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Selected: %1</source>
+        <translation>Ausgewählt: %1</translation>
+    </message>
+    <message>
+        <source>Check the files to copy.</source>
+        <translation>Markieren Sie die Dateien, die kopiert werden sollen.</translation>
+    </message>
+</context>
+<context>
+    <name>BrowseFlow</name>
+    <message>
+        <source>Personal files of the installed system (read-only)</source>
+        <translation>Persönliche Dateien des installierten Systems (schreibgeschützt)</translation>
+    </message>
+    <message>
+        <source>Files in the backup %1</source>
+        <translation>Dateien in der Sicherung %1</translation>
+    </message>
+    <message>
+        <source>Copying files, please wait...</source>
+        <translation>Dateien werden kopiert, bitte warten...</translation>
+    </message>
+    <message>
+        <source>Do not remove the disk the files are copied to</source>
+        <translation>Entfernen Sie den Datenträger nicht, auf den kopiert wird</translation>
+    </message>
+    <message>
+        <source>Copying to %1</source>
+        <translation>Kopieren nach %1</translation>
+    </message>
+    <message>
+        <source>%1 of %2 copied</source>
+        <translation>%1 von %2 kopiert</translation>
+    </message>
+    <message>
+        <source>The files cannot be opened: %1</source>
+        <translation>Die Dateien können nicht geöffnet werden: %1</translation>
+    </message>
+    <message>
+        <source>Copy Failed</source>
+        <translation>Kopieren fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>The recovery service stopped before the copy finished.</source>
+        <translation>Der Wiederherstellungsdienst wurde beendet, bevor das Kopieren abgeschlossen war.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) (%1) copied to &quot;%2&quot; on %3.</source>
+        <translation>
+            <numerusform>%n Datei (%1) nach „%2“ auf %3 kopiert.</numerusform>
+            <numerusform>%n Dateien (%1) nach „%2“ auf %3 kopiert.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Names already taken there, so copied under new names:</source>
+        <translation>Diese Namen waren dort schon vergeben, daher unter neuen Namen kopiert:</translation>
+    </message>
+    <message>
+        <source>%1 as %2</source>
+        <translation>%1 als %2</translation>
+    </message>
+    <message>
+        <source>Needed: %1, free: %2</source>
+        <translation>Benötigt: %1, frei: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) (%1) were copied completely before it stopped.</source>
+        <translation>
+            <numerusform>%n Datei (%1) wurde vor dem Abbruch vollständig kopiert.</numerusform>
+            <numerusform>%n Dateien (%1) wurden vor dem Abbruch vollständig kopiert.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Files Copied</source>
+        <translation>Dateien kopiert</translation>
+    </message>
+    <message>
+        <source>Copy Cancelled</source>
+        <translation>Kopieren abgebrochen</translation>
+    </message>
+</context>
+<context>
+    <name>BrowseModel</name>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>Größe</translation>
+    </message>
+    <message>
+        <source>Date Modified</source>
+        <translation>Änderungsdatum</translation>
+    </message>
+    <message>
+        <source>Link</source>
+        <translation>Verknüpfung</translation>
+    </message>
+</context>
+<context>
+    <name>CopyDestinationPage</name>
+    <message>
+        <source>Back</source>
+        <translation>Zurück</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message>
+        <source>Copy to</source>
+        <translation>Kopieren nach</translation>
+    </message>
+    <message>
+        <source>Partition</source>
+        <translation>Partition</translation>
+    </message>
+    <message>
+        <source>Disk</source>
+        <translation>Datenträger</translation>
+    </message>
+    <message>
+        <source>File System</source>
+        <translation>Dateisystem</translation>
+    </message>
+    <message>
+        <source>Free of Size</source>
+        <translation>Frei von Größe</translation>
+    </message>
+    <message>
+        <source>Files to copy: %1</source>
+        <translation>Zu kopierende Dateien: %1</translation>
+    </message>
+    <message>
+        <source>Looking for partitions, please wait...</source>
+        <translation>Partitionen werden gesucht, bitte warten...</translation>
+    </message>
+    <message>
+        <source>%1 free of %2</source>
+        <translation>%1 frei von %2</translation>
+    </message>
+    <message>
+        <source>Not enough free space for the selection</source>
+        <translation>Nicht genug freier Speicherplatz für die Auswahl</translation>
+    </message>
+    <message>
+        <source>too small</source>
+        <translation>zu klein</translation>
+    </message>
+    <message>
+        <source>No other partition can take the files. Connect a USB disk and go back and forth to look again.</source>
+        <translation>Keine andere Partition kann die Dateien aufnehmen. Schließen Sie einen USB-Datenträger an und gehen Sie zurück und wieder vor, um erneut zu suchen.</translation>
+    </message>
+    <message>
+        <source>No partition has enough free space for the selection.</source>
+        <translation>Keine Partition hat genug freien Speicherplatz für die Auswahl.</translation>
+    </message>
+</context>
+<context>
+    <name>CopyResultPage</name>
+    <message>
+        <source>Back to Files</source>
+        <translation>Zurück zu den Dateien</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation>Fertig</translation>
+    </message>
+</context>
+<context>
     <name>InterruptedRestorePage</name>
     <message>
         <source>The last restore did not finish</source>
@@ -212,6 +415,18 @@
         <source>Other users can change the target location, please choose a folder only administrators can change</source>
         <translation>Andere Benutzer können den Zielort ändern, bitte wählen Sie einen Ordner, den nur Administratoren ändern können</translation>
     </message>
+    <message>
+        <source>Copy cancelled</source>
+        <translation>Kopieren abgebrochen</translation>
+    </message>
+    <message>
+        <source>Not enough free space on the destination</source>
+        <translation>Nicht genug freier Speicherplatz am Ziel</translation>
+    </message>
+    <message>
+        <source>another task is running</source>
+        <translation>Eine andere Aufgabe läuft gerade</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryPage</name>
@@ -254,6 +469,14 @@
     <message>
         <source>The recovery service cannot be reached.</source>
         <translation>Der Wiederherstellungsdienst ist nicht erreichbar.</translation>
+    </message>
+    <message>
+        <source>Copy Personal Files…</source>
+        <translation>Persönliche Dateien kopieren…</translation>
+    </message>
+    <message>
+        <source>Copy documents off the installed system before restoring it</source>
+        <translation>Dokumente vom installierten System kopieren, bevor es wiederhergestellt wird</translation>
     </message>
 </context>
 <context>
@@ -369,6 +592,10 @@
         <source>Confirm and Reset</source>
         <translation>Bestätigen und zurücksetzen</translation>
     </message>
+    <message>
+        <source>Browse Files…</source>
+        <translation>Dateien durchsuchen…</translation>
+    </message>
 </context>
 <context>
     <name>Tessel::Widgets::TFileChooserEdit</name>
@@ -402,6 +629,10 @@
     <message>
         <source>About %1 h %2 min left</source>
         <translation>Noch etwa %1 Std. %2 Min.</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
     </message>
 </context>
 </TS>

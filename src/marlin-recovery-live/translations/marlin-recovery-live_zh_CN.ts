@@ -2,6 +2,205 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>BrowseFilesPage</name>
+    <message>
+        <source>Back</source>
+        <translation>返回</translation>
+    </message>
+    <message>
+        <source>Copy…</source>
+        <translation>复制…</translation>
+    </message>
+    <message>
+        <source>Opening, please wait...</source>
+        <translation>正在打开，请稍候...</translation>
+    </message>
+    <message>
+        <source>There is nothing to browse.</source>
+        <translation>没有可浏览的内容。</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) (%1)</source>
+        <translation>
+            <numerusform>%n 个文件（%1）</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) and %1 folder(s), at least %2</source>
+        <translation>
+            <numerusform>%n 个文件和 %1 个文件夹，至少 %2</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Selected: %1</source>
+        <translation>已选择：%1</translation>
+    </message>
+    <message>
+        <source>Check the files to copy.</source>
+        <translation>请勾选要复制的文件。</translation>
+    </message>
+</context>
+<context>
+    <name>BrowseFlow</name>
+    <message>
+        <source>Personal files of the installed system (read-only)</source>
+        <translation>已安装系统的个人文件（只读）</translation>
+    </message>
+    <message>
+        <source>Files in the backup %1</source>
+        <translation>备份 %1 中的文件</translation>
+    </message>
+    <message>
+        <source>Copying files, please wait...</source>
+        <translation>正在复制文件，请稍候...</translation>
+    </message>
+    <message>
+        <source>Do not remove the disk the files are copied to</source>
+        <translation>请勿移除正在写入文件的磁盘</translation>
+    </message>
+    <message>
+        <source>Copying to %1</source>
+        <translation>正在复制到 %1</translation>
+    </message>
+    <message>
+        <source>%1 of %2 copied</source>
+        <translation>已复制 %1 / %2</translation>
+    </message>
+    <message>
+        <source>The files cannot be opened: %1</source>
+        <translation>无法打开文件：%1</translation>
+    </message>
+    <message>
+        <source>Copy Failed</source>
+        <translation>复制失败</translation>
+    </message>
+    <message>
+        <source>The recovery service stopped before the copy finished.</source>
+        <translation>复制完成前恢复服务已停止。</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) (%1) copied to &quot;%2&quot; on %3.</source>
+        <translation>
+            <numerusform>已将 %n 个文件（%1）复制到 %3 上的“%2”。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Names already taken there, so copied under new names:</source>
+        <translation>以下名称在目标位置已存在，已使用新名称复制：</translation>
+    </message>
+    <message>
+        <source>%1 as %2</source>
+        <translation>%1 复制为 %2</translation>
+    </message>
+    <message>
+        <source>Needed: %1, free: %2</source>
+        <translation>需要：%1，可用：%2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) (%1) were copied completely before it stopped.</source>
+        <translation>
+            <numerusform>停止前已完整复制 %n 个文件（%1）。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Files Copied</source>
+        <translation>文件已复制</translation>
+    </message>
+    <message>
+        <source>Copy Cancelled</source>
+        <translation>复制已取消</translation>
+    </message>
+</context>
+<context>
+    <name>BrowseModel</name>
+    <message>
+        <source>Name</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>大小</translation>
+    </message>
+    <message>
+        <source>Date Modified</source>
+        <translation>修改日期</translation>
+    </message>
+    <message>
+        <source>Link</source>
+        <translation>链接</translation>
+    </message>
+</context>
+<context>
+    <name>CopyDestinationPage</name>
+    <message>
+        <source>Back</source>
+        <translation>返回</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>复制</translation>
+    </message>
+    <message>
+        <source>Copy to</source>
+        <translation>复制到</translation>
+    </message>
+    <message>
+        <source>Partition</source>
+        <translation>分区</translation>
+    </message>
+    <message>
+        <source>Disk</source>
+        <translation>磁盘</translation>
+    </message>
+    <message>
+        <source>File System</source>
+        <translation>文件系统</translation>
+    </message>
+    <message>
+        <source>Free of Size</source>
+        <translation>可用 / 总大小</translation>
+    </message>
+    <message>
+        <source>Files to copy: %1</source>
+        <translation>要复制的文件：%1</translation>
+    </message>
+    <message>
+        <source>Looking for partitions, please wait...</source>
+        <translation>正在查找分区，请稍候...</translation>
+    </message>
+    <message>
+        <source>%1 free of %2</source>
+        <translation>可用 %1，共 %2</translation>
+    </message>
+    <message>
+        <source>Not enough free space for the selection</source>
+        <translation>可用空间不足以容纳所选内容</translation>
+    </message>
+    <message>
+        <source>too small</source>
+        <translation>空间不足</translation>
+    </message>
+    <message>
+        <source>No other partition can take the files. Connect a USB disk and go back and forth to look again.</source>
+        <translation>没有其他分区可以存放这些文件。请连接 USB 磁盘，然后返回再进入以重新查找。</translation>
+    </message>
+    <message>
+        <source>No partition has enough free space for the selection.</source>
+        <translation>没有分区有足够的可用空间容纳所选内容。</translation>
+    </message>
+</context>
+<context>
+    <name>CopyResultPage</name>
+    <message>
+        <source>Back to Files</source>
+        <translation>返回文件</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation>完成</translation>
+    </message>
+</context>
+<context>
     <name>InterruptedRestorePage</name>
     <message>
         <source>The last restore did not finish</source>
@@ -212,6 +411,18 @@
         <source>Other users can change the target location, please choose a folder only administrators can change</source>
         <translation>其他用户可以更改目标位置，请选择只有管理员才能更改的文件夹</translation>
     </message>
+    <message>
+        <source>Copy cancelled</source>
+        <translation>复制已取消</translation>
+    </message>
+    <message>
+        <source>Not enough free space on the destination</source>
+        <translation>目标位置可用空间不足</translation>
+    </message>
+    <message>
+        <source>another task is running</source>
+        <translation>另一个任务正在运行</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryPage</name>
@@ -254,6 +465,14 @@
     <message>
         <source>The recovery service cannot be reached.</source>
         <translation>无法连接到恢复服务。</translation>
+    </message>
+    <message>
+        <source>Copy Personal Files…</source>
+        <translation>复制个人文件…</translation>
+    </message>
+    <message>
+        <source>Copy documents off the installed system before restoring it</source>
+        <translation>在恢复系统之前将文档从已安装的系统中复制出来</translation>
     </message>
 </context>
 <context>
@@ -369,6 +588,10 @@
         <source>Confirm and Reset</source>
         <translation>确认并重置</translation>
     </message>
+    <message>
+        <source>Browse Files…</source>
+        <translation>浏览文件…</translation>
+    </message>
 </context>
 <context>
     <name>Tessel::Widgets::TFileChooserEdit</name>
@@ -402,6 +625,10 @@
     <message>
         <source>About %1 h %2 min left</source>
         <translation>剩余约 %1 小时 %2 分钟</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
     </message>
 </context>
 </TS>

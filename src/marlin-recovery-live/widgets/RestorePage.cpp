@@ -66,6 +66,7 @@ RestorePage::RestorePage(QWidget* parent)
     initItems();
     initLayout();
     initConnections();
+    initBrowseButton();
     m_factoryItem->radioButton()->setChecked(true);
     // The style and the busy animation need the widgets placed in the window first.
     QTimer::singleShot(0, this, &RestorePage::finishDeferredSetup);
@@ -330,6 +331,7 @@ void RestorePage::setFactoryResetOnly()
     m_choices->addButton(m_factoryItem->radioButton());
     m_group->appendItem(m_factoryItem);
     m_mode = FactoryReset;
+    updateBrowseButton();
     connect(m_factoryItem->radioButton(), &QRadioButton::clicked, this, [this] {
         m_factoryItem->setChecked(true);
         if (!m_keepCheckBox->isChecked()) {
@@ -407,4 +409,43 @@ bool RestorePage::confirmReset(QWidget* parent, bool keepPersonalFiles, bool isL
     const int confirm = dialog.addButton(tr("Confirm and Reset"), true, TDialog::ButtonWarning);
     dialog.moveToCenter();
     return dialog.exec() == confirm;
+}
+
+void RestorePage::initBrowseButton()
+{
+    m_browseButton = new QPushButton(tr("Browse Files…"));
+    m_browseButton->setObjectName("browseButton");
+    m_browseButton->setMinimumSize(240, 36);
+    m_browseButton->setAutoDefault(true);
+    m_layout->insertWidget(m_layout->indexOf(m_restoreButton), m_browseButton, 0, Qt::AlignHCenter);
+    // Connected after the page's own handlers, so the restore button's state is settled when this runs.
+    for (RadioItem* item : {m_factoryItem, m_filesItem, m_restorePointItem}) {
+        connect(item->radioButton(), &QRadioButton::toggled, this, &RestorePage::updateBrowseButton);
+    }
+    connect(m_fileChooser, &TFileChooserEdit::textChanged, this, &RestorePage::updateBrowseButton);
+    connect(m_tableView->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &RestorePage::updateBrowseButton);
+    connect(m_browseButton, &QPushButton::clicked, this, &RestorePage::browse);
+    updateBrowseButton();
+}
+
+void RestorePage::updateBrowseButton()
+{
+    const bool offered = m_filesItem != nullptr;
+    m_browseButton->setVisible(offered);
+    m_browseButton->setEnabled(offered && m_mode != FactoryReset && m_restoreButton->isEnabled());
+}
+
+void RestorePage::browse()
+{
+    if (m_mode == BackupFiles) {
+        emit requestBrowse(m_fileChooser->text(), QString());
+        return;
+    }
+    const int row = m_tableView->currentIndex().row();
+    const QStandardItem* pathItem = row < 0 ? nullptr : m_model->item(row, TreeViewModel::PathColumn);
+    const QStandardItem* uuidItem = row < 0 ? nullptr : m_model->item(row, TreeViewModel::UUIDColumn);
+    if (pathItem != nullptr && !pathItem->text().isEmpty()) {
+        emit requestBrowse(pathItem->text(), uuidItem != nullptr ? uuidItem->text() : QString());
+    }
 }

@@ -52,6 +52,7 @@ public:
     Tessel::Widgets::TFileChooserEdit* fileChooser() const { return m_fileChooser; }
     Tessel::Widgets::TTipLabel* tipLabel() const { return m_tipLabel; }
     QPushButton* restoreButton() const { return m_restoreButton; }
+    QPushButton* browseButton() const { return m_browseButton; }
     QPushButton* busyButton() const { return m_busyButton; }
     BaseTableView* tableView() const { return m_tableView; }
     TreeViewModel* model() const { return m_model; }
@@ -67,6 +68,8 @@ signals:
     void requestManualRestore(QString directory);
     void requestManualRestoreNew(QString directory, QString backupUUID);
     void requestTreeViewListItem(TreeViewModel* model);
+    // The files of the chosen backup directory or restore point, to copy single ones.
+    void requestBrowse(QString directory, QString backupUUID);
 
 public slots:
     void onSystemRestoreItemVisibelChanged(bool value);
@@ -92,11 +95,16 @@ private:
     void updateColumnWidth();
     void confirmFactoryReset();
     void restoreFromRestorePoint();
+    void initBrowseButton();
+    // Browsing is offered for exactly what Restore Now would restore from a backup.
+    void updateBrowseButton();
+    void browse();
 
     QCheckBox* m_keepCheckBox;
     Tessel::Widgets::TFileChooserEdit* m_fileChooser;
     Tessel::Widgets::TTipLabel* m_tipLabel;
     QPushButton* m_restoreButton;
+    QPushButton* m_browseButton = nullptr;
     RadioItem* m_factoryItem;
     RadioItem* m_filesItem;
     RadioItem* m_restorePointItem;

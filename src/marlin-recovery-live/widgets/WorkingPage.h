@@ -5,12 +5,14 @@
 #include <QWidget>
 
 class QLabel;
+class QPushButton;
 
 namespace Tessel::Widgets {
 class TWaterProgress;
 }
 
-// Shown alone while the service restores or backs up; nothing leads away from it but the outcome.
+// Shown alone while the service restores, backs up or copies; nothing leads away from it but the outcome, or the
+// Cancel of a task that can be cancelled.
 class WorkingPage : public QWidget
 {
     Q_OBJECT
@@ -28,6 +30,15 @@ public:
     // A new task starts: the estimate starts over.
     void restart();
     void setClock(TimeLeftEstimator::Clock clock) { m_estimator = TimeLeftEstimator(std::move(clock)); }
+    // A line under the title, e.g. how much is copied; empty hides it.
+    void setDetail(const QString& text);
+    QString detail() const;
+    // Offers Cancel (hidden unless asked for); it sends cancelRequested once and then waits for the outcome.
+    void setCancellable(bool cancellable);
+    QPushButton* cancelButton() const { return m_cancelButton; }
+
+signals:
+    void cancelRequested();
 
 public slots:
     void setProgressValue(int value);
@@ -40,5 +51,7 @@ private:
     QLabel* m_titleLabel;
     QLabel* m_tipLabel;
     QLabel* m_timeLeftLabel;
+    QLabel* m_detailLabel;
+    QPushButton* m_cancelButton;
     TimeLeftEstimator m_estimator;
 };

@@ -5,6 +5,7 @@
 #include "RepairFileSystemWidget.h"
 #include "SystemRestoreWidget.h"
 #include "comMarlinDaemonRecoveryInterface.h"
+#include "modules/browse/BrowseFlow.h"
 #include "widgets/EndPage.h"
 #include "widgets/InterruptedRestorePage.h"
 #include "widgets/LiveWidgets.h"
@@ -56,6 +57,9 @@ const char* const KnownErrors[] = {
         "Other users can change the target location, please choose a folder only administrators can change"),
     QT_TRANSLATE_NOOP("RecoveryModule",
                       "The backup lies where the restore would write; move it to another disk and try again"),
+    QT_TRANSLATE_NOOP("RecoveryModule", "Copy cancelled"),
+    QT_TRANSLATE_NOOP("RecoveryModule", "Not enough free space on the destination"),
+    QT_TRANSLATE_NOOP("RecoveryModule", "another task is running"),
 };
 
 // Known errors that name a device or an image: "%1" stands for it.
@@ -188,6 +192,18 @@ void RecoveryModule::initialize()
                                                    QDBusServiceWatcher::WatchForUnregistration, this);
         connect(m_serviceWatcher, &QDBusServiceWatcher::serviceUnregistered, this, &RecoveryModule::onServiceGone);
     }
+    initializeBrowse();
+}
+
+void RecoveryModule::initializeBrowse()
+{
+    if (m_browseFlow != nullptr) {
+        return;
+    }
+    m_browseFlow = new BrowseFlow(m_frame, this, m_recoveryInterface, this);
+    connect(m_recoveryPage, &RecoveryPage::notifyCopyPersonalFiles, m_browseFlow, &BrowseFlow::openPersonal);
+    connect(m_systemRestoreWidget, &SystemRestoreWidget::browseClicked, m_browseFlow, &BrowseFlow::openBackup);
+    connect(m_serviceWatcher, &QDBusServiceWatcher::serviceUnregistered, m_browseFlow, &BrowseFlow::onServiceGone);
 }
 
 void RecoveryModule::active()
@@ -612,6 +628,10 @@ void RecoveryModule::onSuccess(QString msg)
     qInfo().noquote() << "RecoveryModule::onSuccess, msg: " + msg;
     const QJsonObject response = parseResponse(msg);
     const int opType = opTypeOf(response);
+    // The browse follows its own requests; their answers leave the task the module follows alone.
+    if (BrowseFlow::isBrowseOp(opType)) {
+        return;
+    }
     if (isRestore(opType) && operateIDMatches(response)) {
         showOutcome(EndPage::Success, tr("Restore Successful"), QString(), tr("Reboot Now"));
     } else if (isBackup(opType) && operateIDMatches(response)) {
@@ -629,6 +649,9 @@ void RecoveryModule::onError(QString errMsg)
 {
     const QString answeredID = m_operateID;
     const QJsonObject response = parseResponse(errMsg);
+    if (BrowseFlow::isBrowseOp(opTypeOf(response))) {
+        return;
+    }
     const QString raw = response.value("errMsg").toString();
     const QString error = translatedError(raw);
     qCritical().noquote() << "RecoveryModule::onError, errMsg: " + errMsg;

@@ -9,6 +9,7 @@
 #include <functional>
 
 class AsyncTask;
+class BrowseFlow;
 class QDBusServiceWatcher;
 class EndPage;
 class InterruptedRestorePage;
@@ -82,6 +83,7 @@ public:
     SystemRestoreWidget* systemRestoreWidget() const { return m_systemRestoreWidget; }
     RepairFileSystemWidget* repairFileSystemWidget() const { return m_repairFileSystemWidget; }
     InterruptedRestorePage* interruptedRestorePage() const { return m_interruptedRestorePage; }
+    BrowseFlow* browseFlow() const { return m_browseFlow; }
     int lastOpType() const { return m_opType; }
     QString lastOperateID() const { return m_operateID; }
     // A pending order that could not be sent yet.
@@ -125,6 +127,8 @@ private:
     // The page an information answer belongs to, filled with the answer's data; nothing when it does not exist.
     void showInformationPage(int opType, const QString& data);
     void showOutcome(int state, const QString& title, const QString& message, const QString& button);
+    // Copying single files: from the home page's personal files and the restore page's backups.
+    void initializeBrowse();
 
     RecoveryPage* m_recoveryPage = nullptr;
     RepairFileSystemWidget* m_repairFileSystemWidget = nullptr;
@@ -139,4 +143,5 @@ private:
     QString m_unstartedOrder;
     AsyncTask* m_asyncTask = nullptr;
     QDBusServiceWatcher* m_serviceWatcher = nullptr;
+    BrowseFlow* m_browseFlow = nullptr;
 };

@@ -71,6 +71,14 @@ void RecoveryPage::initUI()
     layout->addWidget(m_listView, 0, Qt::AlignHCenter);
     layout->addStretch();
 
+    m_copyFilesBtn = new QPushButton(tr("Copy Personal Files…"), this);
+    m_copyFilesBtn->setObjectName("copyFilesButton");
+    m_copyFilesBtn->setToolTip(tr("Copy documents off the installed system before restoring it"));
+    m_copyFilesBtn->setMinimumSize(200, 32);
+    m_copyFilesBtn->setAutoDefault(true);
+    connect(m_copyFilesBtn, &QPushButton::clicked, this, &RecoveryPage::notifyCopyPersonalFiles);
+    layout->addWidget(m_copyFilesBtn, 0, Qt::AlignHCenter);
+
     m_spinner = new TSpinner(this);
     m_spinner->setAccessibleName("RecoveryPage_TSpinner");
     m_spinner->setFocusPolicy(Qt::NoFocus);

@@ -14,7 +14,8 @@ class TListView;
 class TSpinner;
 } // namespace Tessel::Widgets
 
-// Home page: the two entries of the live system as tiles, Next, a busy spinner and an error line.
+// Home page: the two entries of the live system as tiles, Next, a busy spinner and an error line; below the tiles
+// a way to copy personal files off the installed system first.
 class RecoveryPage : public QWidget
 {
     Q_OBJECT
@@ -37,6 +38,7 @@ public:
     Tessel::Widgets::TListView* listView() const { return m_listView; }
     QPushButton* nextButton() const { return m_nextBtn; }
     QPushButton* retryButton() const { return m_retryBtn; }
+    QPushButton* copyFilesButton() const { return m_copyFilesBtn; }
     Tessel::Widgets::TIconButton* closeButton() const { return m_closeBtn; }
     Tessel::Widgets::TLabel* errorLabel() const { return m_errorLabel; }
     Tessel::Widgets::TSpinner* spinner() const { return m_spinner; }
@@ -45,6 +47,7 @@ signals:
     void notifyRepairFileSystem();
     void notifySystemRestore();
     void retryService();
+    void notifyCopyPersonalFiles();
 
 public slots:
     void onItemChanged(bool checked);
@@ -61,6 +64,7 @@ private:
     Tessel::Widgets::TLabel* m_errorLabel = nullptr;
     QPushButton* m_nextBtn = nullptr;
     QPushButton* m_retryBtn = nullptr;
+    QPushButton* m_copyFilesBtn = nullptr;
     Tessel::Widgets::TSpinner* m_spinner = nullptr;
     QStringList m_titles;
     QStringList m_descriptions;

@@ -87,6 +87,7 @@ void SystemRestoreWidget::createRestorePage()
     connect(m_restorePage, &RestorePage::requestManualRestoreNew, this, &SystemRestoreWidget::onManualRestore);
     connect(m_restorePage, &RestorePage::requestTreeViewListItem, this,
             &SystemRestoreWidget::onProcessTreeViewListItem);
+    connect(m_restorePage, &RestorePage::requestBrowse, this, &SystemRestoreWidget::browseClicked);
 }
 
 bool SystemRestoreWidget::findEncryptedMapper(const QString& directory)

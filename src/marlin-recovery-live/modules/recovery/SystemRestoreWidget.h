@@ -54,6 +54,7 @@ signals:
     void manualRestoreClicked(QString directory, QString backupUUID);
     void customRestoreClicked(QString directory);
     void recoveryTriggered(QString recoveryInfo);
+    void browseClicked(QString directory, QString backupUUID);
 
 public slots:
     void onSystemRestore(bool formatData);
