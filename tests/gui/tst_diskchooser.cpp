@@ -114,12 +114,11 @@ void TestDiskChooser::cleanup()
 
 void TestDiskChooser::openChooser()
 {
+    m_service->setDiskListing(listing(false));
     m_module->onRestoreFromFiles(Directory);
     const QJsonObject request = lastRequest(*m_service, "ListRestoreDisks");
     QCOMPARE(request.value("opType").toInt(), 16);
     QCOMPARE(request.value("backupDir").toString(), Directory);
-    m_service->send("Success", FakeRecoveryService::response(16, request.value("operateID").toString(),
-                                                             {{"data", listing(false)}}));
     QTRY_VERIFY_WITH_TIMEOUT(m_module->diskChooser() != nullptr && m_window->topWidget() == m_module->diskChooser(),
                              AnswerTimeout);
 }
@@ -219,16 +218,13 @@ void TestDiskChooser::noChooserWhenTheDiskIsThere_data()
 void TestDiskChooser::noChooserWhenTheDiskIsThere()
 {
     QFETCH(QString, answer);
+    // Without a listing the stand-in answers as the service does for a backup that is not a whole-disk one.
     if (answer == "refused") {
         m_service->setAnswer("ListRestoreDisks", -1);
+    } else if (answer == "present") {
+        m_service->setDiskListing(listing(true));
     }
     m_module->onRestoreFromFiles(Directory);
-    const QString id = lastRequest(*m_service, "ListRestoreDisks").value("operateID").toString();
-    if (answer == "present") {
-        m_service->send("Success", FakeRecoveryService::response(16, id, {{"data", listing(true)}}));
-    } else if (answer == "error") {
-        m_service->send("Error", FakeRecoveryService::response(16, id, {{"errMsg", "no whole-disk backup there"}}));
-    }
     QTRY_COMPARE_WITH_TIMEOUT(m_service->requests("ManualRestore").size(), 1, AnswerTimeout);
     const QJsonObject request = lastRequest(*m_service, "ManualRestore");
     QCOMPARE(request.value("backupDir").toString(), Directory);
