@@ -250,6 +250,8 @@ void TestReplacementDiskE2E::refusedWithNothingWritten_data()
                                   << "The chosen disk is too small";
     QTest::newRow("the disk holding the backup")
         << env("MARLIN_BACKUP_DRIVE") << env("MARLIN_BACKUP_DISK") << "The chosen disk holds the backup";
+    // The big disk holds the restored partitions by now (keepSizeLeavesThePartitionsAsTheyWere): its data one is
+    // mounted for this row.
     QTest::newRow("a disk with a mounted partition")
         << env("MARLIN_NEW_BIG_DRIVE") << env("MARLIN_NEW_BIG_DISK") << "A partition of the chosen disk is in use";
     QTest::newRow("a drive no disk has") << "MARLIN_NO_SUCH_DRIVE" << env("MARLIN_NEW_BIG_DISK")
