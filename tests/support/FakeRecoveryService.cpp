@@ -76,6 +76,39 @@ int FakeRecoveryObject::answer(const QString& method, const QString& req, int fa
     return value;
 }
 
+void FakeRecoveryObject::setDiskListing(const QString& data, bool answered)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_diskListing = data;
+    m_listingAnswered = answered;
+}
+
+int FakeRecoveryObject::listRestoreDisks(const QString& req)
+{
+    const int value = answer("ListRestoreDisks", req);
+    const QMutexLocker lock(&m_mutex);
+    if (value != 0 || m_heldMethods.contains("ListRestoreDisks") || !m_listingAnswered) {
+        return value;
+    }
+    const QString id = QJsonDocument::fromJson(req.toUtf8()).object().value("operateID").toString();
+    const bool listed = !m_diskListing.isEmpty();
+    const QString text =
+        FakeRecoveryService::response(16, id,
+                                      listed ? QVariantMap{{"data", m_diskListing}}
+                                             : QVariantMap{{"errMsg", "no whole-disk backup there"}, {"retCode", -1}});
+    QDBusConnection bus = connection();
+    // After the reply, as the service answers first and lists afterwards.
+    QMetaObject::invokeMethod(
+        this,
+        [bus, text, listed]() mutable {
+            QDBusMessage signal = QDBusMessage::createSignal(ObjectPath, Interface, listed ? "Success" : "Error");
+            signal << text;
+            bus.send(signal);
+        },
+        Qt::QueuedConnection);
+    return value;
+}
+
 FakeRecoveryService::FakeRecoveryService()
     : m_object(new FakeRecoveryObject),
       m_connection(QDBusConnection::connectToBus(QDBusConnection::SystemBus, ConnectionName))

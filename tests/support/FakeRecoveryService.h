@@ -48,6 +48,10 @@ public:
     QList<QDBusMessage> takeHeld();
     QStringList requests(const QString& method) const;
     void clear();
+    // What an accepted ListRestoreDisks is answered with, as the service would, right after its reply: Success with
+    // this listing, or, while none is set, Error as for a directory without a whole-disk backup. Empty data: no
+    // outcome at all (the test sends it).
+    void setDiskListing(const QString& data, bool answered = true);
 
 public slots:
     int SystemRestore(const QString& req) { return answer("SystemRestore", req); }
@@ -64,16 +68,19 @@ public slots:
     int CopyBrowseFiles(const QString& req) { return answer("CopyBrowseFiles", req); }
     int CancelBrowseCopy(const QString& req) { return answer("CancelBrowseCopy", req); }
     int CloseBrowse(const QString& req) { return answer("CloseBrowse", req); }
-    int ListRestoreDisks(const QString& req) { return answer("ListRestoreDisks", req); }
+    int ListRestoreDisks(const QString& req) { return listRestoreDisks(req); }
 
 private:
     int answer(const QString& method, const QString& req, int fallback = 0);
+    int listRestoreDisks(const QString& req);
 
     mutable QMutex m_mutex;
     QMap<QString, int> m_answers;
     QStringList m_heldMethods;
     QList<QDBusMessage> m_held;
     QMap<QString, QStringList> m_requests;
+    QString m_diskListing;
+    bool m_listingAnswered = true;
 };
 
 class FakeRecoveryService
@@ -89,6 +96,7 @@ public:
 
     void setAnswer(const QString& method, int answer) { m_object->setAnswer(method, answer); }
     void holdAnswers(const QString& method) { m_object->setHeld(method); }
+    void setDiskListing(const QString& data, bool answered = true) { m_object->setDiskListing(data, answered); }
     // Sends the answers held back; the number sent.
     int releaseHeld();
     QStringList requests(const QString& method) const { return m_object->requests(method); }

@@ -427,6 +427,26 @@
         <source>another task is running</source>
         <translation>Eine andere Aufgabe läuft gerade</translation>
     </message>
+    <message>
+        <source>The chosen disk is not there; choose the disk again</source>
+        <translation>Der gewählte Datenträger ist nicht vorhanden; wählen Sie den Datenträger erneut</translation>
+    </message>
+    <message>
+        <source>The chosen disk holds the backup; choose another disk</source>
+        <translation>Der gewählte Datenträger enthält die Sicherung; wählen Sie einen anderen Datenträger</translation>
+    </message>
+    <message>
+        <source>A partition of the chosen disk is in use (mounted); unmount it or choose another disk</source>
+        <translation>Eine Partition des gewählten Datenträgers wird verwendet (ist eingehängt); hängen Sie sie aus oder wählen Sie einen anderen Datenträger</translation>
+    </message>
+    <message>
+        <source>The backup was written, but the disk&apos;s extra space could not be used</source>
+        <translation>Die Sicherung wurde geschrieben, aber der zusätzliche Platz des Datenträgers konnte nicht genutzt werden</translation>
+    </message>
+    <message>
+        <source>The chosen disk is too small: this backup needs a disk of at least %1 bytes</source>
+        <translation>Der gewählte Datenträger ist zu klein: Diese Sicherung benötigt einen Datenträger mit mindestens %1 Byte</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryPage</name>
@@ -512,6 +532,102 @@
     <message>
         <source>Repair failed, please try another repair method.</source>
         <translation>Reparatur fehlgeschlagen. Bitte versuchen Sie eine andere Reparaturmethode.</translation>
+    </message>
+</context>
+<context>
+    <name>RestoreDiskChooser</name>
+    <message>
+        <source>too small, the backup needs %1</source>
+        <translation>zu klein, die Sicherung benötigt %1</translation>
+    </message>
+    <message>
+        <source>it holds the backup</source>
+        <translation>er enthält die Sicherung</translation>
+    </message>
+    <message>
+        <source>a partition on it is in use (mounted)</source>
+        <translation>eine Partition darauf wird verwendet (ist eingehängt)</translation>
+    </message>
+    <message>
+        <source>mounted</source>
+        <translation>eingehängt</translation>
+    </message>
+    <message>
+        <source>Choose the disk to restore onto</source>
+        <translation>Datenträger für die Wiederherstellung wählen</translation>
+    </message>
+    <message>
+        <source>Use the whole disk (the last partition grows to fill a larger disk)</source>
+        <translation>Den ganzen Datenträger nutzen (die letzte Partition wächst auf einem größeren Datenträger bis zum Ende)</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>Zurück</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>Weiter</translation>
+    </message>
+    <message>
+        <source>%1, serial %2, %3 (%4)</source>
+        <translation>%1, Seriennummer %2, %3 (%4)</translation>
+    </message>
+    <message>
+        <source>Unknown disk</source>
+        <translation>Unbekannter Datenträger</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>keine</translation>
+    </message>
+    <message>
+        <source>No partitions</source>
+        <translation>Keine Partitionen</translation>
+    </message>
+    <message>
+        <source>Holds: %1</source>
+        <translation>Enthält: %1</translation>
+    </message>
+    <message>
+        <source>The disk this backup was made of is not in this computer. Choose the disk to write it onto: it needs at least %1.</source>
+        <translation>Der Datenträger, von dem diese Sicherung erstellt wurde, ist nicht in diesem Computer. Wählen Sie den Datenträger, auf den sie geschrieben werden soll: Er benötigt mindestens %1.</translation>
+    </message>
+    <message>
+        <source>Cannot be used: %1</source>
+        <translation>Nicht verwendbar: %1</translation>
+    </message>
+</context>
+<context>
+    <name>RestoreDiskConfirmPage</name>
+    <message>
+        <source>Replace everything on this disk?</source>
+        <translation>Alles auf diesem Datenträger ersetzen?</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Wiederherstellen</translation>
+    </message>
+    <message>
+        <source>The partitions keep the sizes they had at the backup.</source>
+        <translation>Die Partitionen behalten die Größen, die sie bei der Sicherung hatten.</translation>
+    </message>
+    <message>
+        <source>The last partition grows to fill the disk.</source>
+        <translation>Die letzte Partition wächst bis zum Ende des Datenträgers.</translation>
+    </message>
+    <message>
+        <source>The backup will be written onto this disk:
+%1
+
+Everything on it will be replaced by the backup and cannot be recovered. %2</source>
+        <translation>Die Sicherung wird auf diesen Datenträger geschrieben:
+%1
+
+Alles darauf wird durch die Sicherung ersetzt und kann nicht wiederhergestellt werden. %2</translation>
     </message>
 </context>
 <context>

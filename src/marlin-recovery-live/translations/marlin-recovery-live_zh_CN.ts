@@ -423,6 +423,26 @@
         <source>another task is running</source>
         <translation>另一个任务正在运行</translation>
     </message>
+    <message>
+        <source>The chosen disk is not there; choose the disk again</source>
+        <translation>所选磁盘不存在，请重新选择磁盘</translation>
+    </message>
+    <message>
+        <source>The chosen disk holds the backup; choose another disk</source>
+        <translation>所选磁盘上存有该备份，请选择其他磁盘</translation>
+    </message>
+    <message>
+        <source>A partition of the chosen disk is in use (mounted); unmount it or choose another disk</source>
+        <translation>所选磁盘上的某个分区正在使用（已挂载），请卸载该分区或选择其他磁盘</translation>
+    </message>
+    <message>
+        <source>The backup was written, but the disk&apos;s extra space could not be used</source>
+        <translation>备份已写入，但无法使用磁盘的剩余空间</translation>
+    </message>
+    <message>
+        <source>The chosen disk is too small: this backup needs a disk of at least %1 bytes</source>
+        <translation>所选磁盘太小：此备份需要至少 %1 字节的磁盘</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryPage</name>
@@ -508,6 +528,102 @@
     <message>
         <source>Repair failed, please try another repair method.</source>
         <translation>修复失败，请尝试其他修复方法。</translation>
+    </message>
+</context>
+<context>
+    <name>RestoreDiskChooser</name>
+    <message>
+        <source>too small, the backup needs %1</source>
+        <translation>空间不足，此备份需要 %1</translation>
+    </message>
+    <message>
+        <source>it holds the backup</source>
+        <translation>其上存有该备份</translation>
+    </message>
+    <message>
+        <source>a partition on it is in use (mounted)</source>
+        <translation>其上有分区正在使用（已挂载）</translation>
+    </message>
+    <message>
+        <source>mounted</source>
+        <translation>已挂载</translation>
+    </message>
+    <message>
+        <source>Choose the disk to restore onto</source>
+        <translation>选择要还原到的磁盘</translation>
+    </message>
+    <message>
+        <source>Use the whole disk (the last partition grows to fill a larger disk)</source>
+        <translation>使用整个磁盘（在更大的磁盘上扩展最后一个分区以占满磁盘）</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>返回</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>下一步</translation>
+    </message>
+    <message>
+        <source>%1, serial %2, %3 (%4)</source>
+        <translation>%1，序列号 %2，%3（%4）</translation>
+    </message>
+    <message>
+        <source>Unknown disk</source>
+        <translation>未知磁盘</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>无</translation>
+    </message>
+    <message>
+        <source>No partitions</source>
+        <translation>无分区</translation>
+    </message>
+    <message>
+        <source>Holds: %1</source>
+        <translation>包含：%1</translation>
+    </message>
+    <message>
+        <source>The disk this backup was made of is not in this computer. Choose the disk to write it onto: it needs at least %1.</source>
+        <translation>制作此备份的磁盘不在这台计算机中。请选择要写入的磁盘：至少需要 %1。</translation>
+    </message>
+    <message>
+        <source>Cannot be used: %1</source>
+        <translation>无法使用：%1</translation>
+    </message>
+</context>
+<context>
+    <name>RestoreDiskConfirmPage</name>
+    <message>
+        <source>Replace everything on this disk?</source>
+        <translation>要替换此磁盘上的所有内容吗？</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>还原</translation>
+    </message>
+    <message>
+        <source>The partitions keep the sizes they had at the backup.</source>
+        <translation>各分区保持备份时的大小。</translation>
+    </message>
+    <message>
+        <source>The last partition grows to fill the disk.</source>
+        <translation>最后一个分区将扩展以占满磁盘。</translation>
+    </message>
+    <message>
+        <source>The backup will be written onto this disk:
+%1
+
+Everything on it will be replaced by the backup and cannot be recovered. %2</source>
+        <translation>备份将写入此磁盘：
+%1
+
+其上的所有内容都将被备份替换，且无法恢复。%2</translation>
     </message>
 </context>
 <context>

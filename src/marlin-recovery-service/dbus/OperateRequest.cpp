@@ -15,6 +15,8 @@ void RestoreRequest::read(const QJsonObject& obj)
     backupDir = obj.value("backupDir").toString();
     backupUUID = obj.value("backupUUID").toString();
     formatData = obj.value("formatData").toBool(false);
+    targetDrive = obj.value("targetDrive").toString();
+    keepSize = obj.value("keepSize").toBool(false);
 }
 
 void FsckRequest::read(const QJsonObject& obj)

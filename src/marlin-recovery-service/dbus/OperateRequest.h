@@ -41,6 +41,10 @@ struct RestoreRequest : OperateRequest
     QString backupDir;
     QString backupUUID;
     bool formatData = false;
+    // A whole-disk backup's target, as DiskInfo's "DiskDrive=" names a drive; empty for the drive it was made of.
+    QString targetDrive;
+    // Whether the partitions keep the sizes they had at the backup on a larger target.
+    bool keepSize = false;
 
     void read(const QJsonObject& obj);
 };

@@ -10,7 +10,9 @@
 #include "tasks/CopyDestinations.h"
 #include "tasks/FileCopier.h"
 #include "tasks/ManualRestoreTask.h"
+#include "tasks/RestoreDisks.h"
 #include "tasks/SystemRestoreTask.h"
+#include "tasks/WholeDisk.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -23,6 +25,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QStorageInfo>
 #include <QTimer>
 
 #include <atomic>
@@ -41,6 +44,26 @@ const int KernelCommNameLength = 15;
 QJsonObject parseRecoveryInfo(const QString& recoveryInfo)
 {
     return Utils::stringToJson(recoveryInfo);
+}
+
+// What the window's disk chooser shows for the whole-disk backup in the request's directory.
+bool restoreDisksData(const RestoreRequest& request, QJsonObject& data)
+{
+    const QString dir =
+        request.backupUUID.isEmpty()
+            ? request.backupDir
+            : RecoveryService::backupDirInsideDevice(Utils::mountDeviceByUUID(request.backupUUID), request.backupDir);
+    RestoreDisks::ImageDisk image;
+    if (dir.isEmpty() || !RestoreDisks::readImageDisk(dir, image)) {
+        return false;
+    }
+    const QString device = QString::fromUtf8(QStorageInfo(dir).device());
+    const QString backupDisk = WholeDisk::diskOf(QFileInfo(device).canonicalFilePath());
+    data = QJsonObject{{"needBytes", image.needBytes},
+                       {"recordedDrive", image.drive},
+                       {"recordedPresent", !RestoreDisks::diskOfDrive(image.drive).isEmpty()},
+                       {"disks", RestoreDisks::list(image.needBytes, backupDisk)}};
+    return true;
 }
 
 } // namespace
@@ -244,7 +267,9 @@ int RecoveryService::ManualRestore(const QString& restoreReq)
                 m_taskRunning = false;
                 return;
             }
-            setTask(new ManualRestoreTask(path, this));
+            auto* task = new ManualRestoreTask(path, this);
+            task->setTargetDrive(request.targetDrive, request.keepSize);
+            setTask(task);
             m_task->setRestoreRequest("ManualRestore", obj);
         });
     }
@@ -967,4 +992,45 @@ bool RecoveryService::isBrowsing()
 int RecoveryService::ListRestoreDisks(const QString&)
 {
     return -1;
+}
+// The disks a whole-disk backup may go onto, for the window's chooser.
+int RecoveryService::ListRestoreDisks(const QString& req)
+{
+    if (!isValidLiveCaller()) {
+        qWarning().noquote() << "RecoveryService::ListRestoreDisks, invalid live caller";
+        return -100;
+    }
+    const QJsonObject obj = Utils::stringToJson(req);
+    if (obj.isEmpty()) {
+        qWarning().noquote() << "RecoveryService::ListRestoreDisks, jsonObject isEmpty, req: " + requestSummary(req);
+        return -1;
+    }
+    qInfo().noquote() << "ListRestoreDisks, req: " + requestSummary(req);
+    if (refuseWhileTaskRuns("ListRestoreDisks")) {
+        return -1;
+    }
+    RestoreRequest request;
+    request.read(obj);
+    setCurrent(request);
+    if (request.opType != OpRestoreDisks) {
+        emitError("opType not match");
+        return -1;
+    }
+    if (refuseWhileWorkerRuns("ListRestoreDisks")) {
+        return -1;
+    }
+    // The answer first: reading the image and asking udisksd about every disk takes a moment.
+    QTimer::singleShot(0, this, [this, request]() {
+        QJsonObject data;
+        if (!restoreDisksData(request, data)) {
+            qWarning().noquote() << "ListRestoreDisks, no whole-disk image in the backup directory";
+            emitError("no whole-disk backup there");
+        } else {
+            OperateResponse rsp = response(0, 100);
+            rsp.data = QString::fromUtf8(QJsonDocument(data).toJson(QJsonDocument::Compact));
+            Q_EMIT Success(rsp.toString());
+        }
+        resetCurrent();
+    });
+    return 0;
 }

@@ -4,6 +4,7 @@
 #include "core/command.h"
 #include "tasks/ArchiveCheck.h"
 #include "tasks/BackupTask.h"
+#include "tasks/RestoreDisks.h"
 #include "tasks/WholeDisk.h"
 #include "udisks2/UDisks2BlockDevice.h"
 #include "udisks2/UDisks2Manager.h"
@@ -28,6 +29,16 @@ const char* const VersionMismatch =
                       "Your system version does not match the backup file, please update the system and restore again");
 const char* const DiskMismatch = QT_TRANSLATE_NOOP(
     "ManualRestoreTask", "Your disk info and the backup info do not match, so you cannot restore now");
+const char* const NoSuchDisk =
+    QT_TRANSLATE_NOOP("ManualRestoreTask", "The chosen disk is not there; choose the disk again");
+const char* const DiskTooSmall = QT_TRANSLATE_NOOP(
+    "ManualRestoreTask", "The chosen disk is too small: this backup needs a disk of at least %1 bytes");
+const char* const DiskHoldsBackup =
+    QT_TRANSLATE_NOOP("ManualRestoreTask", "The chosen disk holds the backup; choose another disk");
+const char* const DiskMounted = QT_TRANSLATE_NOOP(
+    "ManualRestoreTask", "A partition of the chosen disk is in use (mounted); unmount it or choose another disk");
+const char* const GrowFailed =
+    QT_TRANSLATE_NOOP("ManualRestoreTask", "The backup was written, but the disk's extra space could not be used");
 const char* const BackupInTarget = QT_TRANSLATE_NOOP(
     "ManualRestoreTask", "The backup lies where the restore would write; move it to another disk and try again");
 
@@ -60,6 +71,17 @@ ManualRestoreTask::ManualRestoreTask(const QJsonArray& tasks, QObject* parent) :
 {
     connect(this, &Task::taskFinished, this, &ManualRestoreTask::onTaskFinished);
     QTimer::singleShot(0, this, [this, tasks]() { setTasks(tasks); });
+}
+
+void ManualRestoreTask::setTargetDrive(const QString& drive, bool keepSize)
+{
+    m_targetDrive = drive;
+    m_keepSize = keepSize;
+}
+
+QString ManualRestoreTask::writtenDrive() const
+{
+    return m_targetDrive.isEmpty() ? m_diskDrive : m_targetDrive;
 }
 
 void ManualRestoreTask::setTasks(const QJsonArray& tasks)
@@ -96,7 +118,7 @@ void ManualRestoreTask::startChecked()
         reportFailure(tr(BackupInTarget));
         return;
     }
-    if (!m_diskDrive.isEmpty()) {
+    if (!writtenDrive().isEmpty()) {
         unmountDrive();
     }
     if (!checkImageJobs(tr(BadBackup))) {
@@ -218,7 +240,7 @@ bool ManualRestoreTask::addImage(const QString& image, const QString& fileName)
         return false;
     }
     if (!m_diskDrive.isEmpty()) {
-        if (!addWholeDiskImage(image)) {
+        if (!(m_targetDrive.isEmpty() ? addWholeDiskImage(image) : addChosenDiskImage(image))) {
             return false;
         }
         if (m_uuid.isEmpty()) {
@@ -243,6 +265,44 @@ bool ManualRestoreTask::addWholeDiskImage(const QString& image)
         reportFailure(tr(DiskMismatch));
         return false;
     }
+    addJob(image, disk, ImageJob);
+    return true;
+}
+
+// The window offered only disks that qualified, but the disks may have changed since, and the request may come from
+// anyone allowed to call: everything is checked again here.
+bool ManualRestoreTask::addChosenDiskImage(const QString& image)
+{
+    RestoreDisks::ImageDisk recorded;
+    const QString disk = RestoreDisks::diskOfDrive(m_targetDrive);
+    const QString backupDisk = m_sources.isEmpty() ? QString() : WholeDisk::diskOf(m_sources.constLast().second);
+    qInfo().noquote() << "whole-disk image " + image + " of drive " + m_diskDrive + " onto the chosen drive " +
+                             m_targetDrive + " (" + disk + "), the backup's disk: " + backupDisk;
+    if (disk.isEmpty()) {
+        reportFailure(tr(NoSuchDisk));
+        return false;
+    }
+    if (!RestoreDisks::readImageDisk(QFileInfo(image).path(), recorded)) {
+        reportFailure(tr(BadBackup));
+        return false;
+    }
+    const QString refusal = RestoreDisks::refusal(disk, recorded.needBytes, backupDisk);
+    if (!refusal.isEmpty()) {
+        qWarning().noquote() << "the chosen disk " + disk + " " + refusal;
+    }
+    if (refusal == RestoreDisks::HoldsBackup) {
+        reportFailure(tr(DiskHoldsBackup));
+        return false;
+    }
+    if (refusal == RestoreDisks::HasMountedPartition) {
+        reportFailure(tr(DiskMounted));
+        return false;
+    }
+    if (refusal == RestoreDisks::TooSmall) {
+        reportFailure(tr(DiskTooSmall).arg(recorded.needBytes));
+        return false;
+    }
+    m_targetDisk = disk;
     addJob(image, disk, ImageJob);
     return true;
 }
@@ -340,8 +400,8 @@ void ManualRestoreTask::unmountDrive()
     const QStringList paths = UDisks2Manager::blockDevices();
     for (const QString& path : paths) {
         std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
-        if (device && device->driveName() == m_diskDrive) {
-            qDebug() << "drive:" << device->driveName() << "m_diskDrive:" << m_diskDrive;
+        if (device && device->driveName() == writtenDrive()) {
+            qDebug() << "drive:" << device->driveName() << "written drive:" << writtenDrive();
             device->unmount({});
         }
     }
@@ -374,7 +434,7 @@ void ManualRestoreTask::restoreSwapUuid()
     }
     const QString swapPath = swapPartitionOnDrive();
     if (swapPath.isEmpty()) {
-        qWarning().noquote() << "no swap partition on the drive " + m_diskDrive;
+        qWarning().noquote() << "no swap partition on the drive " + writtenDrive();
         return;
     }
     // The partition type alone says little: a file system put there later is someone's data.
@@ -412,7 +472,7 @@ QString ManualRestoreTask::swapPartitionOnDrive() const
     for (const QString& path : paths) {
         std::unique_ptr<UDisks2BlockDevice> device = UDisks2Manager::createBlockDevice(path);
         std::unique_ptr<UDisks2Partition> partition = UDisks2Manager::createPartition(path);
-        if (!device || !partition || device->driveName() != m_diskDrive) {
+        if (!device || !partition || device->driveName() != writtenDrive()) {
             continue;
         }
         if (device->idType() == "swap" || SwapTypes.contains(partition->type().toLower())) {
@@ -434,6 +494,11 @@ void ManualRestoreTask::onTaskFinished()
     convertVersion(uuid);
     if (!checkFromPathIsExists()) {
         reportFailure(tr("Cannot find the target location"));
+        return;
+    }
+    // Before anything mounts a file system of the new disk: a partition is only grown unmounted.
+    if (!m_targetDisk.isEmpty() && !RestoreDisks::useWholeDisk(m_targetDisk, m_keepSize)) {
+        reportFailure(tr(GrowFailed));
         return;
     }
     qDebug() << "process swap uuid !";

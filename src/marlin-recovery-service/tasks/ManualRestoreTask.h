@@ -13,6 +13,9 @@ public:
     ManualRestoreTask(const QString& backupDir, QObject* parent = nullptr);
     ManualRestoreTask(const QJsonArray& tasks, QObject* parent = nullptr);
 
+    // A whole-disk backup goes onto the disk of this drive instead of the one it was made of; unless keepSize, the
+    // last partition then grows to fill it. Set before the task starts.
+    void setTargetDrive(const QString& drive, bool keepSize);
     void setTasks(const QJsonArray& tasks);
     void setJobs(const QString& path);
     bool checkFromPathIsExists();
@@ -28,6 +31,10 @@ private:
     bool addImage(const QString& image, const QString& fileName);
     // Onto the drive the image was made of, and only when that drive holds this system.
     bool addWholeDiskImage(const QString& image);
+    // Onto the disk the person chose: refused, before anything is written, unless it qualifies.
+    bool addChosenDiskImage(const QString& image);
+    // The drive the whole-disk image is written onto.
+    QString writtenDrive() const;
     bool addPartitionImage(const QString& image, const QString& fileName);
     void addArchives(const QString& dirPath, const QStringList& archives);
     bool checkArchive(const QString& tarPath, QString& uuid, QString& directory) const;
@@ -42,6 +49,9 @@ private:
     QString swapPartitionOnDrive() const;
 
     QString m_diskDrive;
+    QString m_targetDrive;
+    QString m_targetDisk;
+    bool m_keepSize = false;
     QString m_uuid;
     QString m_version;
     QString m_backupDir;

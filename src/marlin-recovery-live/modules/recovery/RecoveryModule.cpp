@@ -3,6 +3,8 @@
 #include "FrameInterface.h"
 #include "RecoveryPage.h"
 #include "RepairFileSystemWidget.h"
+#include "RestoreDiskChooser.h"
+#include "RestoreDiskConfirmPage.h"
 #include "SystemRestoreWidget.h"
 #include "comMarlinDaemonRecoveryInterface.h"
 #include "modules/browse/BrowseFlow.h"
@@ -24,6 +26,8 @@
 #include <QDBusServiceWatcher>
 #include <QDebug>
 #include <QJsonDocument>
+#include <QListWidget>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QUuid>
 
@@ -39,7 +43,8 @@ enum OpType
     FixPartitionOp = 6,
     PartitionCheckOp = 7,
     RestorePageOp = 8,
-    RepairToolOp = 9
+    RepairToolOp = 9,
+    RestoreDisksOp = 16
 };
 
 const char* const KnownErrors[] = {
@@ -60,6 +65,11 @@ const char* const KnownErrors[] = {
     QT_TRANSLATE_NOOP("RecoveryModule", "Copy cancelled"),
     QT_TRANSLATE_NOOP("RecoveryModule", "Not enough free space on the destination"),
     QT_TRANSLATE_NOOP("RecoveryModule", "another task is running"),
+    QT_TRANSLATE_NOOP("RecoveryModule", "The chosen disk is not there; choose the disk again"),
+    QT_TRANSLATE_NOOP("RecoveryModule", "The chosen disk holds the backup; choose another disk"),
+    QT_TRANSLATE_NOOP("RecoveryModule",
+                      "A partition of the chosen disk is in use (mounted); unmount it or choose another disk"),
+    QT_TRANSLATE_NOOP("RecoveryModule", "The backup was written, but the disk's extra space could not be used"),
 };
 
 // Known errors that name a device or an image: "%1" stands for it.
@@ -70,6 +80,7 @@ const char* const KnownErrorPatterns[] = {
                                         "been formatted). Nothing was restored."),
     QT_TRANSLATE_NOOP("RecoveryModule", "The system's partitions are found on more than one device (%1). Remove the "
                                         "disks that are not this computer's own and try again."),
+    QT_TRANSLATE_NOOP("RecoveryModule", "The chosen disk is too small: this backup needs a disk of at least %1 bytes"),
 };
 
 const int InvalidCaller = -100;
@@ -132,6 +143,8 @@ RecoveryModule::~RecoveryModule()
     delete m_repairFileSystemWidget;
     delete m_workingPage;
     delete m_endPage;
+    delete m_diskChooser;
+    delete m_diskConfirmPage;
 }
 
 QString RecoveryModule::name() const
@@ -172,7 +185,7 @@ void RecoveryModule::initialize()
         connect(m_systemRestoreWidget, &SystemRestoreWidget::manualRestoreClicked, this,
                 &RecoveryModule::onManualRestoreClicked);
         connect(m_systemRestoreWidget, &SystemRestoreWidget::customRestoreClicked, this,
-                &RecoveryModule::onCustomRestoreClicked);
+                &RecoveryModule::onRestoreFromFiles);
         connect(m_systemRestoreWidget, &SystemRestoreWidget::recoveryTriggered, this,
                 &RecoveryModule::onRecoveryTriggered);
     }
@@ -317,7 +330,9 @@ void RecoveryModule::onRestoreAgain()
         if (request.value("opType").toInt() == ManualRestoreByUUIDOp) {
             onManualRestoreClicked(directory, request.value("backupUUID").toString());
         } else {
-            onCustomRestoreClicked(directory);
+            // Onto the disk chosen then, not the one the backup names.
+            sendCustomRestore(directory, request.value("targetDrive").toString(),
+                              request.value("keepSize").toBool(false));
         }
     } else if (method == "RestoreByTask") {
         onRecoveryTriggered(request.value("recoveryInfo").toString());
@@ -506,14 +521,67 @@ void RecoveryModule::onSystemRestoreClicked(bool formatData)
 
 void RecoveryModule::onCustomRestoreClicked(QString directory)
 {
+    sendCustomRestore(directory, QString(), false);
+}
+
+void RecoveryModule::sendCustomRestore(const QString& directory, const QString& targetDrive, bool keepSize)
+{
     if (!restoreMayStart()) {
         return;
     }
-    const QString request = newRequest(ManualRestoreOp, "live@user",
-                                       {{"backupDir", directory}, {"backupUUID", QString()}, {"formatData", false}});
+    QJsonObject extra{{"backupDir", directory}, {"backupUUID", QString()}, {"formatData", false}};
+    if (!targetDrive.isEmpty()) {
+        extra.insert("targetDrive", targetDrive);
+        extra.insert("keepSize", keepSize);
+    }
+    const QString request = newRequest(ManualRestoreOp, "live@user", extra);
     qInfo().noquote() << "RecoveryModule::onCustomRestoreClicked, restoreReq: " + request;
     sendTask(m_recoveryInterface->ManualRestore(request),
              "RecoveryModule::onCustomRestoreClicked dbus err: ", QString(), QString());
+}
+
+void RecoveryModule::onRestoreFromFiles(QString directory)
+{
+    m_chooserDirectory = directory;
+    const QString request = newRequest(RestoreDisksOp, "live@user", {{"backupDir", directory}});
+    QDBusPendingReply<int> reply = m_recoveryInterface->ListRestoreDisks(request);
+    reply.waitForFinished();
+    if (reply.isError() || reply.value() != 0) {
+        // A service that cannot list disks still restores onto the disk the backup names, or says why not.
+        qWarning().noquote() << "ListRestoreDisks not taken: " +
+                                    (reply.isError() ? reply.error().message() : QString::number(reply.value()));
+        forgetRequest();
+        onCustomRestoreClicked(directory);
+    }
+}
+
+void RecoveryModule::showDiskChooser(const QString& data)
+{
+    const QJsonObject disks = parseResponse(data);
+    if (disks.value("recordedPresent").toBool(true)) {
+        onCustomRestoreClicked(m_chooserDirectory);
+        return;
+    }
+    if (m_diskChooser == nullptr) {
+        m_diskChooser = new RestoreDiskChooser;
+        m_diskConfirmPage = new RestoreDiskConfirmPage;
+        connect(m_diskChooser, &RestoreDiskChooser::back, this, &RecoveryModule::onBack);
+        connect(m_diskChooser, &RestoreDiskChooser::chosen, this, [this](const QJsonObject& disk, bool keepSize) {
+            m_diskConfirmPage->setDisk(disk, keepSize);
+            m_frame->showWidget(this, m_diskConfirmPage);
+            m_frame->setBackwardButtonVisible(false);
+            m_diskConfirmPage->cancelButton()->setFocus();
+        });
+        connect(m_diskConfirmPage, &RestoreDiskConfirmPage::cancelled, this, &RecoveryModule::onBack);
+        connect(m_diskConfirmPage, &RestoreDiskConfirmPage::confirmed, this, [this]() {
+            sendCustomRestore(m_chooserDirectory, m_diskConfirmPage->disk().value("drive").toString(),
+                              m_diskConfirmPage->keepSize());
+        });
+    }
+    m_diskChooser->setDisks(disks);
+    m_frame->showWidget(this, m_diskChooser);
+    m_frame->setBackwardButtonVisible(false);
+    m_diskChooser->diskList()->setFocus();
 }
 
 void RecoveryModule::onManualRestoreClicked(QString directory, QString backupUUID)
@@ -641,6 +709,8 @@ void RecoveryModule::onSuccess(QString msg)
     } else if (opType == PartitionCheckOp || opType == RestorePageOp || opType == RepairToolOp) {
         showInformationPage(opType, response.value("data").toString());
         m_recoveryPage->stopBusy();
+    } else if (opType == RestoreDisksOp && operateIDMatches(response)) {
+        showDiskChooser(response.value("data").toString());
     }
     finishResponse(response, answeredID);
 }
@@ -663,6 +733,9 @@ void RecoveryModule::onError(QString errMsg)
         m_recoveryPage->setErrorTip(raw, true);
     } else if (opType == FixPartitionOp && m_repairFileSystemWidget != nullptr) {
         m_repairFileSystemWidget->fixFailed(error);
+    } else if (opType == RestoreDisksOp && operateIDMatches(response)) {
+        // No whole-disk backup there: the restore goes on as it always did.
+        onCustomRestoreClicked(m_chooserDirectory);
     }
     finishResponse(response, answeredID);
 }

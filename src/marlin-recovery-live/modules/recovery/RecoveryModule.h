@@ -16,6 +16,8 @@ class InterruptedRestorePage;
 class RecoveryPage;
 class WorkingPage;
 class RepairFileSystemWidget;
+class RestoreDiskChooser;
+class RestoreDiskConfirmPage;
 class SystemRestoreWidget;
 
 // The GUI's one module: turns the pages' choices into service requests and the service's answers into pages.
@@ -84,6 +86,8 @@ public:
     RepairFileSystemWidget* repairFileSystemWidget() const { return m_repairFileSystemWidget; }
     InterruptedRestorePage* interruptedRestorePage() const { return m_interruptedRestorePage; }
     BrowseFlow* browseFlow() const { return m_browseFlow; }
+    RestoreDiskChooser* diskChooser() const { return m_diskChooser; }
+    RestoreDiskConfirmPage* diskConfirmPage() const { return m_diskConfirmPage; }
     int lastOpType() const { return m_opType; }
     QString lastOperateID() const { return m_operateID; }
     // A pending order that could not be sent yet.
@@ -97,6 +101,8 @@ public slots:
     void onSystemRestoreClicked(bool formatData);
     void onManualRestoreClicked(QString directory, QString backupUUID);
     void onCustomRestoreClicked(QString directory);
+    // "Restore from backup files": a whole-disk backup whose disk is gone goes through the disk chooser first.
+    void onRestoreFromFiles(QString directory);
     void onRecoveryTriggered(QString recoveryInfo);
     // The cut-off restore once more, after a confirmation that says what it writes.
     void onRestoreAgain();
@@ -129,6 +135,9 @@ private:
     void showOutcome(int state, const QString& title, const QString& message, const QString& button);
     // Copying single files: from the home page's personal files and the restore page's backups.
     void initializeBrowse();
+    // targetDrive empty: onto the disk the backup names.
+    void sendCustomRestore(const QString& directory, const QString& targetDrive, bool keepSize);
+    void showDiskChooser(const QString& data);
 
     RecoveryPage* m_recoveryPage = nullptr;
     RepairFileSystemWidget* m_repairFileSystemWidget = nullptr;
@@ -136,6 +145,10 @@ private:
     WorkingPage* m_workingPage = nullptr;
     EndPage* m_endPage = nullptr;
     InterruptedRestorePage* m_interruptedRestorePage = nullptr;
+    RestoreDiskChooser* m_diskChooser = nullptr;
+    RestoreDiskConfirmPage* m_diskConfirmPage = nullptr;
+    // The backup directory the disk chooser is for.
+    QString m_chooserDirectory;
     int m_opType = 0;
     QString m_operateID;
     QString m_rootUUID;
