@@ -447,6 +447,42 @@
         <source>The chosen disk is too small: this backup needs a disk of at least %1 bytes</source>
         <translation>Der gewählte Datenträger ist zu klein: Diese Sicherung benötigt einen Datenträger mit mindestens %1 Byte</translation>
     </message>
+    <message>
+        <source>Cannot open it for browsing</source>
+        <translation>Es kann nicht zum Durchsuchen geöffnet werden</translation>
+    </message>
+    <message>
+        <source>Cannot open the folder</source>
+        <translation>Der Ordner kann nicht geöffnet werden</translation>
+    </message>
+    <message>
+        <source>Cannot read the chosen files</source>
+        <translation>Die gewählten Dateien können nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>Cannot write to the destination</source>
+        <translation>Auf das Ziel kann nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>Cannot find the destination</source>
+        <translation>Das Ziel wurde nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Browsing was closed</source>
+        <translation>Das Durchsuchen wurde beendet</translation>
+    </message>
+    <message>
+        <source>another copy is running</source>
+        <translation>Ein anderer Kopiervorgang läuft gerade</translation>
+    </message>
+    <message>
+        <source>Invalid path</source>
+        <translation>Ungültiger Pfad</translation>
+    </message>
+    <message>
+        <source>Nothing is open for browsing</source>
+        <translation>Zum Durchsuchen ist nichts geöffnet</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryPage</name>

@@ -443,6 +443,42 @@
         <source>The chosen disk is too small: this backup needs a disk of at least %1 bytes</source>
         <translation>所选磁盘太小：此备份需要至少 %1 字节的磁盘</translation>
     </message>
+    <message>
+        <source>Cannot open it for browsing</source>
+        <translation>无法打开以浏览</translation>
+    </message>
+    <message>
+        <source>Cannot open the folder</source>
+        <translation>无法打开该文件夹</translation>
+    </message>
+    <message>
+        <source>Cannot read the chosen files</source>
+        <translation>无法读取所选文件</translation>
+    </message>
+    <message>
+        <source>Cannot write to the destination</source>
+        <translation>无法写入目标位置</translation>
+    </message>
+    <message>
+        <source>Cannot find the destination</source>
+        <translation>找不到目标位置</translation>
+    </message>
+    <message>
+        <source>Browsing was closed</source>
+        <translation>浏览已关闭</translation>
+    </message>
+    <message>
+        <source>another copy is running</source>
+        <translation>另一个复制任务正在进行</translation>
+    </message>
+    <message>
+        <source>Invalid path</source>
+        <translation>路径无效</translation>
+    </message>
+    <message>
+        <source>Nothing is open for browsing</source>
+        <translation>没有打开可浏览的内容</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryPage</name>

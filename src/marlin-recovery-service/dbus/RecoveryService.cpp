@@ -989,10 +989,6 @@ bool RecoveryService::isBrowsing()
     return Browsing;
 }
 
-int RecoveryService::ListRestoreDisks(const QString&)
-{
-    return -1;
-}
 // The disks a whole-disk backup may go onto, for the window's chooser.
 int RecoveryService::ListRestoreDisks(const QString& req)
 {
