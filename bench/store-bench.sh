@@ -3,7 +3,7 @@
 # 1.2 GB of real files (/usr/share and /usr/include):
 #   1. one self-contained image of the partition (its size and wall time: the yardstick);
 #   2. five backups into one store, about 2 % of the used data changed before each after the first (files rewritten
-#      in place, deleted and added, random bytes);
+#      in place, deleted and added; random bytes, or with -r real files' bytes);
 #   3. the first restore point restored over the partition as it stands after the fifth: the bytes written, then
 #      fsck and every file compared with the first point's checksums;
 #   4. the same restore cut off at 75 % of its progress (its checking pass counts too: about half of its writing),
@@ -13,7 +13,9 @@
 #      backup and restore of the self-contained image: the speed of the path every restore used before.
 # Prints key=value figures; judges nothing. Every step starts with dropped caches.
 #
-#   bench/store-bench.sh [-d WORKDIR] [-b MARLIN_CLONE]
+#   bench/store-bench.sh [-r] [-d WORKDIR] [-b MARLIN_CLONE]
+#
+# -r: the changed and added contents are bytes of real files (/usr/lib) instead of random bytes.
 #
 # Needs root, loop devices, e2fsprogs. WORKDIR (default /var/tmp) needs about 12 GB free; everything made there is
 # removed at the end.
@@ -21,11 +23,13 @@ set -euo pipefail
 
 workroot=/var/tmp
 tool=""
-while getopts "d:b:" opt; do
+real_changes=no
+while getopts "d:b:r" opt; do
     case $opt in
+    r) real_changes=yes ;;
     d) workroot=$OPTARG ;;
     b) tool=$OPTARG ;;
-    *) echo "usage: $0 [-d WORKDIR] [-b MARLIN_CLONE]" >&2; exit 2 ;;
+    *) echo "usage: $0 [-r] [-d WORKDIR] [-b MARLIN_CLONE]" >&2; exit 2 ;;
     esac
 done
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -68,6 +72,17 @@ timed() {
 written() { grep -o '[0-9]* bytes written' "$work/out.$1" | tail -1 | cut -d' ' -f1; }
 manifest() { (cd "$mnt" && find . -type f -print0 | sort -z | xargs -0 sha256sum) >"$1"; }
 
+# New contents: random bytes (nothing compresses: the worst case), or with -r bytes of real files from /usr/lib,
+# which the source does not hold (they compress as a system's own updates and documents do).
+new_bytes() {
+    if [ "$real_changes" = yes ]; then
+        # head ends the pipe early: the cat before it fails on purpose.
+        { shuf -z "$work/pool" | xargs -0 cat 2>/dev/null || true; } | head -c "$1"
+    else
+        head -c "$1" /dev/urandom
+    fi
+}
+
 # About pct % of the used bytes in each of three ways: rewritten in place, deleted, added.
 change_files() {
     local step=$1 budget=$(($2 / 3)) size file
@@ -75,7 +90,7 @@ change_files() {
     local done=0
     while read -r size file; do
         [ "$done" -lt "$budget" ] || break
-        head -c "$size" /dev/urandom | dd of="$file" conv=notrunc status=none
+        new_bytes "$size" | dd of="$file" conv=notrunc status=none
         done=$((done + size))
     done < <(find "$mnt/share" -type f -size +16k -printf '%s %p\n' | shuf --random-source=<(yes "$step"))
     done=0
@@ -86,10 +101,11 @@ change_files() {
     done < <(find "$mnt/include" "$mnt/share" -type f -size +16k -printf '%s %p\n' |
         shuf --random-source=<(yes "x$step"))
     mkdir -p "$mnt/added-$step"
-    for ((i = 0; i * 1048576 < budget; i++)); do head -c 1M /dev/urandom >"$mnt/added-$step/$i.bin"; done
+    for ((i = 0; i * 1048576 < budget; i++)); do new_bytes 1048576 >"$mnt/added-$step/$i.bin"; done
     umount "$mnt"
 }
 
+[ "$real_changes" = no ] || find /usr/lib -type f -size +16k -print0 >"$work/pool"
 mkfs.ext4 -q -F "$src"
 mount "$src" "$mnt"
 cp -a /usr/share /usr/include "$mnt/"
@@ -109,6 +125,7 @@ for step in 1 2 3 4 5; do
     mkdir -p "$work/backups/point-$step"
     timed "store_backup_$step" "$tool" --tui --store "$store" "$src" "$work/backups/point-$step/system.rbk"
     walls[$step]=$last_wall
+    echo "store_bytes_after_$step=$(du -sb "$store" | cut -f1)"
 done
 echo "ratio_second_vs_first_backup_wall=$(echo "scale=3; ${walls[2]} / ${walls[1]}" | bc)"
 store_bytes=$(du -sb "$store" | cut -f1)

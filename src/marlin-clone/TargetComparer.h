@@ -5,10 +5,11 @@
 // Ranges are compared in pieces of kPiece bytes at device offsets that are multiples of it; a piece that cannot be
 // read counts as different, so an error never saves a write. The pipeline's workers call plan() at once.
 //
-// Reading costs time that only pays where the target matches. Once kStreak chunks in a row were found with almost
-// none of their data in place (a blank target, another system, the part a cut-off restore had not reached), chunks
-// are written without reading, as a restore did before comparing, and only every kProbeEvery-th chunk is still
-// compared, to notice where the target matches again.
+// Reading costs time that only pays where the target matches. Once kStreak chunks in a row (4 MiB) were found with
+// almost none of their data in place (a blank target, another system, the part a cut-off restore had not reached),
+// chunks are written without reading, as a restore did before comparing, and only every kProbeEvery-th chunk is
+// still compared, to notice where the target matches again. A shorter streak fires on every rewritten file of a few
+// chunks and then writes unchanged data behind it: a day's changes cost twice their size.
 
 #include "ChunkWork.h"
 
@@ -22,8 +23,8 @@ public:
     // writes in 4 KiB pieces and 98 MiB in 64 KiB pieces, in the same time; neighbouring pieces that differ are
     // written as one, so a target that differs everywhere still gets large writes.
     static constexpr uint64_t kPiece = 4096;
-    static constexpr unsigned kStreak = 4;
-    static constexpr uint64_t kProbeEvery = 32;
+    static constexpr unsigned kStreak = 32;
+    static constexpr uint64_t kProbeEvery = 8;
 
     // fd: the target opened for reading; directFd: the same opened with O_DIRECT, or -1.
     TargetComparer(int fd, int directFd);

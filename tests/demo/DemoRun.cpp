@@ -185,6 +185,7 @@ void DemoRun::openWindow(const QString& interruptedRestore)
 int DemoRun::runScripted()
 {
     GuiDriver gui(m_window.get(), m_screenshotDir);
+    copyFilesOut(gui);
     say("Factory reset keeping personal files, through the window:");
     bool ok = gui.openRestorePage();
     int points = 0;
@@ -218,6 +219,26 @@ int DemoRun::runScripted()
         say("  " + file);
     }
     return m_failures == 0 ? 0 : 1;
+}
+
+void DemoRun::copyFilesOut(GuiDriver& gui)
+{
+    say("Single files brought back onto the second disk, through the window:");
+    const QString letter = PersonalFile.section('/', -1);
+    QString result;
+    bool ok = gui.browsePersonalFiles() && gui.copyFiles({"home" + PersonalFile.mid(QString("/home").size())},
+                                                         env("MARLIN_BACKUP_UUID"), &result, TaskTimeout);
+    report(ok, "Copy Personal Files: alice's letter; " + (ok ? result : gui.error()));
+    gui.leaveBrowse();
+    ok = ok && gui.browseRestorePoint("2026-11-02") &&
+         gui.copyFiles({"system/etc/motd"}, env("MARLIN_BACKUP_UUID"), &result, TaskTimeout);
+    report(ok, "Browse Files of the November restore point: its /etc/motd; " + (ok ? result : gui.error()));
+    gui.leaveBrowse();
+    gui.backToHome();
+    const Mounted disk(env("MARLIN_BACKUP_UUID"));
+    const bool copied = disk.isValid() && readFile(disk + "/Recovered Files/" + letter).startsWith("Dear Bob") &&
+                        readFile(disk + "/Recovered Files/motd") == "restore point of November\n";
+    report(copied, "the second disk holds both under \"Recovered Files\", as they were");
 }
 
 bool DemoRun::cutOffRestore()

@@ -14,6 +14,8 @@
 class LiveService;
 class MainWindow;
 
+class GuiDriver;
+
 class DemoRun : public QObject
 {
     Q_OBJECT
@@ -45,6 +47,8 @@ private:
     // A second restore is cut off halfway over a root that no longer mounts; the window, started again, shows it
     // and runs it again.
     bool cutOffRestore();
+    // Single files brought back through the window: alice's letter before the reset, a file of a restore point.
+    void copyFilesOut(GuiDriver& gui);
     int runScripted();
     int runInteractive();
     bool checkFactoryReset();

@@ -3,6 +3,11 @@
 #include "DialogAnswer.h"
 
 #include "MainWindow.h"
+#include "modules/browse/BrowseFilesPage.h"
+#include "modules/browse/BrowseFlow.h"
+#include "modules/browse/BrowseModel.h"
+#include "modules/browse/CopyDestinationPage.h"
+#include "modules/browse/CopyResultPage.h"
 #include "modules/recovery/RecoveryModule.h"
 #include "modules/recovery/RecoveryPage.h"
 #include "modules/recovery/RepairFileSystemWidget.h"
@@ -29,6 +34,8 @@
 #include <QRadioButton>
 #include <QStandardItem>
 #include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
 
 using namespace Tessel::Widgets;
 
@@ -249,4 +256,111 @@ bool GuiDriver::repairPartition(const QString& devicePath, QString* resultText, 
     shot("repair-result");
     *resultText = page->resultText();
     return true;
+}
+
+bool GuiDriver::browsePersonalFiles()
+{
+    backToHome();
+    QTest::mouseClick(module()->homePage()->copyFilesButton(), Qt::LeftButton);
+    BrowseFlow* flow = module()->browseFlow();
+    if (!waitForTop([flow] { return flow->browsePage(); }, 5000, "the browse page") ||
+        !QTest::qWaitFor([flow] { return flow->browsePage()->model()->rowCount() > 0; }, PageTimeout)) {
+        return fail("the installed system's homes were not shown: " + flow->browsePage()->statusLabel()->text());
+    }
+    shot("browse-personal-files");
+    return true;
+}
+
+bool GuiDriver::browseRestorePoint(const QString& pathSuffix)
+{
+    int count = 0;
+    if (!openRestorePage() || !showRestorePoints(&count)) {
+        return false;
+    }
+    RestorePage* page = module()->systemRestoreWidget()->restorePage();
+    TreeViewModel* model = page->model();
+    for (int i = 0; i < model->rowCount(); ++i) {
+        if (model->item(i, TreeViewModel::PathColumn)->text().endsWith(pathSuffix)) {
+            BaseTableView* table = page->tableView();
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                              table->visualRect(model->index(i, 0)).center());
+            break;
+        }
+    }
+    if (!page->browseButton()->isEnabled()) {
+        return fail("Browse Files stays disabled for the restore point " + pathSuffix);
+    }
+    QTest::mouseClick(page->browseButton(), Qt::LeftButton);
+    BrowseFlow* flow = module()->browseFlow();
+    if (!waitForTop([flow] { return flow->browsePage(); }, 5000, "the browse page") ||
+        !QTest::qWaitFor([flow] { return flow->browsePage()->model()->rowCount() > 0; }, PageTimeout)) {
+        return fail("the restore point was not shown: " + flow->browsePage()->statusLabel()->text());
+    }
+    shot("browse-restore-point");
+    return true;
+}
+
+bool GuiDriver::checkBrowsePath(const QString& path)
+{
+    BrowseFilesPage* page = module()->browseFlow()->browsePage();
+    BrowseModel* model = page->model();
+    const QStringList parts = path.split('/');
+    for (int depth = 1; depth <= parts.size(); ++depth) {
+        const QString prefix = parts.mid(0, depth).join('/');
+        if (!QTest::qWaitFor([&] { return model->indexOfPath(prefix).isValid(); }, PageTimeout)) {
+            return fail(prefix + " is not listed on the browse page");
+        }
+        if (depth < parts.size()) {
+            page->treeView()->expand(model->indexOfPath(prefix));
+        }
+    }
+    model->itemFromIndex(model->indexOfPath(path))->setCheckState(Qt::Checked);
+    return true;
+}
+
+bool GuiDriver::copyFiles(const QStringList& paths, const QString& destUUID, QString* result, int timeoutMs)
+{
+    BrowseFlow* flow = module()->browseFlow();
+    for (const QString& path : paths) {
+        if (!checkBrowsePath(path)) {
+            return false;
+        }
+    }
+    shot("browse-files-chosen");
+    QTest::mouseClick(flow->browsePage()->copyButton(), Qt::LeftButton);
+    CopyDestinationPage* destinations = flow->destinationPage();
+    if (!waitForTop([destinations] { return destinations; }, 5000, "the destination page")) {
+        return false;
+    }
+    QTreeWidget* list = destinations->list();
+    QTreeWidgetItem* wanted = nullptr;
+    const bool offered = QTest::qWaitFor(
+        [&] {
+            for (int i = 0; i < list->topLevelItemCount() && wanted == nullptr; ++i) {
+                list->setCurrentItem(list->topLevelItem(i));
+                wanted = destinations->chosenUUID() == destUUID ? list->topLevelItem(i) : nullptr;
+            }
+            return wanted != nullptr;
+        },
+        PageTimeout);
+    if (!offered) {
+        return fail("the destination " + destUUID + " is not offered");
+    }
+    shot("browse-destination-chosen");
+    QTest::mouseClick(destinations->copyButton(), Qt::LeftButton);
+    CopyResultPage* page = flow->resultPage();
+    if (!waitForTop([page] { return page; }, timeoutMs, "the copy's result page")) {
+        return false;
+    }
+    shot("browse-copy-result");
+    *result = page->title() + ": " + page->message();
+    return page->isSuccess() || fail(*result);
+}
+
+void GuiDriver::leaveBrowse()
+{
+    CopyResultPage* page = module()->browseFlow()->resultPage();
+    if (m_window->topWidget() == page) {
+        QTest::mouseClick(page->homeButton(), Qt::LeftButton);
+    }
 }

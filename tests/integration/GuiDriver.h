@@ -40,6 +40,16 @@ public:
     // Back to the home page, as when the program starts again.
     void backToHome();
 
+    // "Copy Personal Files" on the home page, or "Browse Files" for the restore point whose path ends with
+    // pathSuffix on the restore page: the browse page, filled with its volumes.
+    bool browsePersonalFiles();
+    bool browseRestorePoint(const QString& pathSuffix);
+    // On the browse page: opens the folders on the way to each path ("volume/dir/file"), checks it, copies to the
+    // destination with that UUID and reports the result page's title and message.
+    bool copyFiles(const QStringList& paths, const QString& destUUID, QString* result, int timeoutMs);
+    // From the copy's result page back to where the browse was opened.
+    void leaveBrowse();
+
     // Opens the file-system repair page (reached through the controller's slot, as the live system does).
     bool openRepairPage(int timeoutMs);
     // Repairs the partition's file system through its row's repair button and reports the page's result line.
@@ -52,6 +62,8 @@ private:
     bool fail(const QString& reason);
     // Waits until the page the getter names exists and is on top (pages are made on first use).
     bool waitForTop(const std::function<QWidget*()>& page, int timeoutMs, const QString& what);
+    // Expands the tree down to path's folder and checks path.
+    bool checkBrowsePath(const QString& path);
     void shotOf(QWidget* widget, const QString& name);
 
     MainWindow* m_window;
