@@ -187,9 +187,13 @@ void TestBrowseFiles::startCopy()
     QCOMPARE(m_service->requests("ListCopyDestinations").size(), 1);
     QVERIFY(m_flow->destinationPage()->statusLabel()->text().size() > 0);
     answer("Success", "ListCopyDestinations", 12,
-           {{"destinations", QJsonArray{destination("small", "Tiny", 50), destination("big", "Backup Disk", 5e8)}}});
+           {{"destinations", QJsonArray{destination("small", "Tiny", 50), destination("big", "Backup Disk", 5e8),
+                                        destination("closed", "Unreadable", -1)}}});
     QTreeWidget* list = m_flow->destinationPage()->list();
-    QTRY_COMPARE(list->topLevelItemCount(), 2);
+    QTRY_COMPARE(list->topLevelItemCount(), 3);
+    // Free space the service could not measure is not shown as a number, and the partition cannot be chosen.
+    QVERIFY(!list->topLevelItem(2)->flags().testFlag(Qt::ItemIsEnabled));
+    QVERIFY(!list->topLevelItem(2)->text(3).contains("-1"));
     // 100 bytes chosen: the partition with 50 free cannot be chosen.
     QVERIFY(!list->topLevelItem(0)->flags().testFlag(Qt::ItemIsEnabled));
     QCOMPARE(m_flow->destinationPage()->chosenUUID(), QString("big"));

@@ -161,10 +161,6 @@
         <translation>Dateisystem</translation>
     </message>
     <message>
-        <source>Free of Size</source>
-        <translation>Frei von Größe</translation>
-    </message>
-    <message>
         <source>Files to copy: %1</source>
         <translation>Zu kopierende Dateien: %1</translation>
     </message>
@@ -191,6 +187,14 @@
     <message>
         <source>No partition has enough free space for the selection.</source>
         <translation>Keine Partition hat genug freien Speicherplatz für die Auswahl.</translation>
+    </message>
+    <message>
+        <source>Free Space</source>
+        <translation>Freier Speicher</translation>
+    </message>
+    <message>
+        <source>cannot be opened</source>
+        <translation>kann nicht geöffnet werden</translation>
     </message>
 </context>
 <context>

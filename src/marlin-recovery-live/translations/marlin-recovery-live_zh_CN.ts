@@ -157,10 +157,6 @@
         <translation>文件系统</translation>
     </message>
     <message>
-        <source>Free of Size</source>
-        <translation>可用 / 总大小</translation>
-    </message>
-    <message>
         <source>Files to copy: %1</source>
         <translation>要复制的文件：%1</translation>
     </message>
@@ -187,6 +183,14 @@
     <message>
         <source>No partition has enough free space for the selection.</source>
         <translation>没有分区有足够的可用空间容纳所选内容。</translation>
+    </message>
+    <message>
+        <source>Free Space</source>
+        <translation>可用空间</translation>
+    </message>
+    <message>
+        <source>cannot be opened</source>
+        <translation>无法打开</translation>
     </message>
 </context>
 <context>

@@ -46,7 +46,7 @@ CopyDestinationPage::CopyDestinationPage(QWidget* parent)
     m_selectionLabel->setObjectName("selectionLabel");
     m_statusLabel->setObjectName("statusLabel");
     m_statusLabel->setWordWrap(true);
-    m_list->setHeaderLabels({tr("Partition"), tr("Disk"), tr("File System"), tr("Free of Size")});
+    m_list->setHeaderLabels({tr("Partition"), tr("Disk"), tr("File System"), tr("Free Space")});
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setAllColumnsShowFocus(true);
@@ -108,7 +108,11 @@ void CopyDestinationPage::setDestinations(const QString& data, qint64 bytes, con
         item->setText(FreeColumn,
                       tr("%1 free of %2").arg(sizeText(free), sizeText(qint64(destination.value("size").toDouble()))));
         item->setData(NameColumn, UUIDRole, destination.value("uuid").toString());
-        if (free < bytes) {
+        if (free < 0) {
+            // The service could not open it to measure: a copy could not open it either.
+            item->setFlags(Qt::NoItemFlags);
+            item->setText(FreeColumn, tr("cannot be opened"));
+        } else if (free < bytes) {
             item->setFlags(Qt::NoItemFlags);
             item->setToolTip(NameColumn, tr("Not enough free space for the selection"));
             item->setText(FreeColumn, item->text(FreeColumn) + " – " + tr("too small"));
