@@ -33,6 +33,16 @@ enum
 };
 
 const QString BigFile = "/home/alice/big.bin";
+const QString HomesScript =
+    "m=$1; mkdir -p \"$m\"/home/alice/Documents \"$m\"/home/alice/Videos "
+    "\"$m\"/home/alice/.config/marlin \"$m\"/home/bob/Pictures && "
+    "printf 'Quarterly report\\n\\nRevenue went up.\\n' >\"$m/home/alice/Documents/report.txt\" && "
+    "printf '[General]\\nTheme=dark\\n' >\"$m/home/alice/.config/marlin/settings.ini\" && "
+    "head -c 2097152 /dev/urandom >\"$m/home/alice/Videos/clip.bin\" && "
+    "printf 'Holiday pictures go here.\\n' >\"$m/home/bob/Pictures/holiday.txt\" && "
+    "printf '# Notes\\n- call alice\\n' >\"$m/home/bob/notes.md\" && "
+    "chown -R 1000:1000 \"$m/home/alice\" && chown -R 1001:1001 \"$m/home/bob\" && "
+    "chmod 0750 \"$m/home/alice\" \"$m/home/bob\"";
 const qint64 BigSize = 300 * 1024 * 1024;
 
 QJsonObject dataOf(const QJsonObject& outcome)
@@ -121,6 +131,9 @@ void TestBrowseE2E::initTestCase()
         // Large enough that a cancel arrives while it is copied.
         const Mounted data(env("MARLIN_DATA_UUID"));
         QVERIFY(data.isValid());
+        // Tests before this one may have reset or restored the data partition: the homes as the fabricated
+        // machine made them, whatever ran before.
+        QVERIFY(run("sh", {"-c", HomesScript, "sh", data.path()}));
         QVERIFY(run("dd", {"if=/dev/zero", "of=" + data.path() + BigFile, "bs=1M", "count=300", "status=none"}));
         QVERIFY(run("chown", {"1000:1000", data + BigFile}));
         m_homesBefore = treeOf(data + "/home");
