@@ -34,7 +34,7 @@ enum
 
 const QString BigFile = "/home/alice/big.bin";
 const QString HomesScript =
-    "m=$1; mkdir -p \"$m\"/home/alice/Documents \"$m\"/home/alice/Videos "
+    "m=$1; rm -rf \"$m\"/home/alice \"$m\"/home/bob && mkdir -p \"$m\"/home/alice/Documents \"$m\"/home/alice/Videos "
     "\"$m\"/home/alice/.config/marlin \"$m\"/home/bob/Pictures && "
     "printf 'Quarterly report\\n\\nRevenue went up.\\n' >\"$m/home/alice/Documents/report.txt\" && "
     "printf '[General]\\nTheme=dark\\n' >\"$m/home/alice/.config/marlin/settings.ini\" && "
@@ -131,8 +131,8 @@ void TestBrowseE2E::initTestCase()
         // Large enough that a cancel arrives while it is copied.
         const Mounted data(env("MARLIN_DATA_UUID"));
         QVERIFY(data.isValid());
-        // Tests before this one may have reset or restored the data partition: the homes as the fabricated
-        // machine made them, whatever ran before.
+        // Tests before this one add files to the homes, reset or restore them: the homes as the fabricated machine
+        // made them, whatever ran before.
         QVERIFY(run("sh", {"-c", HomesScript, "sh", data.path()}));
         QVERIFY(run("dd", {"if=/dev/zero", "of=" + data.path() + BigFile, "bs=1M", "count=300", "status=none"}));
         QVERIFY(run("chown", {"1000:1000", data + BigFile}));
