@@ -8,10 +8,13 @@
 #include "modules/recovery/RecoveryModule.h"
 #include "modules/recovery/RestoreDiskChooser.h"
 #include "modules/recovery/RestoreDiskConfirmPage.h"
+#include "modules/recovery/SystemRestoreWidget.h"
 #include "widgets/InterruptedRestorePage.h"
+#include "widgets/RestorePage.h"
 #include "widgets/WorkingPage.h"
 
 #include <tessel/widgets/TApplication.h>
+#include <tessel/widgets/TTipLabel.h>
 
 #include <QCheckBox>
 #include <QJsonArray>
@@ -73,6 +76,8 @@ private slots:
     void keyboardChoosesAndConfirms();
     void noChooserWhenTheDiskIsThere_data();
     void noChooserWhenTheDiskIsThere();
+    void askedForTheChooser_data();
+    void askedForTheChooser();
     void restoreAgainWritesTheChosenDisk();
 
 private:
@@ -230,6 +235,37 @@ void TestDiskChooser::noChooserWhenTheDiskIsThere()
     QCOMPARE(request.value("backupDir").toString(), Directory);
     QVERIFY(!request.contains("targetDrive"));
     QVERIFY(m_module->diskChooser() == nullptr || m_window->topWidget() != m_module->diskChooser());
+}
+
+void TestDiskChooser::askedForTheChooser_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("the backup's disk is there") << "present";
+    QTest::newRow("no whole-disk backup") << "error";
+    QTest::newRow("the service cannot list") << "refused";
+}
+
+// Asked for, the chooser comes whether or not the backup's own disk is there; without a whole-disk backup nothing is
+// restored at all, and the restore page says why.
+void TestDiskChooser::askedForTheChooser()
+{
+    QFETCH(QString, answer);
+    if (answer == "refused") {
+        m_service->setAnswer("ListRestoreDisks", -1);
+    } else if (answer == "present") {
+        m_service->setDiskListing(listing(true));
+    }
+    m_module->onRestoreOntoChosenDisk(Directory);
+    if (answer == "present") {
+        QTRY_VERIFY_WITH_TIMEOUT(m_module->diskChooser() != nullptr && m_window->topWidget() == m_module->diskChooser(),
+                                 AnswerTimeout);
+        QVERIFY(m_module->diskChooser()->messageLabel()->text().startsWith("Choose the disk to write this backup"));
+        return;
+    }
+    RestorePage* page = m_module->systemRestoreWidget()->restorePage();
+    QTRY_VERIFY_WITH_TIMEOUT(!page->tipLabel()->isHidden(), AnswerTimeout);
+    QVERIFY2(page->tipLabel()->text().contains("no whole-disk backup"), qPrintable(page->tipLabel()->text()));
+    QVERIFY(m_service->requests("ManualRestore").isEmpty());
 }
 
 void TestDiskChooser::restoreAgainWritesTheChosenDisk()

@@ -399,6 +399,13 @@ void TestRestorePage::backupDirectoryCheck()
     QTest::mouseClick(page()->restoreButton(), Qt::LeftButton);
     QTRY_COMPARE(custom.size(), 1);
     QCOMPARE(custom.first().first().toString(), dir.path());
+    // Asked for another disk, the same directory goes to the disk chooser instead.
+    QSignalSpy chosenDisk(m_widget, &SystemRestoreWidget::chosenDiskRestoreClicked);
+    page()->otherDiskCheckBox()->setChecked(true);
+    QTest::mouseClick(page()->restoreButton(), Qt::LeftButton);
+    QTRY_COMPARE(chosenDisk.size(), 1);
+    QCOMPARE(chosenDisk.first().first().toString(), dir.path());
+    QCOMPARE(custom.size(), 1);
 
     // An empty directory text is refused with a message, whatever enabled the button.
     page()->fileChooser()->setText(QString());

@@ -487,6 +487,10 @@
         <source>Nothing is open for browsing</source>
         <translation>Zum Durchsuchen ist nichts geöffnet</translation>
     </message>
+    <message>
+        <source>This directory holds no whole-disk backup: only a whole-disk backup can be restored onto another disk.</source>
+        <translation>Dieses Verzeichnis enthält keine Sicherung eines ganzen Datenträgers: Nur eine solche kann auf einen anderen Datenträger wiederhergestellt werden.</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryPage</name>
@@ -636,6 +640,14 @@
         <source>Cannot be used: %1</source>
         <translation>Nicht verwendbar: %1</translation>
     </message>
+    <message>
+        <source>Choose the disk to write this backup onto: it needs at least %1.</source>
+        <translation>Wählen Sie den Datenträger, auf den diese Sicherung geschrieben wird: Sie benötigt mindestens %1.</translation>
+    </message>
+    <message>
+        <source>The disk this backup was made of</source>
+        <translation>Der Datenträger, von dem diese Sicherung stammt</translation>
+    </message>
 </context>
 <context>
     <name>RestoreDiskConfirmPage</name>
@@ -751,6 +763,10 @@ Alles darauf wird durch die Sicherung ersetzt und kann nicht wiederhergestellt w
     <message>
         <source>Browse Files…</source>
         <translation>Dateien durchsuchen…</translation>
+    </message>
+    <message>
+        <source>Choose the disk to restore a whole-disk backup onto</source>
+        <translation>Datenträger für die Wiederherstellung einer Sicherung des ganzen Datenträgers wählen</translation>
     </message>
 </context>
 <context>

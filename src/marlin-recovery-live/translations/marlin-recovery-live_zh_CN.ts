@@ -483,6 +483,10 @@
         <source>Nothing is open for browsing</source>
         <translation>没有打开可浏览的内容</translation>
     </message>
+    <message>
+        <source>This directory holds no whole-disk backup: only a whole-disk backup can be restored onto another disk.</source>
+        <translation>此目录中没有整盘备份：只有整盘备份才能还原到其他磁盘。</translation>
+    </message>
 </context>
 <context>
     <name>RecoveryPage</name>
@@ -632,6 +636,14 @@
         <source>Cannot be used: %1</source>
         <translation>无法使用：%1</translation>
     </message>
+    <message>
+        <source>Choose the disk to write this backup onto: it needs at least %1.</source>
+        <translation>请选择写入此备份的磁盘：至少需要 %1。</translation>
+    </message>
+    <message>
+        <source>The disk this backup was made of</source>
+        <translation>此备份所来自的磁盘</translation>
+    </message>
 </context>
 <context>
     <name>RestoreDiskConfirmPage</name>
@@ -747,6 +759,10 @@ Everything on it will be replaced by the backup and cannot be recovered. %2</sou
     <message>
         <source>Browse Files…</source>
         <translation>浏览文件…</translation>
+    </message>
+    <message>
+        <source>Choose the disk to restore a whole-disk backup onto</source>
+        <translation>选择整盘备份要还原到的磁盘</translation>
     </message>
 </context>
 <context>

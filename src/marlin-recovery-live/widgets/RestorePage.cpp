@@ -87,11 +87,16 @@ void RestorePage::initItems()
 
     m_filesItem->setText(tr("Restore from backup files"));
     auto* filesContent = new QWidget;
-    auto* filesLayout = new QHBoxLayout(filesContent);
+    auto* filesLayout = new QVBoxLayout(filesContent);
     filesLayout->setContentsMargins(3, 3, 3, 3);
-    filesLayout->addWidget(new QLabel(tr("Backup directory")), 0, Qt::AlignVCenter);
-    filesLayout->addSpacing(5);
-    filesLayout->addWidget(m_fileChooser, 1, Qt::AlignVCenter);
+    auto* directoryRow = new QHBoxLayout;
+    directoryRow->addWidget(new QLabel(tr("Backup directory")), 0, Qt::AlignVCenter);
+    directoryRow->addSpacing(5);
+    directoryRow->addWidget(m_fileChooser, 1, Qt::AlignVCenter);
+    filesLayout->addLayout(directoryRow);
+    // A whole-disk backup goes back onto the disk it was made of; this lets the person pick a new one instead.
+    m_otherDiskCheckBox = new QCheckBox(tr("Choose the disk to restore a whole-disk backup onto"));
+    filesLayout->addWidget(m_otherDiskCheckBox);
     m_fileChooser->setFileMode(QFileDialog::Directory);
     m_filesItem->setContentWidget(filesContent);
 
@@ -283,6 +288,12 @@ void RestorePage::onRestoreButtonVisibleChanged(bool value)
     m_busyButton->setVisible(!value);
 }
 
+void RestorePage::showError(const QString& text)
+{
+    m_tipLabel->setText(text);
+    m_tipLabel->show();
+}
+
 void RestorePage::onManualRestoreErrorChanged(Utils::ErrorType errorType)
 {
     m_tipLabel->show();
@@ -323,6 +334,7 @@ void RestorePage::setFactoryResetOnly()
     m_tableHolder = nullptr;
     m_tableView = nullptr;
     m_fileChooser = nullptr;
+    m_otherDiskCheckBox = nullptr;
     m_factoryItem = newFactoryItem();
     m_keepCheckBox = newKeepCheckBox();
     m_keepCheckBox->setChecked(true);
@@ -351,7 +363,11 @@ void RestorePage::restore()
             onManualRestoreErrorChanged(Utils::InvalidBackupFile);
             return;
         }
-        emit requestManualRestore(directory);
+        if (m_otherDiskCheckBox->isChecked()) {
+            emit requestRestoreOntoChosenDisk(directory);
+        } else {
+            emit requestManualRestore(directory);
+        }
     } else {
         restoreFromRestorePoint();
     }

@@ -49,6 +49,8 @@ public:
     RadioItem* backupFilesItem() const { return m_filesItem; }
     RadioItem* restorePointItem() const { return m_restorePointItem; }
     QCheckBox* keepCheckBox() const { return m_keepCheckBox; }
+    // Null in the factory-reset-only form, like the backup-files item it belongs to.
+    QCheckBox* otherDiskCheckBox() const { return m_otherDiskCheckBox; }
     Tessel::Widgets::TFileChooserEdit* fileChooser() const { return m_fileChooser; }
     Tessel::Widgets::TTipLabel* tipLabel() const { return m_tipLabel; }
     QPushButton* restoreButton() const { return m_restoreButton; }
@@ -66,6 +68,8 @@ public:
 signals:
     void requestSystemRestore(bool formatData);
     void requestManualRestore(QString directory);
+    // A whole-disk backup from a directory, onto a disk the person picks whether or not its own disk is there.
+    void requestRestoreOntoChosenDisk(QString directory);
     void requestManualRestoreNew(QString directory, QString backupUUID);
     void requestTreeViewListItem(TreeViewModel* model);
     // The files of the chosen backup directory or restore point, to copy single ones.
@@ -75,6 +79,7 @@ public slots:
     void onSystemRestoreItemVisibelChanged(bool value);
     void onRestoreButtonVisibleChanged(bool value);
     void onManualRestoreErrorChanged(Utils::ErrorType errorType);
+    void showError(const QString& text);
     void onCancelRestore();
     void onItemChecked();
     void restore();
@@ -101,6 +106,7 @@ private:
     void browse();
 
     QCheckBox* m_keepCheckBox;
+    QCheckBox* m_otherDiskCheckBox = nullptr;
     Tessel::Widgets::TFileChooserEdit* m_fileChooser;
     Tessel::Widgets::TTipLabel* m_tipLabel;
     QPushButton* m_restoreButton;

@@ -11,6 +11,7 @@
 #include "widgets/EndPage.h"
 #include "widgets/InterruptedRestorePage.h"
 #include "widgets/LiveWidgets.h"
+#include "widgets/RestorePage.h"
 #include "widgets/WorkingPage.h"
 
 #include <AsyncTask.h>
@@ -195,6 +196,8 @@ void RecoveryModule::initialize()
                 &RecoveryModule::onManualRestoreClicked);
         connect(m_systemRestoreWidget, &SystemRestoreWidget::customRestoreClicked, this,
                 &RecoveryModule::onRestoreFromFiles);
+        connect(m_systemRestoreWidget, &SystemRestoreWidget::chosenDiskRestoreClicked, this,
+                &RecoveryModule::onRestoreOntoChosenDisk);
         connect(m_systemRestoreWidget, &SystemRestoreWidget::recoveryTriggered, this,
                 &RecoveryModule::onRecoveryTriggered);
     }
@@ -551,7 +554,18 @@ void RecoveryModule::sendCustomRestore(const QString& directory, const QString& 
 
 void RecoveryModule::onRestoreFromFiles(QString directory)
 {
+    listRestoreDisks(directory, false);
+}
+
+void RecoveryModule::onRestoreOntoChosenDisk(QString directory)
+{
+    listRestoreDisks(directory, true);
+}
+
+void RecoveryModule::listRestoreDisks(const QString& directory, bool chooserAsked)
+{
     m_chooserDirectory = directory;
+    m_chooserAsked = chooserAsked;
     const QString request = newRequest(RestoreDisksOp, "live@user", {{"backupDir", directory}});
     QDBusPendingReply<int> reply = m_recoveryInterface->ListRestoreDisks(request);
     reply.waitForFinished();
@@ -560,14 +574,24 @@ void RecoveryModule::onRestoreFromFiles(QString directory)
         qWarning().noquote() << "ListRestoreDisks not taken: " +
                                     (reply.isError() ? reply.error().message() : QString::number(reply.value()));
         forgetRequest();
-        onCustomRestoreClicked(directory);
+        chooserAsked ? refuseChosenDisk() : onCustomRestoreClicked(directory);
+    }
+}
+
+void RecoveryModule::refuseChosenDisk()
+{
+    // Nothing is written: the person asked for another disk, and a restore onto the backup's own would surprise them.
+    if (m_systemRestoreWidget != nullptr && m_systemRestoreWidget->restorePage() != nullptr) {
+        m_systemRestoreWidget->restorePage()->showError(
+            tr("This directory holds no whole-disk backup: only a whole-disk backup can be restored onto another "
+               "disk."));
     }
 }
 
 void RecoveryModule::showDiskChooser(const QString& data)
 {
     const QJsonObject disks = parseResponse(data);
-    if (disks.value("recordedPresent").toBool(true)) {
+    if (disks.value("recordedPresent").toBool(true) && !m_chooserAsked) {
         onCustomRestoreClicked(m_chooserDirectory);
         return;
     }
@@ -743,8 +767,8 @@ void RecoveryModule::onError(QString errMsg)
     } else if (opType == FixPartitionOp && m_repairFileSystemWidget != nullptr) {
         m_repairFileSystemWidget->fixFailed(error);
     } else if (opType == RestoreDisksOp && operateIDMatches(response)) {
-        // No whole-disk backup there: the restore goes on as it always did.
-        onCustomRestoreClicked(m_chooserDirectory);
+        // No whole-disk backup there: the restore goes on as it always did, unless another disk was asked for.
+        m_chooserAsked ? refuseChosenDisk() : onCustomRestoreClicked(m_chooserDirectory);
     }
     finishResponse(response, answeredID);
 }

@@ -103,6 +103,8 @@ public slots:
     void onCustomRestoreClicked(QString directory);
     // "Restore from backup files": a whole-disk backup whose disk is gone goes through the disk chooser first.
     void onRestoreFromFiles(QString directory);
+    // The same, through the disk chooser whether or not the backup's own disk is there.
+    void onRestoreOntoChosenDisk(QString directory);
     void onRecoveryTriggered(QString recoveryInfo);
     // The cut-off restore once more, after a confirmation that says what it writes.
     void onRestoreAgain();
@@ -138,6 +140,9 @@ private:
     // targetDrive empty: onto the disk the backup names.
     void sendCustomRestore(const QString& directory, const QString& targetDrive, bool keepSize);
     void showDiskChooser(const QString& data);
+    void listRestoreDisks(const QString& directory, bool chooserAsked);
+    // The person asked for the chooser, but the directory holds no whole-disk backup (or none the service can read).
+    void refuseChosenDisk();
 
     RecoveryPage* m_recoveryPage = nullptr;
     RepairFileSystemWidget* m_repairFileSystemWidget = nullptr;
@@ -149,6 +154,7 @@ private:
     RestoreDiskConfirmPage* m_diskConfirmPage = nullptr;
     // The backup directory the disk chooser is for.
     QString m_chooserDirectory;
+    bool m_chooserAsked = false;
     int m_opType = 0;
     QString m_operateID;
     QString m_rootUUID;

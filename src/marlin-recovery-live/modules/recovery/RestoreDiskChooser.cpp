@@ -113,15 +113,22 @@ QString RestoreDiskChooser::describe(const QJsonObject& disk)
 void RestoreDiskChooser::setDisks(const QJsonObject& data)
 {
     const qint64 needBytes = data.value("needBytes").toVariant().toLongLong();
-    m_message->setText(tr("The disk this backup was made of is not in this computer. Choose the disk to write it "
-                          "onto: it needs at least %1.")
-                           .arg(QLocale().formattedDataSize(needBytes)));
+    const QString need = QLocale().formattedDataSize(needBytes);
+    const QString recorded = data.value("recordedDrive").toString();
+    m_message->setText(data.value("recordedPresent").toBool()
+                           ? tr("Choose the disk to write this backup onto: it needs at least %1.").arg(need)
+                           : tr("The disk this backup was made of is not in this computer. Choose the disk to write it "
+                                "onto: it needs at least %1.")
+                                 .arg(need));
     m_list->clear();
     QListWidgetItem* first = nullptr;
     for (const QJsonValue& value : data.value("disks").toArray()) {
         const QJsonObject disk = value.toObject();
         const bool qualifies = disk.value("qualifies").toBool();
         QString text = describe(disk);
+        if (!recorded.isEmpty() && disk.value("drive").toString() == recorded) {
+            text += "\n" + tr("The disk this backup was made of");
+        }
         if (!qualifies) {
             text += "\n" + tr("Cannot be used: %1").arg(reasonText(disk.value("reason").toString(), needBytes));
         }

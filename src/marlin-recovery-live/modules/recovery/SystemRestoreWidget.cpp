@@ -84,6 +84,8 @@ void SystemRestoreWidget::createRestorePage()
     m_frame->layout()->addWidget(m_restorePage);
     connect(m_restorePage, &RestorePage::requestSystemRestore, this, &SystemRestoreWidget::onSystemRestore);
     connect(m_restorePage, &RestorePage::requestManualRestore, this, &SystemRestoreWidget::onCustomRestore);
+    connect(m_restorePage, &RestorePage::requestRestoreOntoChosenDisk, this,
+            &SystemRestoreWidget::chosenDiskRestoreClicked);
     connect(m_restorePage, &RestorePage::requestManualRestoreNew, this, &SystemRestoreWidget::onManualRestore);
     connect(m_restorePage, &RestorePage::requestTreeViewListItem, this,
             &SystemRestoreWidget::onProcessTreeViewListItem);

@@ -53,6 +53,7 @@ signals:
     void systemRestoreClicked(bool formatData);
     void manualRestoreClicked(QString directory, QString backupUUID);
     void customRestoreClicked(QString directory);
+    void chosenDiskRestoreClicked(QString directory);
     void recoveryTriggered(QString recoveryInfo);
     void browseClicked(QString directory, QString backupUUID);
 
