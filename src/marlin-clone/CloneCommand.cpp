@@ -31,6 +31,7 @@ int CloneCommand::run(const std::string& from, const std::string& to, const Clon
         if (!options.storeDir.empty()) {
             job.setStoreOverride(options.storeDir);
         }
+        job.setFit(options.fitBytes);
         return job.run();
     }
     case Direction::Unclear:

@@ -12,4 +12,8 @@ struct CloneOptions
     bool allowMounted = false;
     // Unreadable source sectors do not fail a backup: they are recorded in the image and read as zeros.
     bool rescue = false;
+    // Restore of a whole-device image: the target may be smaller than the source, down to this many bytes; nothing
+    // at or past the target's end is written. The caller knows that only free space lies past it (the end of the last
+    // partition); 0: the target must be as large as the source.
+    uint64_t fitBytes = 0;
 };

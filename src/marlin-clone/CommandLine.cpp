@@ -1,6 +1,22 @@
 #include "CommandLine.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <vector>
+
+namespace {
+bool parseBytes(const std::string& text, uint64_t& bytes)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || text[0] < '0' || text[0] > '9' || *end != '\0' || errno != 0 || value == 0) {
+        return false;
+    }
+    bytes = value;
+    return true;
+}
+} // namespace
 
 CommandLine CommandLine::parse(int argc, const char* const* argv)
 {
@@ -64,6 +80,11 @@ CommandLine CommandLine::parseWithOptions(const std::vector<std::string>& args, 
             line.options.allowMounted = true;
         } else if (clone && args[i] == "--rescue") {
             line.options.rescue = true;
+        } else if (args[i] == "--fit" && i + 1 < args.size() && (clone || command == Command::VerifyRestore)) {
+            if (!parseBytes(args[++i], line.options.fitBytes)) {
+                line.error = "--fit takes a positive number of bytes: " + args[i];
+                return line;
+            }
         } else if (args[i].compare(0, 2, "--") == 0) {
             line.error = "unknown option for " + args[0] + ": " + args[i];
             return line;
@@ -94,6 +115,9 @@ std::string CommandLine::usage()
            "    --rescue          for a failing source disk: a read error is retried once in small reads, and\n"
            "                      what stays unreadable is recorded in the image (zeros on restore) instead of\n"
            "                      failing the backup. Exit status 3 then tells such an image from a clean one.\n"
+           "    --fit BYTES       restore of a whole-disk image: the target may be smaller than the disk the image\n"
+           "                      was made of, down to BYTES (the caller's word that only free space and the\n"
+           "                      partition table's backup lie past it); nothing past the target's end is written.\n"
            "    --store DIR       backup: keep the chunks in the chunk store DIR (made when missing), shared by\n"
            "                      every image made into it: only chunks it lacks are compressed and written.\n"
            "                      Restore: read the image's chunks from DIR instead of the store it names.\n"
@@ -103,7 +127,7 @@ std::string CommandLine::usage()
            "                  describe an image as key=value lines, values %-escaped (%, =, space, control\n"
            "                  characters); exit status 0 exactly when the image is valid, otherwise 1 and\n"
            "                  \"invalid file\"\n"
-           "  marlin-clone --verify-restore [--store DIR] IMAGE DEVICE\n"
+           "  marlin-clone --verify-restore [--store DIR] [--fit BYTES] IMAGE DEVICE\n"
            "                  everything a restore of IMAGE onto DEVICE checks before writing (every chunk, the\n"
            "                  device's size, that nothing uses it), and nothing written. Exit status: 0 the\n"
            "                  restore could start, 1 the image is invalid or damaged, 4 the device is refused.\n"

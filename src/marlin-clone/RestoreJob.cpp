@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -44,12 +45,24 @@ bool RestoreJob::checkTarget(std::string& error)
         error = "cannot get the size of " + m_target;
         return false;
     }
-    if (size < m_image.header().sourceSize) {
-        error = "refusing to restore: " + m_target + " has " + std::to_string(size) + " bytes, the image needs " +
-                std::to_string(m_image.header().sourceSize);
-        return false;
+    const uint64_t sourceSize = m_image.header().sourceSize;
+    m_end = std::min(size, sourceSize);
+    if (size >= sourceSize) {
+        return true;
     }
-    return true;
+    // Only the image of a disk with a partition table can end early, past its partitions: a file system (or anything
+    // else) cut short would be broken.
+    const std::string& type = m_image.header().fsType;
+    const bool wholeDevice =
+        (m_image.header().flags & ImageHeader::kFlagZeroUnlisted) != 0 && (type == "gpt" || type == "dos");
+    if (m_fitBytes > 0 && wholeDevice && size >= m_fitBytes) {
+        Console::info(m_target + " is smaller than the disk the image was made of: the last " +
+                      std::to_string(sourceSize - size) + " bytes of the image are left out");
+        return true;
+    }
+    error = "refusing to restore: " + m_target + " has " + std::to_string(size) + " bytes, the image needs " +
+            std::to_string(m_fitBytes > 0 && wholeDevice ? m_fitBytes : sourceSize);
+    return false;
 }
 
 void RestoreJob::listExtents(ChunkWork& work) const
@@ -67,6 +80,13 @@ void RestoreJob::listExtents(ChunkWork& work) const
         }
         work.extents.push_back(extent);
         previousEnd = extent.end();
+    }
+    // A smaller target: what lies past its end is left out.
+    while (!work.extents.empty() && work.extents.back().offset >= m_end) {
+        work.extents.pop_back();
+    }
+    if (!work.extents.empty() && work.extents.back().end() > m_end) {
+        work.extents.back().length = m_end - work.extents.back().offset;
     }
 }
 
@@ -87,12 +107,11 @@ bool RestoreJob::writeTail(TargetWriter& writer, const TargetComparer& comparer,
 {
     const ChunkIndex& index = m_image.index();
     const uint64_t end = index.extentCount() == 0 ? 0 : index.extent(index.extentCount() - 1).end();
-    const uint64_t sourceSize = m_image.header().sourceSize;
-    if ((m_image.header().flags & ImageHeader::kFlagZeroUnlisted) == 0 || end >= sourceSize) {
+    if ((m_image.header().flags & ImageHeader::kFlagZeroUnlisted) == 0 || end >= m_end) {
         return true;
     }
     ChunkWork tail;
-    tail.extents.push_back({end, sourceSize - end, true});
+    tail.extents.push_back({end, m_end - end, true});
     comparer.plan(tail);
     return writeRanges(writer, tail, error);
 }

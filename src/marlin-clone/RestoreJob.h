@@ -20,6 +20,8 @@ public:
     RestoreJob(std::string image, std::string target);
     // The chunk store to read a store image's chunks from instead of the one the image names.
     void setStoreOverride(const std::string& dir) { m_image.useStore(dir, true); }
+    // A whole-device image onto a target smaller than its source, down to bytes (CloneOptions::fitBytes).
+    void setFit(uint64_t bytes) { m_fitBytes = bytes; }
     // 0 on complete success; 1 when refused (target untouched) or failed while writing.
     int run();
     // Everything run() checks before its first write, and nothing written: a caller restoring several images checks
@@ -50,4 +52,7 @@ private:
     double m_verifySeconds = 0;
     uint64_t m_written = 0;
     uint64_t m_inPlace = 0; // compared and found equal, so not written
+    uint64_t m_fitBytes = 0;
+    // Where writing stops: the source's size, or the smaller target's end.
+    uint64_t m_end = 0;
 };

@@ -37,6 +37,7 @@ int main(int argc, char** argv)
         if (!line.options.storeDir.empty()) {
             job.setStoreOverride(line.options.storeDir);
         }
+        job.setFit(line.options.fitBytes);
         return job.verify();
     }
     case CommandLine::Command::Verify:

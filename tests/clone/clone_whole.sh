@@ -69,4 +69,15 @@ printf 'label: gpt\n,16M\n,\n' | sfdisk -q "$src" >/dev/null 2>&1
 head -c 4M /dev/urandom | dd of="$src" bs=1M seek=2 conv=notrunc status=none
 whole_trip disk gpt
 
-finish 49
+# Onto a smaller disk: refused unless --fit allows it, never below --fit, only for a partitioned disk; allowed,
+# everything up to the smaller disk's end is as on the source and nothing is written past it.
+new_loop disk-smaller 48M random
+check_not "disk onto smaller: refused without --fit" clone --tui "$WORK/disk.rbk" "$LOOP"
+check_not "disk onto smaller: refused below --fit" clone --tui --fit $((49 * 1024 * 1024)) "$WORK/disk.rbk" "$LOOP"
+check "disk onto smaller: verify-restore takes --fit" clone --verify-restore --fit $((40 * 1024 * 1024)) \
+    "$WORK/disk.rbk" "$LOOP"
+check "disk onto smaller: restore with --fit succeeds" clone --tui --fit $((40 * 1024 * 1024)) "$WORK/disk.rbk" "$LOOP"
+check "disk onto smaller: identical as far as it goes" cmp -s -n $((48 * 1024 * 1024)) "$src" "$LOOP"
+check_not "an image of anything but a partitioned disk is never cut" clone --tui --fit 1048576 "$WORK/vfat.rbk" "$LOOP"
+
+finish 55

@@ -9,7 +9,8 @@
 
 // The day the disk dies: a whole-disk backup of the system disk goes onto a new, larger disk of another drive, through
 // the real service, with the system disk taken away (marlin-live-env detach-system-disk) and new disks fitted
-// (add-new-disk BIG, SMALL). backUpTheSystemDisk runs before that, the rest after.
+// (add-new-disk BIG, MID, SMALL: larger than the old disk, smaller but larger than its partitions, too small).
+// backUpTheSystemDisk runs before that, the rest after.
 namespace {
 
 using namespace LiveTest;
@@ -31,16 +32,18 @@ struct Reference
     QMap<QString, QByteArray> data;
     // Each partition's "start size" in sectors, by number.
     QMap<QString, QString> extents;
+    // The size of the disk the backup was made of.
+    qint64 sourceBytes = 0;
 };
 
 QDataStream& operator<<(QDataStream& out, const Reference& r)
 {
-    return out << r.uuids << r.root << r.data << r.extents;
+    return out << r.uuids << r.root << r.data << r.extents << r.sourceBytes;
 }
 
 QDataStream& operator>>(QDataStream& in, Reference& r)
 {
-    return in >> r.uuids >> r.root >> r.data >> r.extents;
+    return in >> r.uuids >> r.root >> r.data >> r.extents >> r.sourceBytes;
 }
 
 bool runWithInput(const QString& program, const QStringList& args, const QByteArray& input)
@@ -93,12 +96,15 @@ private slots:
     void keepSizeLeavesThePartitionsAsTheyWere();
     void refusedWithNothingWritten_data();
     void refusedWithNothingWritten();
+    void restoreOntoASmallerDisk();
     void restoreFillsTheNewDisk();
 
 private:
     // Restores the backup onto the drive; the outcome's payload.
     QJsonObject restoreOnto(const QString& drive, bool keepSize, bool* succeeded);
     bool readReference();
+    // The disk holds the backup's table, moved to its end and the data partition grown to it, with every file.
+    void checkFilledDisk(const QString& disk);
 
     LiveService* m_service = nullptr;
     Reference m_reference;
@@ -180,6 +186,7 @@ void TestReplacementDiskE2E::backUpTheSystemDisk()
         reference.data = treeOf(data.path());
     }
     reference.extents = extentsOf(disk);
+    reference.sourceBytes = output("blockdev", {"--getsize64", disk}).trimmed().toLongLong();
     const QJsonArray tasks{
         QJsonObject{{"command", "create-backup-image"},
                     {"args", QJsonArray{"root:" + env("MARLIN_ROOT_UUID"), "backup:" + env("MARLIN_BACKUP_UUID"),
@@ -228,6 +235,11 @@ void TestReplacementDiskE2E::listsTheDisks()
                         d.value("qualifies").toBool() ? QString("yes") : d.value("reason").toString());
     }
     QCOMPARE(verdicts.value(env("MARLIN_NEW_BIG_DRIVE")), QString("yes"));
+    QCOMPARE(verdicts.value(env("MARLIN_NEW_MID_DRIVE")), QString("yes"));
+    // The end of the data partition and a MiB for the GPT's backup, not the old disk's size.
+    const QStringList last = m_reference.extents.value("4").split(' ');
+    QCOMPARE(qint64(data.value("needBytes").toDouble()),
+             (last.value(0).toLongLong() + last.value(1).toLongLong()) * 512 + 1024 * 1024);
     QCOMPARE(verdicts.value(env("MARLIN_NEW_SMALL_DRIVE")), QString("too small"));
     QCOMPARE(verdicts.value(env("MARLIN_BACKUP_DRIVE")), QString("holds the backup"));
 }
@@ -280,13 +292,34 @@ void TestReplacementDiskE2E::refusedWithNothingWritten()
     QCOMPARE(diskState(disk), before);
 }
 
+// Runs first of the restores: the other new disks hold nothing yet, so the UUIDs it writes are the only ones. It is
+// wiped afterwards for the same reason.
+void TestReplacementDiskE2E::restoreOntoASmallerDisk()
+{
+    const QString disk = env("MARLIN_NEW_MID_DISK");
+    const qint64 sectors = output("blockdev", {"--getsz", disk}).trimmed().toLongLong();
+    QVERIFY2(sectors > 0 && sectors * 512 < m_reference.sourceBytes, qPrintable(QString::number(sectors)));
+    bool ok = false;
+    const QJsonObject outcome = restoreOnto(env("MARLIN_NEW_MID_DRIVE"), false, &ok);
+    QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    checkFilledDisk(disk);
+    for (int n = KeptKeys.size(); n >= 1; --n) {
+        run("wipefs", {"-a", "-q", partitionOf(disk, n)});
+    }
+    QVERIFY(run("wipefs", {"-a", "-q", disk}));
+    run("partx", {"-d", disk});
+}
+
 void TestReplacementDiskE2E::restoreFillsTheNewDisk()
 {
-    const QString disk = env("MARLIN_NEW_BIG_DISK");
     bool ok = false;
     const QJsonObject outcome = restoreOnto(env("MARLIN_NEW_BIG_DRIVE"), false, &ok);
     QVERIFY2(ok, qPrintable(outcome.value("errMsg").toString()));
+    checkFilledDisk(env("MARLIN_NEW_BIG_DISK"));
+}
 
+void TestReplacementDiskE2E::checkFilledDisk(const QString& disk)
+{
     int code = -1;
     const QString verdict = output("sfdisk", {"--verify", disk}, &code);
     QVERIFY2(code == 0 && verdict.contains("No errors detected"), qPrintable(verdict));

@@ -3,6 +3,7 @@
 #include "MountPath.h"
 #include "core/command.h"
 #include "tasks/BackupOutput.h"
+#include "tasks/RestoreDisks.h"
 #include "utils.h"
 
 #include <QCoreApplication>
@@ -111,6 +112,11 @@ bool BackupTask::addImageJob(const QJsonArray& args)
         const QPair<QString, QString> driveAndDisk = driveAndDiskFromUUID(fromUUID);
         fromPath = driveAndDisk.second;
         content = "DiskDrive=" + driveAndDisk.first;
+        // What a smaller disk needs to take the image: everything past the last partition can be left out.
+        const qint64 end = RestoreDisks::partitionsEnd(fromPath);
+        if (end > 0) {
+            content += "\\nPartitionsEnd=" + QString::number(end);
+        }
     }
     if (fromPath.isEmpty()) {
         qDebug() << "from path is empty";

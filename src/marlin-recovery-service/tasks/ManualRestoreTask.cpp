@@ -303,7 +303,11 @@ bool ManualRestoreTask::addChosenDiskImage(const QString& image)
         return false;
     }
     m_targetDisk = disk;
-    addJob(image, disk, ImageJob);
+    Job& job = addJob(image, disk, ImageJob);
+    if (RestoreDisks::sizeOf(disk) < recorded.sourceBytes) {
+        qInfo().noquote() << disk + " is smaller than the disk the backup was made of: the image ends at its end";
+        job.fitBytes = recorded.needBytes;
+    }
     return true;
 }
 

@@ -17,6 +17,8 @@
 #include <QProcess>
 #include <QSettings>
 
+#include <algorithm>
+
 namespace RestoreDisks {
 
 const char* const TooSmall = "too small";
@@ -29,6 +31,8 @@ namespace {
 
 const char* const DriveInterface = "org.freedesktop.UDisks2.Drive";
 const QString BlockPrefix = "/org/freedesktop/UDisks2/block_devices/";
+// Past the last partition a GPT keeps its backup (33 sectors of 512 bytes, 5 of 4096): a MiB leaves room for either.
+const qint64 GptBackupRoom = 1 << 20;
 
 QVariant property(const QString& path, const char* interface, const QString& name)
 {
@@ -243,8 +247,11 @@ bool readImageDisk(const QString& dir, ImageDisk& disk)
         if (!SpawnCmd("sudo", {"marlin-clone", "--read-custom-file", "rbk://" + image + "/DiskInfo", infoFile})) {
             continue;
         }
-        disk.drive = QSettings(infoFile, QSettings::IniFormat).value("DiskDrive").toString();
-        disk.needBytes = infoValue(info, "source-size").toLongLong();
+        const QSettings recorded(infoFile, QSettings::IniFormat);
+        disk.drive = recorded.value("DiskDrive").toString();
+        disk.sourceBytes = infoValue(info, "source-size").toLongLong();
+        const qint64 end = recorded.value("PartitionsEnd").toLongLong();
+        disk.needBytes = end > 0 ? std::min(disk.sourceBytes, end + GptBackupRoom) : disk.sourceBytes;
         QFile::remove(infoFile);
         if (!disk.drive.isEmpty() && disk.needBytes > 0) {
             return true;
@@ -267,6 +274,38 @@ QString diskOfDrive(const QString& drive)
         }
     }
     return disks.size() == 1 ? disks.constFirst() : QString();
+}
+
+qint64 partitionsEnd(const QString& disk)
+{
+    int number = 0;
+    qint64 start = 0;
+    qint64 sectors = 0;
+    if (!lastPartition(disk, number, start, sectors)) {
+        return 0;
+    }
+    // partx counts the table's own sectors.
+    const qint64 sectorSize =
+        std::max(512, readSysfs(BlockDisks::sysfsDirOf(disk) + "/queue/logical_block_size").toInt());
+    return (start + sectors) * sectorSize;
+}
+
+qint64 sizeOf(const QString& disk)
+{
+    return diskSize(disk);
+}
+
+bool mendCutTable(const QString& disk)
+{
+    // A GPT with sectors past the end is no GPT to blkid: it sees only the protective MBR.
+    if (blkidValue(disk, "PTTYPE") != "PMBR") {
+        return true;
+    }
+    if (!run({"sgdisk", "-e", "--", disk}) || blkidValue(disk, "PTTYPE") != "gpt") {
+        qCritical().noquote() << "the partition table cut short on " + disk + " could not be mended";
+        return false;
+    }
+    return true;
 }
 
 bool holdsMount(const QString& disk)

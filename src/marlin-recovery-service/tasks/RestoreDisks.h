@@ -19,12 +19,22 @@ extern const char* const HasMountedPartition;
 struct ImageDisk
 {
     QString drive;
-    // The bytes a target must have: the image is written over the disk's first bytes, as far as the source went.
+    // The bytes a target must have: the end of the last partition with room for a GPT's backup, or, for backups that
+    // did not record it, the size of the disk they were made of.
     qint64 needBytes = 0;
+    // The size of the disk the image was made of; a smaller target gets the image cut at its end.
+    qint64 sourceBytes = 0;
 };
 
 // The first whole-disk image in dir; false when there is none or it cannot be read.
 bool readImageDisk(const QString& dir, ImageDisk& disk);
+// Where the disk's last partition ends, in bytes, from the table on it; 0 when it has none or it cannot be read.
+qint64 partitionsEnd(const QString& disk);
+// The disk's size as udisksd has it.
+qint64 sizeOf(const QString& disk);
+// After a whole-disk image was written onto a smaller disk: a GPT whose headers name sectors past the disk's end gets
+// its backup moved to the real end (sgdisk -e), keeping every partition, UUID and name; an MBR needs nothing.
+bool mendCutTable(const QString& disk);
 // The whole disk udisksd has for the drive; empty unless there is exactly one.
 QString diskOfDrive(const QString& drive);
 // Each disk that has a drive, as {"drive", "devicePath", "model", "serial", "size", "partitions", "qualifies",

@@ -4,6 +4,7 @@
 #include "core/ToolTimeout.h"
 #include "core/command.h"
 #include "tasks/ArchiveExtract.h"
+#include "tasks/RestoreDisks.h"
 #include "tasks/WholeDisk.h"
 #include "utils.h"
 
@@ -196,7 +197,11 @@ bool Task::checkImageJobs(const QString& damagedImageText)
 bool Task::checkImageJob(const Job& job, const QString& damagedImageText)
 {
     QString err;
-    const int code = runTool({"marlin-clone", "--verify-restore", job.from, job.to}, err);
+    QStringList args{"marlin-clone", "--verify-restore"};
+    if (job.fitBytes > 0) {
+        args << "--fit" << QString::number(job.fitBytes);
+    }
+    const int code = runTool(args << job.from << job.to, err);
     if (code == 0) {
         qInfo().noquote() << "checked before writing: " + job.from + " onto " + job.to;
         return true;
@@ -242,9 +247,16 @@ QStringList Task::jobArguments(const Job& job) const
 {
     const QStringList tar{"tar", "--xattrs", "--xattrs-include=*"};
     switch (job.type) {
-    case ImageJob:
-        return job.store.isEmpty() ? QStringList{"marlin-clone", "--tui", job.from, job.to}
-                                   : QStringList{"marlin-clone", "--tui", "--store", job.store, job.from, job.to};
+    case ImageJob: {
+        QStringList args{"marlin-clone", "--tui"};
+        if (!job.store.isEmpty()) {
+            args << "--store" << job.store;
+        }
+        if (job.fitBytes > 0) {
+            args << "--fit" << QString::number(job.fitBytes);
+        }
+        return args << job.from << job.to;
+    }
     case ArchiveCreateJob:
         return tar + QStringList{"-cpf", job.to, "-C", parentWithSlash(job.from), lastComponent(job.from)};
     case ArchiveExtractJob:
@@ -404,7 +416,13 @@ void Task::onJobFinished(int exitCode, QProcess::ExitStatus exitStatus)
     m_jobTimer.stop();
     if (exitCode == 0 && exitStatus == QProcess::NormalExit && !m_jobTimedOut) {
         const Job done = m_jobs.takeFirst();
-        if (done.type == ImageJob && WholeDisk::isWholeDisk(done.to) && !settleWrittenDisk(done.to)) {
+        const bool wholeDisk = done.type == ImageJob && WholeDisk::isWholeDisk(done.to);
+        // A GPT cut short on a smaller disk names sectors past its end: no tool takes it until its backup is moved.
+        if (wholeDisk && done.fitBytes > 0 && !RestoreDisks::mendCutTable(done.to)) {
+            reportJobFailure();
+            return;
+        }
+        if (wholeDisk && !settleWrittenDisk(done.to)) {
             reportJobFailure();
             return;
         }

@@ -41,6 +41,8 @@ struct Job
     QString leadDir;
     // An image job's chunk store; empty for a self-contained image.
     QString store;
+    // A whole-disk image onto a smaller disk: the bytes its partitions need (marlin-clone --fit); 0 otherwise.
+    qint64 fitBytes = 0;
 };
 
 class Task : public QObject
