@@ -4,8 +4,9 @@
 #   tools/demo.sh              with a display (DISPLAY set): the window opens for you to use;
 #                              without one: the scripted run below, under a virtual X server
 #   tools/demo.sh --scripted   the window is walked through a factory reset keeping personal files, a restore
-#                              cut off and run again, a file-system repair and the restore of a whole-disk backup
-#                              from a second disk; what happened is printed, with the screenshots' place
+#                              cut off and run again, a file-system repair, the restore of a whole-disk backup
+#                              from a second disk, then the same backup restored onto a new, larger disk fitted in
+#                              place of the system disk; what happened is printed, with the screenshots' place
 # Everything it made is removed at the end, also when it is interrupted; the screenshots stay.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -76,6 +77,14 @@ log=$build/demo-programs.log
 status=0
 MARLIN_BIN_DIR=$build/live-bin "$env_tool" exec "$state" -- \
     "$build/tests/demo/marlin-recovery-live-demo" "${args[@]}" 2>"$log" || status=$?
+if [ $status -eq 0 ] && [ "$scripted" = yes ]; then
+    echo "Taking the system disk away and fitting a new disk half as large again..."
+    "$env_tool" detach-system-disk "$state" >>"$log" 2>&1
+    "$env_tool" add-new-disk "$state" BIG 9G >>"$log" 2>&1
+    MARLIN_BIN_DIR=$build/live-bin "$env_tool" exec "$state" -- \
+        "$build/tests/demo/marlin-recovery-live-demo" --scripted --new-disk --screenshots "$shots/new-disk" \
+        2>>"$log" || status=$?
+fi
 if [ $status -eq 0 ]; then
     [ "$scripted" = no ] || echo "The demo ran to its end: every step did what it should."
 else

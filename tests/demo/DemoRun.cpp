@@ -429,6 +429,72 @@ bool DemoRun::wholeDiskBackupAndRestore(QStringList* screenshots)
     return ok;
 }
 
+int DemoRun::runNewDisk()
+{
+    say("The system disk died: a new, larger disk is fitted and the whole-disk backup restored onto it:");
+    const QString disk = env("MARLIN_NEW_BIG_DISK");
+    report(!disk.isEmpty() && !QFile::exists(env("MARLIN_LOOP") + "p1"),
+           "the system disk is gone; the new disk " + disk + " (" +
+               output("blockdev", {"--getsize64", disk}).trimmed() + " bytes) holds nothing");
+    if (disk.isEmpty() || !restartService()) {
+        return 1;
+    }
+    openWindow();
+    GuiDriver gui(m_window.get(), m_screenshotDir);
+    QString title;
+    bool ok = false;
+    {
+        const Mounted saved(env("MARLIN_BACKUP_UUID"));
+        const QString directory = saved + WholeDiskDir;
+        ok = saved.isValid() && gui.openRestorePage() &&
+             gui.restoreOntoNewDisk(directory, env("MARLIN_NEW_BIG_DRIVE"), false);
+        report(ok, "Restore from backup files, " + directory +
+                       ", onto the new disk chosen in the disk chooser: " + (ok ? "started" : gui.error()));
+        ok = ok && gui.waitForResult(&title, TaskTimeout);
+    }
+    report(ok && title == "Restore Successful", "result page: " + (ok ? title : gui.error()));
+    if (ok) {
+        checkNewDisk(disk);
+    }
+    say(QString("Screenshots (%1): %2").arg(gui.screenshots().size()).arg(m_screenshotDir));
+    for (const QString& file : gui.screenshots()) {
+        say("  " + file);
+    }
+    return m_failures == 0 ? 0 : 1;
+}
+
+void DemoRun::checkNewDisk(const QString& disk)
+{
+    int code = -1;
+    const QString verdict = output("sfdisk", {"--verify", disk}, &code);
+    report(code == 0 && verdict.contains("No errors detected"),
+           "sfdisk --verify finds the new disk's partition table sound, its backup at the disk's end");
+    QStringList differing;
+    for (int n = 0; n < PartitionKeys.size(); ++n) {
+        const QString uuid =
+            output("blkid", {"-p", "-o", "value", "-s", "UUID", disk + "p" + QString::number(n + 1)}).trimmed();
+        if (uuid != env(qPrintable("MARLIN_" + PartitionKeys.at(n) + "_UUID"))) {
+            differing.append(PartitionKeys.at(n));
+        }
+    }
+    report(differing.isEmpty(), QString("the %1 partitions have the file-system UUIDs of the old disk, so the restored "
+                                        "fstab and boot loader find them")
+                                        .arg(PartitionKeys.size()) +
+                                    (differing.isEmpty() ? QString() : ", not: " + differing.join(' ')));
+    QStringList unclean;
+    for (int n = 0; n < PartitionKeys.size(); ++n) {
+        const QString device = disk + "p" + QString::number(n + 1);
+        if (Ext4Keys.contains(PartitionKeys.at(n)) && exitCodeOf("e2fsck", {"-n", "-f", device}) != 0) {
+            unclean.append(PartitionKeys.at(n));
+        }
+    }
+    report(unclean.isEmpty(), "e2fsck -n -f finds every ext4 file system on the new disk clean" +
+                                  (unclean.isEmpty() ? QString() : ", not: " + unclean.join(' ')));
+    const Mounted root(env("MARLIN_ROOT_UUID"));
+    report(root.isValid() && readFile(root + "/etc/motd") == "whole-disk backup of December 7\n",
+           "its system partition holds the files of the backup (/etc/motd of December 7)");
+}
+
 int DemoRun::runInteractive()
 {
     say("The recovery program is open on the fabricated machine. Try:");

@@ -22,6 +22,9 @@ class DemoRun : public QObject
 
 public:
     DemoRun(const QString& screenshotDir, bool scripted, QObject* parent = nullptr);
+    // The second act, after the first run left a whole-disk backup on the second disk: the system disk is gone and a
+    // new, larger one is fitted; the backup is restored onto it through the window's disk chooser.
+    int runNewDisk();
     ~DemoRun() override;
 
     // Runs the whole demo; the process exit code: 0 when every step did what it should.
@@ -59,6 +62,7 @@ private:
     bool makeWholeDiskBackup();
     bool changeAfterWholeDiskBackup();
     void checkWholeDiskRestore(const DiskState& atBackup);
+    void checkNewDisk(const QString& disk);
     static DiskState diskState();
     void report(bool ok, const QString& text);
 

@@ -14,11 +14,12 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     parser.addOption({"scripted", "Walk the window through a factory reset and a repair, then end."});
     parser.addOption({"screenshots", "Directory for the screenshots of the scripted run.", "dir"});
+    parser.addOption({"new-disk", "The scripted second act: the whole-disk backup restored onto a new disk."});
     parser.process(app);
     if (qEnvironmentVariable("MARLIN_LIVE_ENV") != "1") {
         qCritical("run inside the fabricated live environment: tests/live-env/marlin-live-env exec STATE -- ...");
         return 2;
     }
     DemoRun demo(parser.value("screenshots"), parser.isSet("scripted"));
-    return demo.run();
+    return parser.isSet("new-disk") ? demo.runNewDisk() : demo.run();
 }

@@ -11,6 +11,8 @@
 #include "modules/recovery/RecoveryModule.h"
 #include "modules/recovery/RecoveryPage.h"
 #include "modules/recovery/RepairFileSystemWidget.h"
+#include "modules/recovery/RestoreDiskChooser.h"
+#include "modules/recovery/RestoreDiskConfirmPage.h"
 #include "modules/recovery/SystemRestoreWidget.h"
 #include "widgets/EndPage.h"
 #include "widgets/InterruptedRestorePage.h"
@@ -30,6 +32,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStandardItem>
@@ -186,6 +189,41 @@ bool GuiDriver::restoreFromBackupFiles(const QString& directory)
     }
     shot("backup-files-chosen");
     QTest::mouseClick(page->restoreButton(), Qt::LeftButton);
+    return waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page");
+}
+
+bool GuiDriver::restoreOntoNewDisk(const QString& directory, const QString& drive, bool keepSize)
+{
+    RestorePage* page = module()->systemRestoreWidget()->restorePage();
+    if (page->backupFilesItem() == nullptr) {
+        return fail("the restore page offers no restore from backup files");
+    }
+    page->backupFilesItem()->radioButton()->click();
+    page->fileChooser()->setText(directory);
+    QTest::mouseClick(page->restoreButton(), Qt::LeftButton);
+    if (!waitForTop([this] { return module()->diskChooser(); }, 60000, "the disk chooser")) {
+        return false;
+    }
+    RestoreDiskChooser* chooser = module()->diskChooser();
+    for (int row = 0; row < chooser->diskList()->count(); ++row) {
+        chooser->diskList()->setCurrentRow(row);
+        if (chooser->chosenDisk().value("drive").toString() == drive) {
+            break;
+        }
+    }
+    if (chooser->chosenDisk().value("drive").toString() != drive) {
+        return fail("the disk chooser does not offer the drive " + drive);
+    }
+    chooser->wholeDiskBox()->setChecked(!keepSize);
+    shot("disk-chosen");
+    QTest::mouseClick(chooser->nextButton(), Qt::LeftButton);
+    if (!waitForTop([this] { return module()->diskConfirmPage(); }, 10000, "the confirmation of the disk")) {
+        return false;
+    }
+    shot("disk-confirmation");
+    // With the old disk went its recovery partition: the window warns that a cut-off restore cannot be resumed.
+    const DialogAnswer goOn(1, [this](TDialog* dialog) { shotOf(dialog, "restore-not-recorded"); });
+    QTest::mouseClick(module()->diskConfirmPage()->restoreButton(), Qt::LeftButton);
     return waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page");
 }
 

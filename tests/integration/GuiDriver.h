@@ -32,6 +32,9 @@ public:
     bool restoreFromRestorePoint(const QString& pathSuffix);
     // "Restore from backup files" with the directory entered in its chooser; ends on the progress page.
     bool restoreFromBackupFiles(const QString& directory);
+    // The same for a whole-disk backup whose disk is gone: the disk with that drive name chosen in the disk chooser
+    // (the whole disk used or the old sizes kept) and confirmed; ends on the progress page.
+    bool restoreOntoNewDisk(const QString& directory, const QString& drive, bool keepSize);
     // On the page of a restore that was cut off: "Restore Again", confirmed in its dialog if it has one; ends on
     // the progress page.
     bool restoreAgain();
