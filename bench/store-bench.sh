@@ -77,7 +77,7 @@ manifest() { (cd "$mnt" && find . -type f -print0 | sort -z | xargs -0 sha256sum
 new_bytes() {
     if [ "$real_changes" = yes ]; then
         # head ends the pipe early: the cat before it fails on purpose.
-        { shuf -z "$work/pool" | xargs -0 cat 2>/dev/null || true; } | head -c "$1"
+        { shuf -z --random-source=<(yes "$1") "$work/pool" | xargs -0 cat 2>/dev/null || true; } | head -c "$1"
     else
         head -c "$1" /dev/urandom
     fi
@@ -106,7 +106,8 @@ change_files() {
 }
 
 [ "$real_changes" = no ] || find /usr/lib -type f -size +16k -print0 >"$work/pool"
-mkfs.ext4 -q -F "$src"
+# A fixed UUID and directory hash seed: the same files are picked for changes in every run, so runs compare.
+mkfs.ext4 -q -F -U 5e0f6d1c-8a3b-4c2e-9f10-2b7d4e6a8c01 -E hash_seed=0b9c2d4e-6f80-4a1b-8c3d-5e7f9a1b2c3d "$src"
 mount "$src" "$mnt"
 cp -a /usr/share /usr/include "$mnt/"
 used=$(($(df --output=used -k "$mnt" | tail -1) * 1024))

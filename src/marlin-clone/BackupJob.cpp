@@ -72,7 +72,7 @@ bool BackupJob::prepare(std::string& error)
 
 bool BackupJob::prepareStore(std::string& error)
 {
-    if (!m_store.open(m_options.storeDir, true, error) || !m_store.lock(false, error)) {
+    if (!m_store.open(m_options.storeDir, true, error) || !m_store.lock(false, error) || !m_store.listNames(error)) {
         return false;
     }
     // Relative to the image, so that an image moved together with its store still finds it.

@@ -158,8 +158,42 @@ int ChunkStore::openChunk(const Sha256::Digest& key, uint32_t rawLength, StoreCh
     return fd.release();
 }
 
+bool ChunkStore::listNames(std::string& error)
+{
+    std::unordered_set<Sha256::Digest, Sha256::DigestHash> named;
+    for (size_t i = 0; i < m_fanOuts.size(); ++i) {
+        const int copy = m_fanOuts[i].valid() ? ::dup(m_fanOuts[i].get()) : -1;
+        DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
+        if (dir == nullptr) {
+            if (copy >= 0) {
+                ::close(copy);
+            }
+            error = "cannot list the chunk store " + m_path + ": " + FileIo::errorText(errno);
+            return false;
+        }
+        Sha256::Digest key{};
+        while (const dirent* entry = ::readdir(dir)) {
+            // Temporary files, anything else that is no key and a key in the wrong directory are no chunks.
+            if (Sha256::fromHex(entry->d_name, key) && key[0] == i) {
+                named.insert(key);
+            }
+        }
+        ::closedir(dir);
+    }
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_named = std::move(named);
+    m_listed = true;
+    return true;
+}
+
 bool ChunkStore::has(const Sha256::Digest& key, uint32_t rawLength) const
 {
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (m_listed) {
+            return m_named.count(key) != 0;
+        }
+    }
     StoreChunkHeader header;
     std::string error;
     return UniqueFd(openChunk(key, rawLength, header, error)).valid();
@@ -232,6 +266,9 @@ bool ChunkStore::flushLocked(std::string& error)
         if (::renameat(m_dir.get(), chunk.temporary.c_str(), m_dir.get(), relativeName(chunk.key).c_str()) != 0) {
             error = "cannot name a chunk in the store " + m_path + ": " + FileIo::errorText(errno);
             return false;
+        }
+        if (m_listed) {
+            m_named.insert(chunk.key);
         }
     }
     m_pending.clear();
