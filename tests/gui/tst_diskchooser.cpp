@@ -83,6 +83,8 @@ private slots:
 private:
     // Clicks "Restore from backup files" as the restore page does and has the service answer with listing.
     void openChooser();
+    // How the stand-in answers ListRestoreDisks: "present" (the backup's disk is there), "error", "refused".
+    void setAnswer(const QString& answer);
 
     PrivateBus m_bus;
     std::unique_ptr<FakeRecoveryService> m_service;
@@ -211,6 +213,16 @@ void TestDiskChooser::keyboardChoosesAndConfirms()
     QCOMPARE(m_window->topWidget(), m_module->workingPage());
 }
 
+void TestDiskChooser::setAnswer(const QString& answer)
+{
+    // Without a listing the stand-in answers as the service does for a backup that is not a whole-disk one.
+    if (answer == "refused") {
+        m_service->setAnswer("ListRestoreDisks", -1);
+    } else if (answer == "present") {
+        m_service->setDiskListing(listing(true));
+    }
+}
+
 void TestDiskChooser::noChooserWhenTheDiskIsThere_data()
 {
     QTest::addColumn<QString>("answer");
@@ -223,12 +235,7 @@ void TestDiskChooser::noChooserWhenTheDiskIsThere_data()
 void TestDiskChooser::noChooserWhenTheDiskIsThere()
 {
     QFETCH(QString, answer);
-    // Without a listing the stand-in answers as the service does for a backup that is not a whole-disk one.
-    if (answer == "refused") {
-        m_service->setAnswer("ListRestoreDisks", -1);
-    } else if (answer == "present") {
-        m_service->setDiskListing(listing(true));
-    }
+    setAnswer(answer);
     m_module->onRestoreFromFiles(Directory);
     QTRY_COMPARE_WITH_TIMEOUT(m_service->requests("ManualRestore").size(), 1, AnswerTimeout);
     const QJsonObject request = lastRequest(*m_service, "ManualRestore");
@@ -239,10 +246,7 @@ void TestDiskChooser::noChooserWhenTheDiskIsThere()
 
 void TestDiskChooser::askedForTheChooser_data()
 {
-    QTest::addColumn<QString>("answer");
-    QTest::newRow("the backup's disk is there") << "present";
-    QTest::newRow("no whole-disk backup") << "error";
-    QTest::newRow("the service cannot list") << "refused";
+    noChooserWhenTheDiskIsThere_data();
 }
 
 // Asked for, the chooser comes whether or not the backup's own disk is there; without a whole-disk backup nothing is
@@ -250,11 +254,7 @@ void TestDiskChooser::askedForTheChooser_data()
 void TestDiskChooser::askedForTheChooser()
 {
     QFETCH(QString, answer);
-    if (answer == "refused") {
-        m_service->setAnswer("ListRestoreDisks", -1);
-    } else if (answer == "present") {
-        m_service->setDiskListing(listing(true));
-    }
+    setAnswer(answer);
     m_module->onRestoreOntoChosenDisk(Directory);
     if (answer == "present") {
         QTRY_VERIFY_WITH_TIMEOUT(m_module->diskChooser() != nullptr && m_window->topWidget() == m_module->diskChooser(),

@@ -176,7 +176,7 @@ bool GuiDriver::restoreFromRestorePoint(const QString& pathSuffix)
     return waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page");
 }
 
-bool GuiDriver::restoreFromBackupFiles(const QString& directory)
+bool GuiDriver::clickRestoreFromFiles(const QString& directory)
 {
     RestorePage* page = module()->systemRestoreWidget()->restorePage();
     if (page->backupFilesItem() == nullptr) {
@@ -189,19 +189,19 @@ bool GuiDriver::restoreFromBackupFiles(const QString& directory)
     }
     shot("backup-files-chosen");
     QTest::mouseClick(page->restoreButton(), Qt::LeftButton);
-    return waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page");
+    return true;
+}
+
+bool GuiDriver::restoreFromBackupFiles(const QString& directory)
+{
+    return clickRestoreFromFiles(directory) &&
+           waitForTop([this] { return module()->workingPage(); }, 60000, "the progress page");
 }
 
 bool GuiDriver::restoreOntoNewDisk(const QString& directory, const QString& drive, bool keepSize)
 {
-    RestorePage* page = module()->systemRestoreWidget()->restorePage();
-    if (page->backupFilesItem() == nullptr) {
-        return fail("the restore page offers no restore from backup files");
-    }
-    page->backupFilesItem()->radioButton()->click();
-    page->fileChooser()->setText(directory);
-    QTest::mouseClick(page->restoreButton(), Qt::LeftButton);
-    if (!waitForTop([this] { return module()->diskChooser(); }, 60000, "the disk chooser")) {
+    if (!clickRestoreFromFiles(directory) ||
+        !waitForTop([this] { return module()->diskChooser(); }, 60000, "the disk chooser")) {
         return false;
     }
     RestoreDiskChooser* chooser = module()->diskChooser();

@@ -67,6 +67,8 @@ private:
     bool waitForTop(const std::function<QWidget*()>& page, int timeoutMs, const QString& what);
     // Expands the tree down to path's folder and checks path.
     bool checkBrowsePath(const QString& path);
+    // "Restore from backup files" with the directory, and Restore Now clicked.
+    bool clickRestoreFromFiles(const QString& directory);
     void shotOf(QWidget* widget, const QString& name);
 
     MainWindow* m_window;
