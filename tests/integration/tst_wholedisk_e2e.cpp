@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QtTest>
 
+#include <algorithm>
+
 // A manual backup images the installed system's whole disk onto a second disk (a drive of its own), and the manual
 // restore writes it back: through the real service, our cloning tool and udisksd on the fabricated machine.
 namespace {
@@ -185,8 +187,14 @@ void TestWholeDiskE2E::backupImagesTheWholeDisk()
     QVERIFY2(info.contains("DiskInfo"), qPrintable(info));
     QTemporaryDir work;
     output("marlin-clone", {"--read-custom-file", "rbk://" + dir + "/system.rbk/DiskInfo", work.filePath("DiskInfo")});
-    QCOMPARE(readFile(work.filePath("DiskInfo")),
-             "DiskDrive=" + env("MARLIN_SYSTEM_DRIVE").toUtf8() + "\nVersion=1.1\n");
+    // Where the last partition ends: what a smaller disk must hold.
+    qint64 end = 0;
+    for (const QString& last :
+         output("partx", {"--show", "--noheadings", "-o", "END", env("MARLIN_LOOP")}).split('\n')) {
+        end = std::max(end, (last.trimmed().toLongLong() + 1) * 512);
+    }
+    QCOMPARE(readFile(work.filePath("DiskInfo")), "DiskDrive=" + env("MARLIN_SYSTEM_DRIVE").toUtf8() +
+                                                      "\nPartitionsEnd=" + QByteArray::number(end) + "\nVersion=1.1\n");
 }
 
 QString TestWholeDiskE2E::changeAndRestore(const std::function<void()>& beforeRestore)
