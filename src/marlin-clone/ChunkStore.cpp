@@ -199,6 +199,16 @@ bool ChunkStore::has(const Sha256::Digest& key, uint32_t rawLength) const
     return UniqueFd(openChunk(key, rawLength, header, error)).valid();
 }
 
+void ChunkStore::prefetch(const Sha256::Digest& key) const
+{
+    const UniqueFd fd(fanOut(key) >= 0 ? ::openat(fanOut(key), Sha256::hex(key).c_str(),
+                                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+                                       : -1);
+    if (fd.valid()) {
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_WILLNEED);
+    }
+}
+
 uint64_t ChunkStore::fileSize(const Sha256::Digest& key) const
 {
     struct stat status

@@ -43,6 +43,8 @@ public:
     bool listNames(std::string& error);
     // Opens the chunk file read-only and checks its header against key and rawLength; -1 with error otherwise.
     int openChunk(const Sha256::Digest& key, uint32_t rawLength, StoreChunkHeader& header, std::string& error) const;
+    // Asks the kernel to read the chunk's file in, without waiting for it; nothing when it is missing.
+    void prefetch(const Sha256::Digest& key) const;
     // Size of the chunk's file, 0 when it is missing.
     uint64_t fileSize(const Sha256::Digest& key) const;
 

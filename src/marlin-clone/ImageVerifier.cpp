@@ -1,6 +1,7 @@
 #include "ImageVerifier.h"
 
 #include "ChunkPipeline.h"
+#include "StorePrefetcher.h"
 
 #include <fcntl.h>
 
@@ -22,10 +23,12 @@ bool ImageVerifier::verify(const ImageReader& image, ProgressReporter& progress,
     settings.workers = ChunkPipeline::defaultWorkerCount();
     settings.rawCapacity = image.header().maxChunkBytes;
     size_t next = 0;
+    StorePrefetcher prefetcher(image);
     auto produce = [&](ChunkWork& work) {
         if (next == index.chunkCount()) {
             return ChunkPipeline::Produced::End;
         }
+        prefetcher.reached(next);
         image.readChunk(next++, work);
         return ChunkPipeline::Produced::Chunk;
     };
