@@ -358,7 +358,10 @@ bool FileCopier::copyLink(int srcParent, const QByteArray& name, const struct st
         m_error = WriteFailedText;
         return false;
     }
-    ::fchownat(destDirFd, temporary.constData(), info.st_uid, info.st_gid, AT_SYMLINK_NOFOLLOW);
+    // Owner where the destination can hold it, as for files: a link owned by root is no failure.
+    if (::fchownat(destDirFd, temporary.constData(), info.st_uid, info.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
+        qDebug().noquote() << "the copied link " + QFile::decodeName(name) + " keeps the copier's owner";
+    }
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
     ::utimensat(destDirFd, temporary.constData(), times, AT_SYMLINK_NOFOLLOW);
     QString placed;
