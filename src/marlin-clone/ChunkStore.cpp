@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <functional>
 
 namespace {
 // A batch of new chunks is made durable with one syncfs before any gets its name: far cheaper than an fsync per file.
@@ -16,20 +18,30 @@ constexpr uint64_t kMaxPendingBytes = 256ull << 20;
 constexpr size_t kMaxPendingFiles = 8192;
 constexpr char kMarkerText[] = "marlin-clone chunk store, format 1\n";
 
-bool isEmptyDirectory(int fd)
+// Calls each with every name in the directory fd (which stays open); false when it cannot be read.
+bool forEachName(int fd, const std::function<void(const char*)>& each)
 {
-    const int copy = ::dup(fd);
+    const int copy = fd < 0 ? -1 : ::dup(fd);
     DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
-    if (!dir) {
+    if (dir == nullptr) {
+        if (copy >= 0) {
+            ::close(copy);
+        }
         return false;
     }
-    bool empty = true;
     while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        empty = empty && (name == "." || name == "..");
+        each(entry->d_name);
     }
     ::closedir(dir);
-    return empty;
+    return true;
+}
+
+bool isEmptyDirectory(int fd)
+{
+    bool empty = true;
+    const bool read = forEachName(
+        fd, [&](const char* name) { empty = empty && (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0); });
+    return read && empty;
 }
 
 int openDirectoryAt(int parent, const std::string& name, bool create)
@@ -162,23 +174,17 @@ bool ChunkStore::listNames(std::string& error)
 {
     std::unordered_set<Sha256::Digest, Sha256::DigestHash> named;
     for (size_t i = 0; i < m_fanOuts.size(); ++i) {
-        const int copy = m_fanOuts[i].valid() ? ::dup(m_fanOuts[i].get()) : -1;
-        DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
-        if (dir == nullptr) {
-            if (copy >= 0) {
-                ::close(copy);
+        Sha256::Digest key{};
+        const bool read = forEachName(m_fanOuts[i].get(), [&](const char* name) {
+            // Temporary files, anything else that is no key and a key in the wrong directory are no chunks.
+            if (Sha256::fromHex(name, key) && key[0] == i) {
+                named.insert(key);
             }
+        });
+        if (!read) {
             error = "cannot list the chunk store " + m_path + ": " + FileIo::errorText(errno);
             return false;
         }
-        Sha256::Digest key{};
-        while (const dirent* entry = ::readdir(dir)) {
-            // Temporary files, anything else that is no key and a key in the wrong directory are no chunks.
-            if (Sha256::fromHex(entry->d_name, key) && key[0] == i) {
-                named.insert(key);
-            }
-        }
-        ::closedir(dir);
     }
     std::lock_guard<std::mutex> guard(m_mutex);
     m_named = std::move(named);

@@ -106,11 +106,6 @@ QJsonArray partitionsOf(const QString& disk, const QStringList& mounted)
     return partitions;
 }
 
-qint64 diskSize(const QString& disk)
-{
-    return property(blockObjectOf(disk), UDisks2::BlockInterface, "Size").toLongLong();
-}
-
 // Number, first sector and sector count of the partition that ends last, from the table on the disk.
 bool lastPartition(const QString& disk, int& number, qint64& start, qint64& sectors)
 {
@@ -292,7 +287,7 @@ qint64 partitionsEnd(const QString& disk)
 
 qint64 sizeOf(const QString& disk)
 {
-    return diskSize(disk);
+    return property(blockObjectOf(disk), UDisks2::BlockInterface, "Size").toLongLong();
 }
 
 bool mendCutTable(const QString& disk)
@@ -328,7 +323,7 @@ QString refusal(const QString& disk, qint64 needBytes, const QString& backupDisk
     if (holdsMount(disk)) {
         return HasMountedPartition;
     }
-    if (diskSize(disk) < needBytes) {
+    if (sizeOf(disk) < needBytes) {
         return TooSmall;
     }
     return QString();
@@ -350,7 +345,7 @@ QJsonArray list(qint64 needBytes, const QString& backupDisk)
                                  {"devicePath", device},
                                  {"model", property(drive, DriveInterface, "Model").toString()},
                                  {"serial", property(drive, DriveInterface, "Serial").toString()},
-                                 {"size", diskSize(device)},
+                                 {"size", sizeOf(device)},
                                  {"partitions", partitionsOf(device, mounted)},
                                  {"qualifies", reason.isEmpty()},
                                  {"reason", reason}});

@@ -24,6 +24,12 @@
 
 namespace {
 
+// The check before writing and the restore itself must agree on how far a smaller disk takes the image.
+QStringList fitArguments(const Job& job)
+{
+    return job.fitBytes > 0 ? QStringList{"--fit", QString::number(job.fitBytes)} : QStringList();
+}
+
 // What a failed job shows the user: where the preserved service log will be found.
 const QString JobFailureText = "/recovery/marlin-recovery-service.log";
 
@@ -197,11 +203,8 @@ bool Task::checkImageJobs(const QString& damagedImageText)
 bool Task::checkImageJob(const Job& job, const QString& damagedImageText)
 {
     QString err;
-    QStringList args{"marlin-clone", "--verify-restore"};
-    if (job.fitBytes > 0) {
-        args << "--fit" << QString::number(job.fitBytes);
-    }
-    const int code = runTool(args << job.from << job.to, err);
+    const int code =
+        runTool(QStringList{"marlin-clone", "--verify-restore"} + fitArguments(job) << job.from << job.to, err);
     if (code == 0) {
         qInfo().noquote() << "checked before writing: " + job.from + " onto " + job.to;
         return true;
@@ -252,10 +255,7 @@ QStringList Task::jobArguments(const Job& job) const
         if (!job.store.isEmpty()) {
             args << "--store" << job.store;
         }
-        if (job.fitBytes > 0) {
-            args << "--fit" << QString::number(job.fitBytes);
-        }
-        return args << job.from << job.to;
+        return args + fitArguments(job) << job.from << job.to;
     }
     case ArchiveCreateJob:
         return tar + QStringList{"-cpf", job.to, "-C", parentWithSlash(job.from), lastComponent(job.from)};

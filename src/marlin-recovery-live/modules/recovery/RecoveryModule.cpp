@@ -574,12 +574,16 @@ void RecoveryModule::listRestoreDisks(const QString& directory, bool chooserAske
         qWarning().noquote() << "ListRestoreDisks not taken: " +
                                     (reply.isError() ? reply.error().message() : QString::number(reply.value()));
         forgetRequest();
-        chooserAsked ? refuseChosenDisk() : onCustomRestoreClicked(directory);
+        restoreWithoutChooser();
     }
 }
 
-void RecoveryModule::refuseChosenDisk()
+void RecoveryModule::restoreWithoutChooser()
 {
+    if (!m_chooserAsked) {
+        onCustomRestoreClicked(m_chooserDirectory);
+        return;
+    }
     // Nothing is written: the person asked for another disk, and a restore onto the backup's own would surprise them.
     if (m_systemRestoreWidget != nullptr && m_systemRestoreWidget->restorePage() != nullptr) {
         m_systemRestoreWidget->restorePage()->showError(
@@ -768,7 +772,7 @@ void RecoveryModule::onError(QString errMsg)
         m_repairFileSystemWidget->fixFailed(error);
     } else if (opType == RestoreDisksOp && operateIDMatches(response)) {
         // No whole-disk backup there: the restore goes on as it always did, unless another disk was asked for.
-        m_chooserAsked ? refuseChosenDisk() : onCustomRestoreClicked(m_chooserDirectory);
+        restoreWithoutChooser();
     }
     finishResponse(response, answeredID);
 }

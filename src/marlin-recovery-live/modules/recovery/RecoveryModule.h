@@ -141,8 +141,9 @@ private:
     void sendCustomRestore(const QString& directory, const QString& targetDrive, bool keepSize);
     void showDiskChooser(const QString& data);
     void listRestoreDisks(const QString& directory, bool chooserAsked);
-    // The person asked for the chooser, but the directory holds no whole-disk backup (or none the service can read).
-    void refuseChosenDisk();
+    // No disk list (no whole-disk backup, or none the service can read): the restore goes on as it always did, onto
+    // the disk the backup names, unless the person asked for another disk; then it is refused on the restore page.
+    void restoreWithoutChooser();
 
     RecoveryPage* m_recoveryPage = nullptr;
     RepairFileSystemWidget* m_repairFileSystemWidget = nullptr;
