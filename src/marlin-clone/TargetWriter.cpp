@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -46,6 +47,30 @@ bool TargetWriter::writeDirect(const uint8_t* data, uint64_t offset, uint64_t le
 
 bool TargetWriter::write(const uint8_t* data, uint64_t offset, uint64_t length, std::string& error)
 {
+    const bool follows = m_gatheredLength > 0 && offset == m_gatheredOffset + m_gatheredLength;
+    if (!follows || m_gatheredLength + length > kGather) {
+        if (!flushGathered(error)) {
+            return false;
+        }
+        if (length >= kAlone || !m_gathered.reserve(kGather)) {
+            return writeNow(data, offset, length, error);
+        }
+        m_gatheredOffset = offset;
+    }
+    std::memcpy(m_gathered.data() + m_gatheredLength, data, length);
+    m_gatheredLength += length;
+    return true;
+}
+
+bool TargetWriter::flushGathered(std::string& error)
+{
+    const uint64_t length = m_gatheredLength;
+    m_gatheredLength = 0;
+    return length == 0 || writeNow(m_gathered.data(), m_gatheredOffset, length, error);
+}
+
+bool TargetWriter::writeNow(const uint8_t* data, uint64_t offset, uint64_t length, std::string& error)
+{
     bool done = false;
     if (!writeDirect(data, offset, length, done, error)) {
         return false;
@@ -65,7 +90,7 @@ bool TargetWriter::zero(uint64_t offset, uint64_t length, std::string& error)
     const uint64_t end = offset + length;
     const uint64_t alignedStart = std::min(end, (offset + kPage - 1) / kPage * kPage);
     const uint64_t alignedEnd = std::max(alignedStart, end / kPage * kPage);
-    bool ok = writeZeros(offset, alignedStart - offset, error);
+    bool ok = flushGathered(error) && writeZeros(offset, alignedStart - offset, error);
     if (ok && alignedEnd > alignedStart && m_deviceZeroing) {
         uint64_t range[2] = {alignedStart, alignedEnd - alignedStart};
         if (::ioctl(m_fd, BLKZEROOUT, range) != 0) {
@@ -82,7 +107,7 @@ bool TargetWriter::zero(uint64_t offset, uint64_t length, std::string& error)
 
 bool TargetWriter::finish(std::string& error)
 {
-    if (!m_syncer.finish(error)) {
+    if (!flushGathered(error) || !m_syncer.finish(error)) {
         return false;
     }
     if (::fsync(m_fd) != 0) {
