@@ -139,14 +139,20 @@ bool ChunkStore::lock(bool exclusive, std::string& error)
     return true;
 }
 
+int ChunkStore::openChunkFile(const Sha256::Digest& key) const
+{
+    if (fanOut(key) < 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    return ::openat(fanOut(key), Sha256::hex(key).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
 int ChunkStore::openChunk(const Sha256::Digest& key, uint32_t rawLength, StoreChunkHeader& header,
                           std::string& error) const
 {
     const std::string name = relativeName(key);
-    errno = ENOENT;
-    UniqueFd fd(fanOut(key) >= 0 ? ::openat(fanOut(key), Sha256::hex(key).c_str(),
-                                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
-                                 : -1);
+    UniqueFd fd(openChunkFile(key));
     if (!fd.valid()) {
         error = "chunk " + name + " is missing from the store (" + FileIo::errorText(errno) + ")";
         return -1;
@@ -207,9 +213,7 @@ bool ChunkStore::has(const Sha256::Digest& key, uint32_t rawLength) const
 
 void ChunkStore::prefetch(const Sha256::Digest& key) const
 {
-    const UniqueFd fd(fanOut(key) >= 0 ? ::openat(fanOut(key), Sha256::hex(key).c_str(),
-                                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
-                                       : -1);
+    const UniqueFd fd(openChunkFile(key));
     if (fd.valid()) {
         ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_WILLNEED);
     }

@@ -72,6 +72,8 @@ private:
     bool openFanOuts(bool create, std::string& error);
     bool flushLocked(std::string& error);
     int fanOut(const Sha256::Digest& key) const { return m_fanOuts[key[0]].get(); }
+    // The chunk's file opened read-only, never through a link nor blocking on a device; -1 with errno otherwise.
+    int openChunkFile(const Sha256::Digest& key) const;
 
     UniqueFd m_dir;
     std::vector<UniqueFd> m_fanOuts;

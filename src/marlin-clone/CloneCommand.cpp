@@ -28,10 +28,7 @@ int CloneCommand::run(const std::string& from, const std::string& to, const Clon
         return BackupJob(from, to, options).run();
     case Direction::Restore: {
         RestoreJob job(from, to);
-        if (!options.storeDir.empty()) {
-            job.setStoreOverride(options.storeDir);
-        }
-        job.setFit(options.fitBytes);
+        job.setOptions(options);
         return job.run();
     }
     case Direction::Unclear:

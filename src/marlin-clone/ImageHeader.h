@@ -37,6 +37,9 @@ public:
     // A header with the standard layout: custom-file slots after the header, data from 1 MiB.
     static ImageHeader withDefaultLayout();
 
+    // A whole-device copy: what no chunk lists is zeros to be written on restore.
+    bool zerosUnlisted() const { return (flags & kFlagZeroUnlisted) != 0; }
+
     std::vector<uint8_t> encode() const;
     // Accepts exactly kSize bytes with our magic, a version we read, an intact checksum and a sane layout.
     bool decode(const uint8_t* data, size_t size, std::string& error);

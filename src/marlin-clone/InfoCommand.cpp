@@ -124,7 +124,7 @@ int InfoCommand::run(const std::string& imagePath)
         {"data-bytes", std::to_string(index.rawBytes())},
         {"image-size", std::to_string(image.fileSize())},
         {"chunk-count", std::to_string(index.chunkCount())},
-        {"copy-mode", (header.flags & ImageHeader::kFlagZeroUnlisted) ? "whole-device" : "used-blocks"},
+        {"copy-mode", header.zerosUnlisted() ? "whole-device" : "used-blocks"},
         {"creation-time", isoTime(header.creationTime)},
         {"creation-time-unix", std::to_string(header.creationTime)},
         {"compression", "zstd"},

@@ -53,8 +53,7 @@ bool RestoreJob::checkTarget(std::string& error)
     // Only the image of a disk with a partition table can end early, past its partitions: a file system (or anything
     // else) cut short would be broken.
     const std::string& type = m_image.header().fsType;
-    const bool wholeDevice =
-        (m_image.header().flags & ImageHeader::kFlagZeroUnlisted) != 0 && (type == "gpt" || type == "dos");
+    const bool wholeDevice = m_image.header().zerosUnlisted() && (type == "gpt" || type == "dos");
     if (m_fitBytes > 0 && wholeDevice && size >= m_fitBytes) {
         Console::info(m_target + " is smaller than the disk the image was made of: the last " +
                       std::to_string(sourceSize - size) + " bytes of the image are left out");
@@ -70,7 +69,7 @@ void RestoreJob::listExtents(ChunkWork& work) const
     const ChunkIndex& index = m_image.index();
     const ChunkEntry& entry = work.entry;
     // What no extent lists was zero on the source: each gap is compared and written with the extent after it.
-    const bool gapsAreZero = (m_image.header().flags & ImageHeader::kFlagZeroUnlisted) != 0;
+    const bool gapsAreZero = m_image.header().zerosUnlisted();
     uint64_t previousEnd = entry.firstExtent == 0 ? 0 : index.extent(entry.firstExtent - 1).end();
     work.extents.clear();
     for (uint64_t e = entry.firstExtent; e < entry.firstExtent + entry.extentCount; ++e) {
@@ -107,7 +106,7 @@ bool RestoreJob::writeTail(TargetWriter& writer, const TargetComparer& comparer,
 {
     const ChunkIndex& index = m_image.index();
     const uint64_t end = index.extentCount() == 0 ? 0 : index.extent(index.extentCount() - 1).end();
-    if ((m_image.header().flags & ImageHeader::kFlagZeroUnlisted) == 0 || end >= m_end) {
+    if (!m_image.header().zerosUnlisted() || end >= m_end) {
         return true;
     }
     ChunkWork tail;
@@ -163,7 +162,7 @@ uint64_t RestoreJob::progressUnits(const ChunkEntry& entry, uint64_t& previousEn
 {
     const ChunkIndex& index = m_image.index();
     const Extent last = index.extent(entry.firstExtent + entry.extentCount - 1);
-    const bool fillsGaps = (m_image.header().flags & ImageHeader::kFlagZeroUnlisted) != 0;
+    const bool fillsGaps = m_image.header().zerosUnlisted();
     uint64_t zeroed = 0;
     for (uint64_t e = entry.firstExtent; e < entry.firstExtent + entry.extentCount; ++e) {
         const Extent extent = index.extent(e);
@@ -218,6 +217,14 @@ bool RestoreJob::verifyAndWrite(ProgressReporter& progress, std::string& error)
     }
     rereadPartitionTable(target.get());
     return true;
+}
+
+void RestoreJob::setOptions(const CloneOptions& options)
+{
+    if (!options.storeDir.empty()) {
+        m_image.useStore(options.storeDir, true);
+    }
+    m_fitBytes = options.fitBytes;
 }
 
 int RestoreJob::verify()

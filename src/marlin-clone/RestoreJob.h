@@ -6,6 +6,7 @@
 // over the same data writes nothing and one cut off and run again skips what it had done.
 
 #include "ChunkWork.h"
+#include "CloneOptions.h"
 #include "ImageReader.h"
 #include "ProgressReporter.h"
 
@@ -18,10 +19,9 @@ class RestoreJob
 {
 public:
     RestoreJob(std::string image, std::string target);
-    // The chunk store to read a store image's chunks from instead of the one the image names.
-    void setStoreOverride(const std::string& dir) { m_image.useStore(dir, true); }
-    // A whole-device image onto a target smaller than its source, down to bytes (CloneOptions::fitBytes).
-    void setFit(uint64_t bytes) { m_fitBytes = bytes; }
+    // What a restore takes of the command line: the chunk store to read a store image's chunks from instead of the
+    // one the image names (storeDir), and how small a target a whole-device image may go onto (fitBytes).
+    void setOptions(const CloneOptions& options);
     // 0 on complete success; 1 when refused (target untouched) or failed while writing.
     int run();
     // Everything run() checks before its first write, and nothing written: a caller restoring several images checks

@@ -34,10 +34,7 @@ int main(int argc, char** argv)
         return InfoCommand::run(line.first);
     case CommandLine::Command::VerifyRestore: {
         RestoreJob job(line.first, line.second);
-        if (!line.options.storeDir.empty()) {
-            job.setStoreOverride(line.options.storeDir);
-        }
-        job.setFit(line.options.fitBytes);
+        job.setOptions(line.options);
         return job.verify();
     }
     case CommandLine::Command::Verify:
