@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace BlockDisks {
 
 QString sysfsDirOf(const QString& device)
@@ -13,10 +15,20 @@ QString sysfsDirOf(const QString& device)
     return "/sys/class/block/" + QFileInfo(device).canonicalFilePath().section('/', -1);
 }
 
+QString readSysfs(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+}
+
+int logicalSectorSize(const QString& disk)
+{
+    return std::max(512, readSysfs(sysfsDirOf(disk) + "/queue/logical_block_size").toInt());
+}
+
 int partitionNumber(const QString& sysfsDir)
 {
-    QFile file(sysfsDir + "/partition");
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+    return readSysfs(sysfsDir + "/partition").toInt();
 }
 
 QString diskOf(const QString& partition)

@@ -20,6 +20,10 @@ namespace BlockDisks {
 
 // The device's directory in sysfs ("/sys/class/block/sda3"), links resolved.
 QString sysfsDirOf(const QString& device);
+// A sysfs file's contents, trimmed; empty when it cannot be read.
+QString readSysfs(const QString& path);
+// The disk's logical sector size in bytes, from sysfs; 512 when it cannot be read.
+int logicalSectorSize(const QString& disk);
 // The partition number sysfs gives a device's directory; 0 for a whole disk or an unknown device.
 int partitionNumber(const QString& sysfsDir);
 // The whole disk a partition's device belongs to ("/dev/sda" for "/dev/sda3"), from sysfs; empty for a whole disk

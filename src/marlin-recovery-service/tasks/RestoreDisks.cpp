@@ -82,12 +82,6 @@ QStringList mountedSources()
     return sources;
 }
 
-QString readSysfs(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
-}
-
 QJsonArray partitionsOf(const QString& disk, const QStringList& mounted)
 {
     QJsonArray partitions;
@@ -95,7 +89,7 @@ QJsonArray partitionsOf(const QString& disk, const QStringList& mounted)
         const QString object = blockObjectOf(partition);
         std::unique_ptr<UDisks2BlockDevice> block = UDisks2Manager::createBlockDevice(object);
         const bool isMounted = mounted.contains(partition) ||
-                               mounted.contains(readSysfs(BlockDisks::sysfsDirOf(partition) + "/dev")) ||
+                               mounted.contains(BlockDisks::readSysfs(BlockDisks::sysfsDirOf(partition) + "/dev")) ||
                                (block && !block->mountPoints().isEmpty());
         partitions.append(QJsonObject{{"device", partition},
                                       {"label", property(object, UDisks2::BlockInterface, "IdLabel").toString()},
@@ -280,9 +274,7 @@ qint64 partitionsEnd(const QString& disk)
         return 0;
     }
     // partx counts the table's own sectors.
-    const qint64 sectorSize =
-        std::max(512, readSysfs(BlockDisks::sysfsDirOf(disk) + "/queue/logical_block_size").toInt());
-    return (start + sectors) * sectorSize;
+    return (start + sectors) * BlockDisks::logicalSectorSize(disk);
 }
 
 qint64 sizeOf(const QString& disk)
@@ -312,7 +304,7 @@ bool holdsMount(const QString& disk)
         }
     }
     const QStringList mounted = mountedSources();
-    return mounted.contains(disk) || mounted.contains(readSysfs(BlockDisks::sysfsDirOf(disk) + "/dev"));
+    return mounted.contains(disk) || mounted.contains(BlockDisks::readSysfs(BlockDisks::sysfsDirOf(disk) + "/dev"));
 }
 
 QString refusal(const QString& disk, qint64 needBytes, const QString& backupDisk)

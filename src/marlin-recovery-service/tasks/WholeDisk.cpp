@@ -10,7 +10,6 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QThread>
@@ -20,6 +19,7 @@
 namespace {
 
 using BlockDisks::partitionNumber;
+using BlockDisks::readSysfs;
 using BlockDisks::sysfsDirOf;
 
 QString blkidValue(const QString& device, const QString& tag)
@@ -27,12 +27,6 @@ QString blkidValue(const QString& device, const QString& tag)
     QString out;
     SpawnCmd("sudo", {"blkid", "-p", "-o", "value", "-s", tag, "--", device}, out);
     return out.trimmed();
-}
-
-QString readSysfs(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
 }
 
 // Partition number -> "start size" in 512-byte units, as the table on the disk has them (partx reads it itself).
@@ -45,7 +39,7 @@ bool tablePartitions(const QString& disk, QMap<int, QString>& parts)
         return false;
     }
     // partx counts the table's sectors, the kernel 512-byte units.
-    const qint64 factor = std::max(1, readSysfs(sysfsDirOf(disk) + "/queue/logical_block_size").toInt() / 512);
+    const qint64 factor = BlockDisks::logicalSectorSize(disk) / 512;
     for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
         const QStringList fields = line.simplified().split(' ');
         if (fields.size() != 3) {
