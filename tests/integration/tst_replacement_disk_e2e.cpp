@@ -352,8 +352,10 @@ void TestReplacementDiskE2E::checkFilledDisk(const QString& disk)
     for (int n = 1; n <= KeptKeys.size(); ++n) {
         QCOMPARE(blkid(partitionOf(disk, n), "UUID"), m_reference.uuids.value(KeptKeys.at(n - 1)));
     }
-    const Mounted root(m_reference.uuids.value("ROOT"));
-    const Mounted dataMount(m_reference.uuids.value("DATA"));
+    // By device: another new disk may hold the same UUIDs from an earlier row.
+    const Mounted root(partitionOf(disk, KeptKeys.indexOf("ROOT") + 1));
+    const Mounted dataMount(partitionOf(disk, KeptKeys.indexOf("DATA") + 1));
+    QVERIFY2(root.isValid() && dataMount.isValid(), qPrintable(disk));
     QCOMPARE(treeOf(root.path()), m_reference.root);
     QMap<QString, QByteArray> restoredData = treeOf(dataMount.path());
     // The task keeps the login records aside and puts them into the data partition's var/log.
